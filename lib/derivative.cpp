@@ -1,6 +1,7 @@
 // First derivatives of a knot-sequence basis from its order - 1 values.
 #include "bsbasis.h"
 #include "common.hpp"
+#include "kernels.hpp"
 
 namespace bsbasis {
 namespace {
@@ -42,15 +43,9 @@ void derive_block(const double *scale, int nt, const int *jb, double *b,
 }
 
 }  // namespace
-}  // namespace bsbasis
 
-using namespace bsbasis;
-
-BSBASIS_EXPORT void deriv_grid(double *t, int nt, int *i, int *j, double *B,
-                               int N, int nx, int order) {
-  (void)i;
-  (void)N;
-  if (order <= 0 || nx <= 0) return;
+void deriv_generic(const double *t, int nt, const int *j, double *B, index_t nx,
+                   int order) {
   const double km1 = static_cast<double>(order) - 1.0;
   ScratchTable scratch(nt > 0 ? static_cast<size_t>(nt) : 0);
   double *scale = scratch.data();
@@ -63,4 +58,18 @@ BSBASIS_EXPORT void deriv_grid(double *t, int nt, int *i, int *j, double *B,
     const index_t oo = block_offset(p, order);
     derive_block(scale, nt, j + oo, B + oo, order, km1);
   }
+}
+
+}  // namespace bsbasis
+
+using namespace bsbasis;
+
+BSBASIS_EXPORT void deriv_grid(double *t, int nt, int *i, int *j, double *B,
+                               int N, int nx, int order) {
+  (void)i;
+  (void)N;
+  if (order <= 0 || nx <= 0) return;
+  if (deriv_fixed(best_isa(), t, nt, j, B, nx, order)) return;
+  if (deriv_fixed(Isa::kBaseline, t, nt, j, B, nx, order)) return;
+  deriv_generic(t, nt, j, B, nx, order);
 }

@@ -3,6 +3,7 @@
 #include "bsbasis.h"
 #include "common.hpp"
 #include "interval_search.hpp"
+#include "kernels.hpp"
 #include "recurrence.hpp"
 
 namespace bsbasis {
@@ -26,14 +27,10 @@ void fill_span_table(const double *t, int nt, int ncol, int order_stop,
 }  // namespace
 }  // namespace bsbasis
 
-using namespace bsbasis;
+namespace bsbasis {
 
-BSBASIS_EXPORT void blossom_grid(double *t, int nt, double *x, int nx, int *i,
-                                 int *j, double *B, int N, int order_stop,
-                                 int order, int nj) {
-  (void)N;
-  if (order <= 0 || nx <= 0) return;
-  order_stop = min_int(order_stop, order);
+void grid_generic(const double *t, int nt, const double *x, index_t nx, int *i,
+                  int *j, double *B, int order_stop, int order, int nj) {
   const int deg = order - 1;
   // Columns that both the bound and the knots allow: a block in range never
   // reads a knot or table entry past t[nt - 2].
@@ -49,7 +46,7 @@ BSBASIS_EXPORT void blossom_grid(double *t, int nt, double *x, int nx, int *i,
     const double xx = x[p];
     int J = -1;
     if (is_finite(xx)) {
-      J = search_with_guess(xx, t, nt, guess);
+      J = nt > 0 ? search_with_guess(xx, t, nt, guess) : -1;
       guess = J;
     }
     if (J >= deg && J < ncol) {
@@ -64,4 +61,20 @@ BSBASIS_EXPORT void blossom_grid(double *t, int nt, double *x, int nx, int *i,
     }
   }
   if (!table) poison_values(B, nx, order);
+}
+
+}  // namespace bsbasis
+
+using namespace bsbasis;
+
+BSBASIS_EXPORT void blossom_grid(double *t, int nt, double *x, int nx, int *i,
+                                 int *j, double *B, int N, int order_stop,
+                                 int order, int nj) {
+  (void)N;
+  if (order <= 0 || nx <= 0) return;
+  order_stop = min_int(order_stop, order);
+  if (grid_fixed(best_isa(), t, nt, x, nx, i, j, B, order_stop, order, nj)) return;
+  if (grid_fixed(Isa::kBaseline, t, nt, x, nx, i, j, B, order_stop, order, nj))
+    return;
+  grid_generic(t, nt, x, nx, i, j, B, order_stop, order, nj);
 }

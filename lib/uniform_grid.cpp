@@ -2,6 +2,7 @@
 #include "block_layout.hpp"
 #include "bsbasis.h"
 #include "common.hpp"
+#include "kernels.hpp"
 #include "recurrence.hpp"
 
 namespace bsbasis {
@@ -26,15 +27,9 @@ void seed_tile(const double *x, index_t p0, index_t p1, int *i, int *j,
 }
 
 }  // namespace
-}  // namespace bsbasis
 
-using namespace bsbasis;
-
-BSBASIS_EXPORT void blossom(double *x, int nx, int *i, int *j, double *B,
-                            int N, int order_stop, int order, int nj) {
-  (void)N;
-  if (order <= 0 || nx <= 0) return;
-  order_stop = min_int(order_stop, order);
+void uniform_generic(const double *x, index_t nx, int *i, int *j, double *B,
+                     int order_stop, int order, int nj) {
   bool in[kTile];
   // Tiles keep a block in cache across the levels; each level divides once.
   for (index_t p0 = 0; p0 < nx; p0 += kTile) {
@@ -49,4 +44,18 @@ BSBASIS_EXPORT void blossom(double *x, int nx, int *i, int *j, double *B,
       }
     }
   }
+}
+
+}  // namespace bsbasis
+
+using namespace bsbasis;
+
+BSBASIS_EXPORT void blossom(double *x, int nx, int *i, int *j, double *B,
+                            int N, int order_stop, int order, int nj) {
+  (void)N;
+  if (order <= 0 || nx <= 0) return;
+  order_stop = min_int(order_stop, order);
+  if (uniform_fixed(best_isa(), x, nx, i, j, B, order_stop, order, nj)) return;
+  if (uniform_fixed(Isa::kBaseline, x, nx, i, j, B, order_stop, order, nj)) return;
+  uniform_generic(x, nx, i, j, B, order_stop, order, nj);
 }

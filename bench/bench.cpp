@@ -1,0 +1,336 @@
+// Throughput of the bsbasis kernels against the store floor and two peers.
+//
+// For each workload: million abscissae per second of the kernel, of a loop
+// that only reads x and writes i, j, B of the same sizes (the store floor),
+// and of Eigen's and GSL's B-spline basis evaluators writing the same
+// triplets.  The zero-fill of B is the caller's work: it is timed apart and
+// left out of every figure.  Every kernel result is checked against Eigen on
+// its in-range rows before its time is reported.
+#include <gsl/gsl_bspline.h>
+#include <gsl/gsl_errno.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <unsupported/Eigen/Splines>
+#include <vector>
+
+#include "bsbasis.h"
+
+namespace {
+
+double now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + 1e-9 * ts.tv_nsec;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+enum class Call { Grid, Uniform, Deriv, SmallCalls };
+
+struct Workload {
+  std::string name, what;
+  int order;
+  std::vector<double> t;  // knots (the uniform grid 0 .. nt-1 for W5)
+  int nj;
+  std::vector<double> x;
+  Call call;
+};
+
+struct Out {
+  std::vector<int> i, j;
+  std::vector<double> B;
+  explicit Out(size_t n) : i(n, 0), j(n, 0), B(n, 0.0) {}  // pre-faulted
+};
+
+constexpr int kChunk = 16;  // abscissae per call in W6
+
+// The least any kernel must do: read x, write i, j and B.
+template <int O>
+__attribute__((noinline)) void floor_fixed(const double *x, long nx, int *i,
+                                           int *j, double *B) {
+  for (long p = 0; p < nx; ++p) {
+    const double v = x[p];
+    for (int q = 0; q < O; ++q) {
+      i[p * O + q] = static_cast<int>(p);
+      j[p * O + q] = q;
+      B[p * O + q] = v;
+    }
+  }
+}
+
+__attribute__((noinline)) void store_floor(const double *x, long nx, int order,
+                                           int *i, int *j, double *B) {
+  if (order == 4)
+    floor_fixed<4>(x, nx, i, j, B);
+  else if (order == 6)
+    floor_fixed<6>(x, nx, i, j, B);
+  else
+    std::abort();
+}
+
+void run_floor(const Workload &w, Out &o) {
+  const long nx = static_cast<long>(w.x.size());
+  if (w.call == Call::SmallCalls) {
+    for (long p = 0; p < nx; p += kChunk)
+      store_floor(w.x.data() + p, std::min<long>(kChunk, nx - p), w.order,
+                  o.i.data() + p * w.order, o.j.data() + p * w.order,
+                  o.B.data() + p * w.order);
+  } else {
+    store_floor(w.x.data(), nx, w.order, o.i.data(), o.j.data(), o.B.data());
+  }
+}
+
+void run_kernel(Workload &w, Out &o) {
+  const int nx = static_cast<int>(w.x.size());
+  const int nt = static_cast<int>(w.t.size());
+  const int n = nx * w.order;
+  switch (w.call) {
+    case Call::Grid:
+      blossom_grid(w.t.data(), nt, w.x.data(), nx, o.i.data(), o.j.data(),
+                   o.B.data(), n, w.order, w.order, w.nj);
+      break;
+    case Call::Deriv:
+      blossom_grid(w.t.data(), nt, w.x.data(), nx, o.i.data(), o.j.data(),
+                   o.B.data(), n, w.order - 1, w.order, w.nj);
+      deriv_grid(w.t.data(), nt, o.i.data(), o.j.data(), o.B.data(), n, nx,
+                 w.order);
+      break;
+    case Call::Uniform:
+      blossom(w.x.data(), nx, o.i.data(), o.j.data(), o.B.data(), n, w.order,
+              w.order, w.nj);
+      break;
+    case Call::SmallCalls:
+      for (int p = 0; p < nx; p += kChunk) {
+        const int m = std::min(kChunk, nx - p);
+        const long off = static_cast<long>(p) * w.order;
+        blossom_grid(w.t.data(), nt, w.x.data() + p, m, o.i.data() + off,
+                     o.j.data() + off, o.B.data() + off, m * w.order, w.order,
+                     w.order, w.nj);
+      }
+      break;
+  }
+}
+
+// Eigen's Splines module, one abscissa at a time, with a fixed degree.
+template <int Deg>
+void eigen_fixed(const Workload &w, long n, Out &o) {
+  using S = Eigen::Spline<double, 1, Deg>;
+  typename S::KnotVectorType knots(w.t.size());
+  for (size_t m = 0; m < w.t.size(); ++m) knots(m) = w.t[m];
+  constexpr int O = Deg + 1;
+  const bool deriv = w.call == Call::Deriv;
+  for (long p = 0; p < n; ++p) {
+    const double u = w.x[p];
+    const long span = static_cast<long>(S::Span(u, Deg, knots));
+    const long oo = p * O;
+    if (deriv) {
+      const auto d = S::BasisFunctionDerivatives(u, 1, Deg, knots);
+      for (int q = 0; q < O; ++q) o.B[oo + q] = d(1, q);
+    } else {
+      const auto b = S::BasisFunctions(u, Deg, knots);
+      for (int q = 0; q < O; ++q) o.B[oo + q] = b(q);
+    }
+    for (int q = 0; q < O; ++q) {
+      o.i[oo + q] = static_cast<int>(p);
+      o.j[oo + q] = static_cast<int>(span - Deg + q);
+    }
+  }
+}
+
+void run_eigen(const Workload &w, long n, Out &o) {
+  if (w.order == 4)
+    eigen_fixed<3>(w, n, o);
+  else if (w.order == 6)
+    eigen_fixed<5>(w, n, o);
+  else
+    std::abort();
+}
+
+// GSL's B-splines (the 2.7 API of Debian 12), one abscissa at a time.
+struct Gsl {
+  gsl_bspline_workspace *ws;
+  gsl_vector *Bk;
+  gsl_matrix *dB;
+  explicit Gsl(const Workload &w) {
+    const int k = w.order;
+    const size_t nbreak = w.t.size() - 2 * (k - 1);
+    ws = gsl_bspline_alloc(k, nbreak);
+    // The exact knots of the workload, not GSL's own uniform placement.
+    for (size_t m = 0; m < w.t.size(); ++m) gsl_vector_set(ws->knots, m, w.t[m]);
+    Bk = gsl_vector_alloc(k);
+    dB = gsl_matrix_alloc(k, 2);
+  }
+  ~Gsl() {
+    gsl_matrix_free(dB);
+    gsl_vector_free(Bk);
+    gsl_bspline_free(ws);
+  }
+};
+
+// Every `stride`-th abscissa.
+void run_gsl(const Workload &w, Gsl &g, long stride, Out &o) {
+  const int O = w.order;
+  const bool deriv = w.call == Call::Deriv;
+  const long n = static_cast<long>(w.x.size());
+  size_t is, ie;
+  for (long p = 0; p < n; p += stride) {
+    const long oo = p * O;
+    if (deriv) {
+      gsl_bspline_deriv_eval_nonzero(w.x[p], 1, g.dB, &is, &ie, g.ws);
+      for (int q = 0; q < O; ++q) o.B[oo + q] = gsl_matrix_get(g.dB, q, 1);
+    } else {
+      gsl_bspline_eval_nonzero(w.x[p], g.Bk, &is, &ie, g.ws);
+      for (int q = 0; q < O; ++q) o.B[oo + q] = gsl_vector_get(g.Bk, q);
+    }
+    for (int q = 0; q < O; ++q) {
+      o.i[oo + q] = static_cast<int>(p);
+      o.j[oo + q] = static_cast<int>(is) + q;
+    }
+  }
+}
+
+// Kernel output against Eigen on every in-range row: columns exact, values
+// within 1e-12 of the row's largest magnitude.  Returns the rows that fail.
+long check(const Workload &w, const Out &k, long *rows) {
+  Out ref(w.x.size() * w.order);
+  run_eigen(w, static_cast<long>(w.x.size()), ref);
+  const int O = w.order;
+  const double lo = w.t[O - 1], hi = w.t[w.nj];
+  long bad = 0, in = 0;
+  for (size_t p = 0; p < w.x.size(); ++p) {
+    const double u = w.x[p];
+    if (!(u >= lo && u < hi)) continue;
+    ++in;
+    const int row = w.call == Call::SmallCalls ? static_cast<int>(p % kChunk)
+                                               : static_cast<int>(p);
+    double scale = 0;
+    for (int q = 0; q < O; ++q) scale = std::max(scale, std::fabs(ref.B[p * O + q]));
+    bool ok = true;
+    for (int q = 0; q < O; ++q) {
+      const size_t e = p * O + q;
+      ok = ok && k.i[e] == row && k.j[e] == ref.j[e] &&
+           std::fabs(k.B[e] - ref.B[e]) <= 1e-12 * scale;
+    }
+    bad += !ok;
+  }
+  *rows = in;
+  return bad;
+}
+
+std::vector<double> clamped(int intervals, int order) {
+  std::vector<double> t;
+  for (int m = 0; m < order - 1; ++m) t.push_back(0.0);
+  for (int m = 0; m <= intervals; ++m) t.push_back(static_cast<double>(m) / intervals);
+  for (int m = 0; m < order - 1; ++m) t.push_back(1.0);
+  return t;
+}
+
+std::vector<Workload> workloads(long nx) {
+  std::mt19937_64 rng(20240607);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> raw(nx);
+  for (auto &v : raw) v = unit(rng);
+  std::vector<double> sorted = raw;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<double> grid_x(nx);
+  for (long p = 0; p < nx; ++p) grid_x[p] = 3.0 + 101.0 * sorted[p];  // [3, 104)
+  std::vector<double> integers(108);
+  for (int m = 0; m < 108; ++m) integers[m] = m;
+
+  std::vector<Workload> ws;
+  ws.push_back({"W1", "order 4, 100 intervals, sorted", 4, clamped(100, 4), 103, sorted, Call::Grid});
+  ws.push_back({"W2", "as W1, unsorted", 4, clamped(100, 4), 103, raw, Call::Grid});
+  ws.push_back({"W3", "order 6, 100 intervals, sorted", 6, clamped(100, 6), 105, sorted, Call::Grid});
+  ws.push_back({"W4", "as W1, first derivatives", 4, clamped(100, 4), 103, sorted, Call::Deriv});
+  ws.push_back({"W5", "order 4, integer grid, nj 104", 4, integers, 104, grid_x, Call::Uniform});
+  ws.push_back({"W6", "as W1, calls of 16", 4, clamped(100, 4), 103, sorted, Call::SmallCalls});
+  ws.push_back({"W7", "order 4, 10^4 intervals, sorted", 4, clamped(10000, 4), 10003, sorted, Call::Grid});
+  return ws;
+}
+
+template <class F>
+double time_median(int reps, const std::function<void()> &before, F body) {
+  std::vector<double> ts;
+  for (int r = 0; r < reps; ++r) {
+    before();
+    const double t0 = now();
+    body();
+    ts.push_back(now() - t0);
+  }
+  return median(ts);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  long nx = 1000000;
+  int reps = 7;
+  std::string only;
+  for (int a = 1; a < argc; ++a) {
+    if (!std::strcmp(argv[a], "--reps") && a + 1 < argc)
+      reps = std::atoi(argv[++a]);
+    else if (!std::strcmp(argv[a], "--nx") && a + 1 < argc)
+      nx = std::atol(argv[++a]);
+    else if (!std::strcmp(argv[a], "--only") && a + 1 < argc)
+      only = argv[++a];
+    else {
+      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1]\n", argv[0]);
+      return 2;
+    }
+  }
+  gsl_set_error_handler_off();
+  std::printf("nx = %ld, median of %d runs (peers: median of %d)\n\n", nx, reps,
+              std::max(1, reps / 3));
+  std::printf("%-3s %-33s %9s %9s %7s %9s %9s %7s %8s  %s\n", "", "workload",
+              "kernel", "floor", "/floor", "Eigen", "GSL", "/peer", "zero ms",
+              "check vs Eigen");
+  std::printf("%-3s %-33s %9s %9s %7s %9s %9s %7s %8s\n", "", "", "Mpts/s",
+              "Mpts/s", "", "Mpts/s", "Mpts/s", "", "");
+  int failures = 0;
+  for (Workload &w : workloads(nx)) {
+    if (!only.empty() && only != w.name) continue;
+    const size_t n = w.x.size() * w.order;
+    Out o(n);
+    auto zero = [&] { std::memset(o.B.data(), 0, n * sizeof(double)); };
+    const double mpts = 1e-6 * static_cast<double>(w.x.size());
+
+    const double t_zero = time_median(reps, [] {}, zero);
+    const double t_kernel = time_median(reps, zero, [&] { run_kernel(w, o); });
+    long in = 0;
+    const long bad = check(w, o, &in);
+    failures += bad != 0;
+    const double t_floor = time_median(reps, zero, [&] { run_floor(w, o); });
+
+    const int peer_reps = std::max(1, reps / 3);
+    const double t_eigen = time_median(peer_reps, zero, [&] {
+      run_eigen(w, static_cast<long>(w.x.size()), o);
+    });
+    // GSL searches its knots linearly: on 10^4 intervals time every 50th.
+    const long stride = w.t.size() > 1000 ? 50 : 1;
+    Gsl g(w);
+    const double t_gsl =
+        time_median(peer_reps, zero, [&] { run_gsl(w, g, stride, o); }) * stride;
+
+    const double k = mpts / t_kernel, f = mpts / t_floor;
+    const double e = mpts / t_eigen, s = mpts / t_gsl;
+    char chk[64];
+    std::snprintf(chk, sizeof chk, bad ? "FAILED %ld of %ld rows" : "ok (%ld rows)",
+                  bad ? bad : in, in);
+    std::printf("%-3s %-33s %9.1f %9.1f %7.2f %9.2f %9.2f %7.1f %8.2f  %s\n",
+                w.name.c_str(), w.what.c_str(), k, f, k / f, e, s, k / std::max(e, s),
+                1e3 * t_zero, chk);
+    std::fflush(stdout);
+  }
+  return failures ? 1 : 0;
+}

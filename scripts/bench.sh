@@ -1,0 +1,10 @@
+#!/bin/sh
+# Builds the library and the benchmark in build-bench/ and runs it.
+# Arguments go to the benchmark (--reps N, --nx N, --only W1).
+set -e
+cd "$(dirname "$0")/.."
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBSBASIS_BUILD_BENCH=ON \
+  -DBUILD_TESTING=OFF -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build build-bench -j2 >/dev/null
+grep -m1 'model name' /proc/cpuinfo || true
+exec ./build-bench/bench/bsbasis_bench "$@"
