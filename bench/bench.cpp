@@ -271,6 +271,28 @@ double time_median(int reps, const std::function<void()> &before, F body) {
   return median(ts);
 }
 
+// The fixed cost of a call, all in cache: calls of 16 sorted abscissae on
+// W1's knots, less 16 times the per-abscissa time of calls of 4096.
+void call_cost(int reps) {
+  const std::vector<double> t = clamped(100, 4);
+  const int nt = static_cast<int>(t.size()), order = 4, nj = 103;
+  std::vector<double> x(4096);
+  for (int p = 0; p < 4096; ++p) x[p] = 0.5 + 0.01 * p / 4096.0;
+  Out o(x.size() * order);
+  auto per_call = [&](int n, long calls) {
+    return time_median(reps, [] {}, [&] {
+             for (long c = 0; c < calls; ++c)
+               blossom_grid(const_cast<double *>(t.data()), nt, x.data(), n,
+                            o.i.data(), o.j.data(), o.B.data(), n * order, order,
+                            order, nj);
+           }) / calls;
+  };
+  const double small = per_call(kChunk, 200000), large = per_call(4096, 1000);
+  std::printf("fixed cost of a call (in cache): %.1f ns (16 abscissae: %.1f ns, "
+              "per abscissa: %.2f ns)\n",
+              1e9 * (small - kChunk * large / 4096), 1e9 * small, 1e9 * large / 4096);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -298,6 +320,7 @@ int main(int argc, char **argv) {
   std::printf("%-3s %-33s %9s %9s %7s %9s %9s %7s %8s\n", "", "", "Mpts/s",
               "Mpts/s", "", "Mpts/s", "Mpts/s", "", "");
   int failures = 0;
+  double t_w1 = 0, t_w6 = 0;
   for (Workload &w : workloads(nx)) {
     if (!only.empty() && only != w.name) continue;
     const size_t n = w.x.size() * w.order;
@@ -322,6 +345,8 @@ int main(int argc, char **argv) {
     const double t_gsl =
         time_median(peer_reps, zero, [&] { run_gsl(w, g, stride, o); }) * stride;
 
+    if (w.name == "W1") t_w1 = t_kernel;
+    if (w.name == "W6") t_w6 = t_kernel;
     const double k = mpts / t_kernel, f = mpts / t_floor;
     const double e = mpts / t_eigen, s = mpts / t_gsl;
     char chk[64];
@@ -332,5 +357,12 @@ int main(int argc, char **argv) {
                 1e3 * t_zero, chk);
     std::fflush(stdout);
   }
+  if (t_w1 > 0 && t_w6 > 0) {
+    const double calls = std::ceil(static_cast<double>(nx) / kChunk);
+    std::printf("\nW6 time per call beyond W1's per-abscissa time: %.1f ns\n",
+                1e9 * (t_w6 - t_w1) / calls);
+  }
+  if (only.empty() || only == "W6") call_cost(reps);
+  if (failures) std::printf("\nFAILED: a kernel disagrees with Eigen\n");
   return failures ? 1 : 0;
 }
