@@ -24,7 +24,7 @@ inline int max_int(int a, int b) { return a > b ? a : b; }
 // otherwise.  data() is null when the heap allocation failed.
 class ScratchTable {
  public:
-  static constexpr size_t kStackEntries = 4096;
+  static constexpr size_t kStackEntries = 1024;
 
   explicit ScratchTable(size_t n) {
     if (n <= kStackEntries) {
