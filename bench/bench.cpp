@@ -55,17 +55,24 @@ struct Out {
 
 constexpr int kChunk = 16;  // abscissae per call in W6
 
-// The least any kernel must do: read x, write i, j and B.
+// The least any kernel must do: read x, write i, j and B, in whole vectors
+// (one clone per instruction set, chosen at load time).
+typedef int v4i __attribute__((vector_size(16)));
+typedef double v2d __attribute__((vector_size(16)));
 template <int O>
-__attribute__((noinline)) void floor_fixed(const double *x, long nx, int *i,
-                                           int *j, double *B) {
+__attribute__((noinline, target_clones("avx2", "default"))) void floor_fixed(
+    const double *x, long nx, int *i, int *j, double *B) {
+  static_assert(O % 2 == 0, "pairs of values");
   for (long p = 0; p < nx; ++p) {
     const double v = x[p];
-    for (int q = 0; q < O; ++q) {
-      i[p * O + q] = static_cast<int>(p);
-      j[p * O + q] = q;
-      B[p * O + q] = v;
+    const int row = static_cast<int>(p);
+    const v4i iv = {row, row, row, row}, jv = {0, 1, 2, 3};
+    const v2d bv = {v, v};
+    for (int q = 0; q < O; q += 4) {
+      __builtin_memcpy(i + p * O + q, &iv, O - q >= 4 ? 16 : 8);
+      __builtin_memcpy(j + p * O + q, &jv, O - q >= 4 ? 16 : 8);
     }
+    for (int q = 0; q < O; q += 2) __builtin_memcpy(B + p * O + q, &bv, 16);
   }
 }
 
