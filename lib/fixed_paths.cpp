@@ -27,7 +27,7 @@ constexpr int kLanes = 4;
 #pragma GCC target("avx2,avx512f,avx512dq,avx512vl")
 namespace avx512 {
 namespace {
-constexpr int kLanes = 8;
+constexpr int kLanes = 4;  // 256-bit vectors, 32 registers
 #include "fixed_paths.inc"
 }  // namespace
 }  // namespace avx512
