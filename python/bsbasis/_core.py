@@ -52,6 +52,10 @@ def _as_vector(a, name):
             raise ValueError("%s cannot be converted to float64: %s" % (name, exc)) from None
     if arr.ndim != 1:
         raise ValueError("%s must be 1-D, got an array of shape %s" % (name, arr.shape))
+    if len(arr) > INT32_MAX:
+        # The kernels count in int; refused before any copy is made.
+        raise ValueError("%s has %d elements; at most %d are supported"
+                         % (name, len(arr), INT32_MAX))
     return np.require(arr, np.float64, ["C", "A"])
 
 
@@ -70,8 +74,6 @@ def _check_option(value, name, allowed):
 
 
 def _check_knots(t):
-    if len(t) > INT32_MAX:
-        raise ValueError("t has %d knots; at most %d are supported" % (len(t), INT32_MAX))
     bad = ~np.isfinite(t)
     if bad.any():
         k = int(np.argmax(bad))
@@ -98,12 +100,6 @@ def _check_common(order, deriv, right, out_of_range, fmt, threads):
         if threads < 1:
             raise ValueError("threads must be at least 1, got %d" % threads)
     return order, deriv, threads
-
-
-def _check_rows(n, name="x"):
-    if n > INT32_MAX:
-        raise ValueError("%s has %d abscissae; at most %d rows are supported"
-                         % (name, n, INT32_MAX))
 
 
 def _range_error(x, inside, lo, hi, right):
@@ -326,7 +322,6 @@ def design_matrix(x, t, order, *, nj=None, deriv=0, right="closed",
         raise ValueError("t: the base interval [t[%d], t[%d]] = [%r, %r] is empty"
                          % (order - 1, nj, float(lo), float(hi)))
     n = len(x)
-    _check_rows(n)
 
     if right == "closed":
         inside = (x >= lo) & (x <= hi)
@@ -342,6 +337,32 @@ def design_matrix(x, t, order, *, nj=None, deriv=0, right="closed",
         rows = np.flatnonzero(x == hi)
         _fix_right_end(lib, rows, x[rows], t, order, deriv, None, i, j, B)
     return _assemble(i, j, B, n, order, nj, inside, format)
+
+
+def _grid_coordinates(x, inside, origin, spacing, order, nj):
+    """(x - origin) / spacing, placed in the interval that x has among the
+    knots origin + m*spacing as they round in floating point.
+
+    An abscissa on a knot maps to that integer exactly and one between knots
+    stays strictly between their integers, so rounding in the division can
+    never move it to a neighbouring interval.  NaN marks out-of-range rows.
+    """
+    u = np.full(len(x), np.nan)
+    xi = x[inside]
+    ui = (xi - origin) / spacing
+    J = np.clip(np.floor(ui), order - 1, nj - 1)
+    for _ in range(64):
+        down = xi < origin + spacing * J
+        J[down] -= 1
+        up = xi >= origin + spacing * (J + 1)
+        J[up] += 1
+        if not (down.any() or up.any()):
+            break
+    np.clip(J, order - 1, nj - 1, out=J)
+    on_knot = xi == origin + spacing * J
+    ui = np.where(on_knot, J, np.clip(ui, np.nextafter(J, J + 1), np.nextafter(J + 1, J)))
+    u[inside] = ui
+    return u
 
 
 def uniform_design_matrix(x, order, nj, *, deriv=0, right="closed", out_of_range="error",
@@ -373,7 +394,6 @@ def uniform_design_matrix(x, order, nj, *, deriv=0, right="closed", out_of_range
         raise ValueError("spacing must be finite and positive, got %r" % spacing)
     x = _as_vector(x, "x")
     n = len(x)
-    _check_rows(n)
 
     plain = origin == 0.0 and spacing == 1.0
     if plain:
@@ -387,16 +407,11 @@ def uniform_design_matrix(x, order, nj, *, deriv=0, right="closed", out_of_range
     if out_of_range == "error" and not inside.all():
         raise _range_error(x, inside, lo, hi, right)
 
+    ends = np.flatnonzero(x == hi) if right == "closed" else np.empty(0, np.intp)
     if plain:
         u = x
     else:
-        # Grid coordinates, kept inside [order-1, nj) where x is in range so
-        # that rounding cannot move an abscissa out; NaN marks the others.
-        u = (x - origin) / spacing
-        np.clip(u, order - 1, np.nextafter(float(nj), 0.0), out=u)
-        u[~inside] = np.nan
-    ends = np.flatnonzero(x == hi) if right == "closed" else np.empty(0, np.intp)
-    if not plain:
+        u = _grid_coordinates(x, inside, origin, spacing, order, nj)
         u[ends] = nj
 
     lib = _lib.kernels()
@@ -421,8 +436,6 @@ def interval_index(keys, arr, guess=None):
     depend on the guess.  The result has the shape of `keys`.
     """
     arr = _as_vector(arr, "arr")
-    if len(arr) > INT32_MAX:
-        raise ValueError("arr has %d elements; at most %d are supported" % (len(arr), INT32_MAX))
     if np.isnan(arr).any():
         raise ValueError("arr must not contain NaN: arr[%d] is NaN" % int(np.argmax(np.isnan(arr))))
     dec = np.diff(arr) < 0
