@@ -78,3 +78,16 @@ def test_import_needs_no_library():
                      "except bsbasis.LibraryNotFoundError as e:\n    print('ERR', e)\n",
                      BSBASIS_LIBRARY="/nonexistent/libbsbasis.so")
     assert out.startswith("ERR /nonexistent/libbsbasis.so is not a file")
+
+
+def test_library_next_to_the_package_is_found(tmp_path):
+    # The installed layout: site/bsbasis/{__init__.py, ..., libbsbasis.so}.
+    import bsbasis
+    real = bsbasis.library_path()
+    pkg = tmp_path / "site" / "bsbasis"
+    shutil.copytree(os.path.join(PYTHON_DIR, "bsbasis"), pkg,
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    shutil.copy(real, pkg / "libbsbasis.so")
+    out = run_python("import bsbasis\nprint(bsbasis.__file__)\nprint(bsbasis.library_path())\n",
+                     PYTHONPATH=str(tmp_path / "site"))
+    assert out.split() == [str(pkg / "__init__.py"), str(pkg / "libbsbasis.so")]
