@@ -19,7 +19,9 @@ def run_python(code, **env):
     full.pop(_lib.ENV_VAR, None)
     full.pop("LD_LIBRARY_PATH", None)
     full.update(env)
-    out = subprocess.run([sys.executable, "-c", code], env=full, capture_output=True, text=True)
+    # From a neutral directory: "-c" puts the working directory on sys.path.
+    out = subprocess.run([sys.executable, "-c", code], env=full, capture_output=True,
+                         text=True, cwd="/")
     assert out.returncode == 0, out.stderr
     return out.stdout
 
