@@ -223,7 +223,7 @@ def _fix_right_end(lib, rows, xr, t, order, deriv, scale, i, j, B):
     jm = jm.reshape(-1, order)[:, ::-1]
     Bm = Bm.reshape(-1, order)[:, ::-1]
     if deriv:
-        Bm = -Bm
+        Bm = 0.0 - Bm  # not -Bm: keeps zeros positive
         if scale is not None:
             Bm = Bm / scale
     j.reshape(-1, order)[rows] = (nt - order - 1) - jm
@@ -415,7 +415,8 @@ def uniform_design_matrix(x, order, nj, *, deriv=0, right="closed", out_of_range
         u[ends] = nj
 
     lib = _lib.kernels()
-    tk = np.arange(nj + order, dtype=np.float64)
+    # The integer knots, for derivatives and the right end.
+    tk = np.arange(nj + order, dtype=np.float64) if deriv or len(ends) else None
     scale = None if spacing == 1.0 else spacing
     if deriv:
         ev = _KnotEval(lib, tk, order, nj, 1, scale)

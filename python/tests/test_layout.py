@@ -118,3 +118,11 @@ def test_scratch_failure_is_an_error_not_a_result():
 
     with pytest.raises(MemoryError):
         _core._fill(failing, np.zeros(10), 2, 1)
+
+
+@pytest.mark.parametrize("fmt", ["csr", "csc", "coo"])
+def test_no_abscissae_gives_an_empty_matrix(fmt):
+    t = make_knots("uniform", 3, 0)
+    for m in (bsbasis.design_matrix([], t, 3, format=fmt),
+              bsbasis.uniform_design_matrix(np.empty(0), 3, 8, deriv=1, format=fmt)):
+        assert m.format == fmt and m.nnz == 0 and m.shape[0] == 0
