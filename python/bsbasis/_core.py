@@ -242,7 +242,6 @@ def _assemble(i, j, B, n, order, ncols, inside, fmt):
     all_in = bool(inside.all())
     if all_in:
         data, cols = B, j
-        counts = None
     else:
         data = B.reshape(n, order)[inside].ravel()
         cols = j.reshape(n, order)[inside].ravel()

@@ -96,6 +96,10 @@ def test_csr_is_a_stride_over_the_blocks():
     assert i.dtype == np.int32 and j.dtype == np.int32 and B.dtype == np.float64
     assert np.array_equal(m.indices, j) and np.array_equal(m.data, B)
     np.testing.assert_array_equal(i, np.repeat(np.arange(len(x)), 4))
+    # The CSR matrix wraps the kernel's arrays without copying them.
+    inside = np.ones(len(x), dtype=bool)
+    w = _core._assemble(i, j, B, len(x), 4, m.shape[1], inside, "csr")
+    assert np.shares_memory(w.data, B) and np.shares_memory(w.indices, j)
 
 
 def test_right_open_gives_the_kernel_convention():
