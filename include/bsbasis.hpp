@@ -120,8 +120,8 @@ Csr<Index> Design::to_csr() const {
   c.indptr[0] = 0;
   for (std::size_t p = 0; p < static_cast<std::size_t>(rows); ++p) {
     if (in_range[p]) {
-      std::copy_n(j.begin() + p * k, k, c.indices.begin() + out);
-      std::copy_n(B.begin() + p * k, k, c.data.begin() + out);
+      std::copy_n(j.data() + p * k, k, c.indices.data() + out);
+      std::copy_n(B.data() + p * k, k, c.data.data() + out);
       out += k;
     }
     c.indptr[p + 1] = static_cast<Index>(out);
@@ -160,17 +160,19 @@ inline Design allocate(std::size_t nx, int order, int nj) {
   return d;
 }
 
-// Runs kernel(p0, n, offset) over chunks of at most `chunk` abscissae and
-// shifts the chunk-local rows that the kernel wrote to global ones.
+// Runs kernel(p0, n, offset) over chunks of at most `chunk` abscissae.  With
+// writes_rows, shifts the chunk-local rows that the kernel wrote to global
+// ones.
 template <class Kernel>
-void run_chunked(Design &d, std::int64_t chunk, Kernel &&kernel) {
+void run_chunked(Design &d, std::int64_t chunk, bool writes_rows, Kernel &&kernel) {
   const std::int64_t k = d.order;
   for (std::int64_t p0 = 0; p0 < d.rows; p0 += chunk) {
     const std::int64_t n = std::min(chunk, d.rows - p0);
     kernel(p0, static_cast<int>(n), static_cast<std::size_t>(p0 * k));
-    if (p0 > 0) {
+    if (writes_rows && p0 > 0) {
       const std::int32_t shift = static_cast<std::int32_t>(p0);
-      for (std::int64_t e = p0 * k; e < (p0 + n) * k; ++e) d.i[e] += shift;
+      std::int32_t *rows = d.i.data();
+      for (std::int64_t e = p0 * k; e < (p0 + n) * k; ++e) rows[e] += shift;
     }
   }
 }
@@ -195,13 +197,13 @@ inline Design knot_eval(const double *t, int nt, int order, int nj,
   double *tt = const_cast<double *>(t);  // the kernels only read t and x
   double *xx = const_cast<double *>(x);
   const int stop = deriv ? order - 1 : order;
-  run_chunked(d, chunk, [&](std::int64_t p0, int n, std::size_t off) {
+  run_chunked(d, chunk, true, [&](std::int64_t p0, int n, std::size_t off) {
     blossom_grid(tt, nt, xx + p0, n, d.i.data() + off, d.j.data() + off,
                  d.B.data() + off, n * order, stop, order, nj);
   });
   mark_in_range(d);
   if (deriv)
-    run_chunked(d, chunk, [&](std::int64_t, int n, std::size_t off) {
+    run_chunked(d, chunk, false, [&](std::int64_t, int n, std::size_t off) {
       deriv_grid(tt, nt, d.i.data() + off, d.j.data() + off, d.B.data() + off,
                  n * order, n, order);
     });
@@ -216,16 +218,16 @@ inline Design uniform_eval(int order, int nj, const double *x, std::size_t nx,
   Design d = allocate(nx, order, nj);
   double *xx = const_cast<double *>(x);
   const int stop = deriv ? order - 1 : order;
-  run_chunked(d, chunk, [&](std::int64_t p0, int n, std::size_t off) {
+  run_chunked(d, chunk, true, [&](std::int64_t p0, int n, std::size_t off) {
     blossom(xx + p0, n, d.i.data() + off, d.j.data() + off, d.B.data() + off,
             n * order, stop, order, nj);
   });
   mark_in_range(d);
   if (deriv) {
-    std::vector<double> t(static_cast<std::size_t>(nj) + order);
+    std::vector<double> t(static_cast<std::size_t>(nj) + static_cast<std::size_t>(order));
     std::iota(t.begin(), t.end(), 0.0);
     const int nt = static_cast<int>(t.size());
-    run_chunked(d, chunk, [&](std::int64_t, int n, std::size_t off) {
+    run_chunked(d, chunk, false, [&](std::int64_t, int n, std::size_t off) {
       deriv_grid(t.data(), nt, d.i.data() + off, d.j.data() + off,
                  d.B.data() + off, n * order, n, order);
     });
@@ -317,8 +319,8 @@ class KnotBasis {
   int nj() const { return nj_; }
   const std::vector<double> &knots() const { return t_; }
   // The base interval, where the basis is complete.
-  double left() const { return t_[order_ - 1]; }
-  double right() const { return t_[nj_]; }
+  double left() const { return t_[static_cast<std::size_t>(order_ - 1)]; }
+  double right() const { return t_[static_cast<std::size_t>(nj_)]; }
 
   Design values(const double *x, std::size_t nx,
                 RightEnd end = RightEnd::closed) const {
