@@ -27,6 +27,10 @@
 #ifndef BSBASIS_HPP
 #define BSBASIS_HPP
 
+#if __cplusplus < 201703L
+#error "bsbasis.hpp needs C++17 (use bsbasis.h from C or older C++)"
+#endif
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -80,6 +84,7 @@ struct Design {
   std::vector<std::int32_t> j;  // column of each entry
   std::vector<double> B;        // value of each entry
   std::vector<std::uint8_t> in_range;  // per row: 1 when the abscissa is in range
+  // A hand-made Design must keep the sizes: rows * order entries, rows flags.
 
   // Entries of the in-range rows: the number of stored CSR entries.
   std::int64_t nnz() const {
@@ -95,8 +100,7 @@ struct Design {
 
   // CSR with 32-bit offsets, or 64-bit ones when the entries overflow 32 bits.
   std::variant<Csr32, Csr64> to_csr() const {
-    if (nnz() <= std::numeric_limits<std::int32_t>::max() &&
-        rows < std::numeric_limits<std::int32_t>::max())
+    if (nnz() <= std::numeric_limits<std::int32_t>::max())
       return to_csr<std::int32_t>();
     return to_csr<std::int64_t>();
   }
@@ -105,8 +109,7 @@ struct Design {
 template <class Index>
 Csr<Index> Design::to_csr() const {
   const std::int64_t n = nnz();
-  if (n > static_cast<std::int64_t>(std::numeric_limits<Index>::max()) ||
-      rows >= static_cast<std::int64_t>(std::numeric_limits<Index>::max()))
+  if (n > static_cast<std::int64_t>(std::numeric_limits<Index>::max()))
     throw std::length_error("bsbasis: to_csr: " + std::to_string(n) +
                             " entries overflow the CSR index type; use a wider one");
   Csr<Index> c;
