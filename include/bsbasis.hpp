@@ -23,7 +23,13 @@
 // convention, where that abscissa is out of range.
 //
 // Out-of-range abscissae (NaN and +-inf included) give out-of-range rows:
-// columns 0 and values 0 in the triplets, empty rows in CSR.
+// columns 0 and values 0 in the triplets, empty rows in CSR.  Every other
+// row holds the kernels' own bits.  Derivatives are the knot kernel stopped
+// one level short followed by the derivative kernel (on the integer knots
+// for a uniform basis).
+//
+// Sizes: rows are int, so more than INT_MAX abscissae throw std::length_error;
+// the kernels are called on chunks small enough that nx*order fits an int.
 #ifndef BSBASIS_HPP
 #define BSBASIS_HPP
 
