@@ -3,7 +3,7 @@
 # and UndefinedBehaviorSanitizer, then the Python host's tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh python3-numpy python3-scipy python3-pytest python3-matplotlib
+scripts/deps.sh python3-numpy python3-scipy python3-pytest python3-matplotlib libeigen3-dev pkg-config
 
 cmake -S . -B build -DBUILD_TESTING=ON
 cmake --build build -j2
