@@ -37,6 +37,12 @@ void grid_generic(const double *t, int nt, const double *x, index_t nx, int *i,
   const int ncol = nt > 0 ? max_int(min_int(nj, nt - 1), 0) : 0;
   const int levels = max_int(order_stop - 1, 0);
 
+  // No interval can be in range (this covers nt <= 0): nothing to search.
+  if (ncol <= deg) {
+    for (index_t p = 0; p < nx; ++p) zero_block(i, j, B, p, order);
+    return;
+  }
+
   ScratchTable scratch(static_cast<size_t>(levels) * static_cast<size_t>(ncol));
   double *table = scratch.data();
   if (table) fill_span_table(t, nt, ncol, order_stop, table);

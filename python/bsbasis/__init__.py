@@ -1,0 +1,21 @@
+"""B-spline basis design matrices for numpy and scipy.
+
+The kernels live in libbsbasis.so, loaded with ctypes on first use (see
+load_library for where it is looked for).  This package validates the input,
+owns and sizes every array, and returns scipy.sparse matrices.
+"""
+
+from ._core import design_matrix, interval_index, uniform_design_matrix
+from ._lib import LibraryNotFoundError, library_path, load_library, reset_library
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "design_matrix",
+    "uniform_design_matrix",
+    "interval_index",
+    "load_library",
+    "library_path",
+    "reset_library",
+    "LibraryNotFoundError",
+]
