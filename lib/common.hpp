@@ -34,7 +34,9 @@ class ScratchTable {
       data_ = heap_;
     }
   }
-  ~ScratchTable() { free(heap_); }
+  ~ScratchTable() {
+    if (heap_) free(heap_);  // no call for the common stack case
+  }
   ScratchTable(const ScratchTable &) = delete;
   ScratchTable &operator=(const ScratchTable &) = delete;
 
