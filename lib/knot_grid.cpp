@@ -35,7 +35,7 @@ void grid_generic(const double *t, int nt, const double *x, index_t nx, int *i,
   // Columns that both the bound and the knots allow: a block in range never
   // reads a knot or table entry past t[nt - 2].
   const int ncol = nt > 0 ? max_int(min_int(nj, nt - 1), 0) : 0;
-  const int levels = max_int(order_stop - 1, 0);
+  const int levels = order_stop > 1 ? order_stop - 1 : 0;  // no overflow at INT_MIN
 
   // No interval can be in range (this covers nt <= 0): nothing to search.
   if (ncol <= deg) {

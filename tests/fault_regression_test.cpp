@@ -29,4 +29,28 @@ TEST(FaultRegression, BlossomGridWithoutKnotsReadsNoKnot) {
   }
 }
 
+// order_stop = INT_MIN overflowed in the level count, which wrapped to
+// INT_MAX and sized a scratch table of INT_MAX * ncol doubles; when that
+// allocation failed every value came out NaN.  It must act as no level.
+TEST(FaultRegression, BlossomGridOrderStopAtIntMin) {
+  std::vector<double> t;
+  for (int m = 0; m < 40; ++m) t.push_back(m);
+  std::vector<double> x = {5.5, 100.0};
+  const int order = 4, nx = 2, n = nx * order;
+  std::vector<int> i(n), j(n);
+  std::vector<double> B(n, 0.0);
+  blossom_grid(t.data(), int(t.size()), x.data(), nx, i.data(), j.data(), B.data(),
+               n, INT_MIN, order, 36);
+  // Seeding only: the in-range block holds 1.0 at the top, zeros below.
+  EXPECT_EQ(B[0], 0.0);
+  EXPECT_EQ(B[1], 0.0);
+  EXPECT_EQ(B[2], 0.0);
+  EXPECT_EQ(B[3], 1.0);
+  EXPECT_EQ(j[3], 5);
+  for (int q = 4; q < 8; ++q) {
+    EXPECT_EQ(j[q], 0);
+    EXPECT_EQ(B[q], 0.0);
+  }
+}
+
 }  // namespace
