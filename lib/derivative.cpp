@@ -30,6 +30,14 @@ void derive_block(const double *scale, int nt, const int *jb, double *b,
                   int order, double km1) {
   const int deg = order - 1;
   const int J = jb[deg];
+  // A top column below deg marks a block that is not in range (blossom_grid
+  // gives those columns 0 and values 0): its values stay as they are, so that
+  // a reciprocal span that overflowed to inf cannot turn its zeros into NaN.
+  if (J < deg) {
+    for (int q = 0; q <= deg; ++q)
+      if (!column_ok(nt, jb[q])) b[q] = 0.0;
+    return;
+  }
   double l1 = (scale_at(scale, nt, J) * b[deg]) * km1;
   for (int q = deg - 1; q >= 0; --q) {
     const index_t c = jb[q];

@@ -53,4 +53,47 @@ TEST(FaultRegression, BlossomGridOrderStopAtIntMin) {
   }
 }
 
+// A knot gap so small that its reciprocal overflows to inf made deriv_grid
+// multiply the zeros of out-of-range blocks by inf: NaN where the block
+// must stay zero.
+TEST(FaultRegression, DerivGridOutOfRangeBlocksStayZeroOnTinyKnotGaps) {
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  std::vector<double> t = {0, 0, 0, tiny, 1, 2, 3, 4, 4, 4, 4};
+  const int nt = int(t.size()), order = 4, nj = nt - order;
+  std::vector<double> x = {-1.0, 4.0, 7.0, std::nan(""),
+                           std::numeric_limits<double>::infinity()};
+  const int nx = int(x.size()), n = nx * order;
+  std::vector<int> i(n), j(n);
+  std::vector<double> B(n, 0.0);
+  blossom_grid(t.data(), nt, x.data(), nx, i.data(), j.data(), B.data(), n,
+               order - 1, order, nj);
+  deriv_grid(t.data(), nt, i.data(), j.data(), B.data(), n, nx, order);
+  for (int e = 0; e < n; ++e) {
+    EXPECT_EQ(j[e], 0) << "entry " << e;
+    EXPECT_EQ(B[e], 0.0) << "entry " << e;  // fails for NaN
+  }
+}
+
+// The guard above must not touch in-range blocks: a block in range on the
+// same knots still gets its derivatives (they sum to zero).
+TEST(FaultRegression, DerivGridInRangeBlockOnTinyKnotGapsUnchanged) {
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  std::vector<double> t = {0, 0, 0, tiny, 1, 2, 3, 4, 4, 4, 4};
+  const int nt = int(t.size()), order = 4, nj = nt - order;
+  std::vector<double> x = {2.5};
+  std::vector<int> i(order), j(order);
+  std::vector<double> B(order, 0.0);
+  blossom_grid(t.data(), nt, x.data(), 1, i.data(), j.data(), B.data(), order,
+               order - 1, order, nj);
+  deriv_grid(t.data(), nt, i.data(), j.data(), B.data(), order, 1, order);
+  EXPECT_EQ(j[0], 2);
+  EXPECT_EQ(j[3], 5);
+  double sum = 0;
+  for (double v : B) {
+    EXPECT_TRUE(std::isfinite(v));
+    sum += v;
+  }
+  EXPECT_NEAR(sum, 0.0, 1e-12);
+}
+
 }  // namespace
