@@ -1,0 +1,33 @@
+// binary_search_with_guess on decoded arguments: the answer lies in
+// -1 .. len (-1 for len <= 0), equals the reference for any array, and the
+// definition on sorted arrays; nothing outside arr is read.
+#include "bsbasis.h"
+#include "fuzz_input.hpp"
+#include "reference.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  fz::Reader in(data, size);
+  const int len = in.any_int(-2, 40);
+  if (len > 4096) return 0;
+  const int guess = in.any_int(-3, 43);
+  std::vector<double> av = in.sorted_knots(len);
+  if (in.flag()) {
+    for (auto &v : av)
+      if (in.byte() < 64) v = in.any_double(nullptr, 0);
+  }
+  fz::Buf<double> arr(len);
+  std::copy(av.begin(), av.end(), arr.data());
+  const double key = in.any_double(av.data(), static_cast<int>(av.size()));
+
+  const int m = binary_search_with_guess(key, arr.data(), len, guess);
+
+  if (len <= 0) {
+    FZ_CHECK(m == -1, m);
+    return 0;
+  }
+  FZ_CHECK(m >= -1 && m <= len, m, len);
+  FZ_CHECK(m == ref::search_with_guess(key, av.data(), len, guess), m);
+  if (fz::sorted_finite(av.data(), len) && !std::isnan(key))
+    FZ_CHECK(m == fz::interval_by_definition(key, av.data(), len), m);
+  return 0;
+}

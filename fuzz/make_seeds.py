@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora fuzz/corpus/<target>/ in the byte format that
+fuzz_input.hpp decodes (one byte per choice, front to back)."""
+import os
+import struct
+
+EXTREMES = [-2**31, -2**31 + 1, -1000000, -65536, -257, -2, -1, 0, 1, 2,
+            1023, 1024, 1025, 65536, 2**31 - 2, 2**31 - 1]
+SPECIALS = ['nan', '-nan', 'inf', '-inf', '0', '-0', 'max', '-max', '1e300',
+            '-1e300', 'min', 'denorm', '-denorm', '2^31-1', '2^31', '-2^31-1']
+
+
+def small(lo, v):
+    return [v - lo]
+
+
+def any_int(lo, hi, v):
+    if lo <= v <= hi and v - lo < 240:
+        return [v - lo]
+    return [240 + EXTREMES.index(v)]
+
+
+def eighth(v):  # multiples of 1/8 in -4 .. 27.875
+    return [7, int(v * 8) + 32]
+
+
+def special(name):
+    return [0, SPECIALS.index(name)]
+
+
+def anchor(k):
+    return [1, k]
+
+
+def raw(v):
+    return [6] + list(struct.pack('>d', v))
+
+
+def knots(steps, start_half=0):
+    """start = start_half / 2; steps in quarters (0 for a repeated knot)."""
+    out = [start_half + 8, 0]
+    for s in steps:
+        out.append(0 if s == 0 else 64 + (s - 1))
+    return out
+
+
+def write(target, name, data):
+    d = os.path.join(os.path.dirname(__file__), 'corpus', target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), 'wb') as f:
+        f.write(bytes(data))
+
+
+uniform_steps = [4] * 14          # knots 0, 1, ..., 13
+clamped = [0, 0, 0, 4, 4, 4, 0, 0, 0, 0]  # 0,0,0,0,1,2,3,3,3,3
+
+# blossom: hostile flag, order, order_stop, nj, nx, x..., [zeroed, B...]
+write('fuzz_blossom', 'cubic_known_answers',
+      [0] + small(1, 4) + any_int(-2, 12, 4) + any_int(-2, 40, 10) + small(0, 4)
+      + eighth(3.0) + eighth(3.5) + eighth(9.875) + eighth(10.0))
+write('fuzz_blossom', 'stop_short_and_ends',
+      [0] + small(1, 4) + any_int(-2, 12, 3) + any_int(-2, 40, 10) + small(0, 3)
+      + anchor(0) + anchor(1) + anchor(2))
+write('fuzz_blossom', 'non_finite',
+      [0] + small(1, 3) + any_int(-2, 12, 3) + any_int(-2, 40, 8) + small(0, 5)
+      + special('nan') + special('inf') + special('-inf') + special('-0')
+      + special('2^31'))
+write('fuzz_blossom', 'order_zero',
+      [1] + any_int(-2, 40, 0) + any_int(-2, 12, 3) + any_int(-2, 40, 8)
+      + any_int(-2, 24, 4) + eighth(1.0) * 4 + [1])
+write('fuzz_blossom', 'stop_above_order_huge_nj',
+      [1] + any_int(-2, 40, 3) + any_int(-2, 12, 2**31 - 1)
+      + any_int(-2, 40, 2**31 - 1) + any_int(-2, 24, 3)
+      + special('2^31-1') + raw(2147483646.5) + eighth(2.0) + [0]
+      + special('nan') * 9)
+
+# blossom_grid: hostile, order, order_stop, nt, nj, nx, knots, x..., [zeroed]
+write('fuzz_blossom_grid', 'clamped_cubic',
+      [0] + small(1, 4) + any_int(-2, 12, 4) + small(3, 10) + any_int(-2, 40, 6)
+      + small(0, 5) + knots(clamped) + anchor(0) + anchor(9)
+      + eighth(0.5) + eighth(2.875) + eighth(1.0))
+write('fuzz_blossom_grid', 'uniform_knots',
+      [0] + small(1, 4) + any_int(-2, 12, 4) + small(3, 14) + any_int(-2, 40, 10)
+      + small(0, 3) + knots(uniform_steps) + eighth(3.5) + eighth(9.0)
+      + eighth(10.0))
+write('fuzz_blossom_grid', 'no_knots',
+      [1] + any_int(-2, 40, 3) + any_int(-2, 12, 3) + any_int(-2, 40, 0)
+      + any_int(-2, 40, 5) + any_int(-2, 24, 2) + [0] + eighth(1.0)
+      + eighth(0.0) + [1])
+write('fuzz_blossom_grid', 'stop_int_min',
+      [1] + any_int(-2, 40, 4) + any_int(-2, 12, -2**31) + any_int(-2, 40, 12)
+      + any_int(-2, 40, 2**31 - 1) + any_int(-2, 24, 3) + knots([4] * 12)
+      + [0] + eighth(5.5) + special('nan') + special('-inf') + [1])
+write('fuzz_blossom_grid', 'tiny_gaps',
+      [0] + small(1, 4) + any_int(-2, 12, 4) + small(3, 11) + any_int(-2, 40, 7)
+      + small(0, 3) + [8, 0, 0, 0, 224, 67, 67, 67, 67, 0, 0, 0, 0]
+      + anchor(3) + eighth(2.5) + special('denorm'))
+
+# deriv_grid: hostile flag; within limits: order, nt, nj, nx, knots, x...
+write('fuzz_deriv_grid', 'clamped_cubic',
+      [0] + small(1, 4) + small(3, 10) + any_int(-2, 40, 6) + small(0, 4)
+      + knots(clamped) + eighth(0.5) + eighth(1.5) + anchor(9) + eighth(-1.0))
+write('fuzz_deriv_grid', 'uniform_order_one',
+      [0] + small(1, 1) + small(1, 8) + any_int(-2, 40, 7) + small(0, 3)
+      + knots([4] * 8) + eighth(3.5) + anchor(7) + special('nan'))
+write('fuzz_deriv_grid', 'tiny_gaps',
+      [0] + small(1, 8) + small(3, 29) + any_int(-2, 40, -2) + small(0, 10)
+      + [0, 255, 255, 2, 236])
+# hostile: order, nt, nx, knots, replace bytes, (j, B) pairs, N, no_i
+write('fuzz_deriv_grid', 'hostile_columns',
+      [1] + any_int(-2, 40, 3) + any_int(-2, 40, 5) + any_int(-2, 24, 2)
+      + knots([4] * 5) + [255] * 5
+      + any_int(-2, 44, -2**31) + special('1e300')
+      + any_int(-2, 44, 2**31 - 1) + special('nan')
+      + any_int(-2, 44, 4) + eighth(1.0) + any_int(-2, 44, 5) + eighth(1.0)
+      + any_int(-2, 44, -1) + special('inf') + any_int(-2, 44, 0) + eighth(0.5)
+      + any_int(-2, 40, 6) + [1])
+write('fuzz_deriv_grid', 'hostile_no_knots',
+      [1] + any_int(-2, 40, 2) + any_int(-2, 40, -1) + any_int(-2, 24, 2)
+      + [0] + eighth(1.0) * 4 + [0])
+
+# binary_search_with_guess: len, guess, knots, [replace], key
+ten = [4] * 10  # 0, 1, ..., 9
+for name, key in [('below', eighth(-1.0)), ('half', eighth(0.5)),
+                  ('inner', eighth(4.5)), ('last', anchor(9)),
+                  ('above', eighth(9.5))]:
+    write('fuzz_binary_search_with_guess', 'ten_' + name,
+          any_int(-2, 40, 10) + any_int(-3, 43, 5) + knots(ten) + [0] + key)
+write('fuzz_binary_search_with_guess', 'repeats_nan_key',
+      any_int(-2, 40, 10) + any_int(-3, 43, -3) + knots(clamped) + [0]
+      + special('nan'))
+write('fuzz_binary_search_with_guess', 'empty',
+      any_int(-2, 40, -1) + any_int(-3, 43, 2**31 - 1) + [0] + eighth(1.0))
+
+# binary_search: len, N, knots, [replace], keys
+write('fuzz_binary_search', 'ten_known_answers',
+      any_int(-2, 40, 10) + any_int(-2, 32, 7) + knots(ten) + [0]
+      + eighth(-1.0) + anchor(0) + eighth(0.5) + eighth(4.5) + raw(8.99)
+      + anchor(9) + eighth(9.5))
+write('fuzz_binary_search', 'clamped_nan',
+      any_int(-2, 40, 10) + any_int(-2, 32, 4) + knots(clamped) + [0]
+      + anchor(0) + special('nan') + anchor(9) + eighth(2.5))
+write('fuzz_binary_search', 'empty_array',
+      any_int(-2, 40, 0) + any_int(-2, 32, 3) + [0, 0] + eighth(1.0) * 3)
+write('fuzz_binary_search', 'unsorted',
+      any_int(-2, 40, 12) + any_int(-2, 32, 3) + knots([4] * 12) + [1]
+      + [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0] + eighth(3.0) * 3)
+
+# test: order, N, nx, ngrid, (j, B) pairs
+write('fuzz_test', 'five_five',
+      any_int(-2, 12, 3) + any_int(-2, 60, 6) + any_int(-2, 20, 4)
+      + any_int(-2, 20, 4) + (any_int(-4, 60, 5) + eighth(2.0)) * 6)
+write('fuzz_test', 'partial_block_wrap',
+      any_int(-2, 12, 4) + any_int(-2, 60, 7) + any_int(-2, 20, -1)
+      + any_int(-2, 20, 0) + any_int(-4, 60, -2**31) + special('nan')
+      + (any_int(-4, 60, 0) + eighth(1.0)) * 6)
+write('fuzz_test', 'order_zero',
+      any_int(-2, 12, 0) + any_int(-2, 60, 5) + [0, 0]
+      + (any_int(-4, 60, 3) + eighth(1.0)) * 5)
+write('fuzz_test', 'negative_count',
+      any_int(-2, 12, 2) + any_int(-2, 60, -1) + [0, 0])
