@@ -1,0 +1,93 @@
+#!/bin/sh
+# The ABI gate.  Fails unless the shared object
+#   - exports exactly the six entry points (nm -D --defined-only),
+#   - needs only the C runtime (NEEDED: libc, libm),
+#   - has no text relocations and no executable stack,
+# and unless include/bsbasis.h compiles as strict C99 and as C++ (with C
+# linkage), and a C host that dlopens the library gets known answers from
+# all six functions.
+#   scripts/check_abi.sh [path/to/libbsbasis.so]   (default: build/libbsbasis.so)
+set -eu
+cd "$(dirname "$0")/.."
+lib=${1:-}
+if [ -z "$lib" ]; then
+  lib=build/libbsbasis.so
+  if [ ! -e "$lib" ]; then
+    cmake -S . -B build >/dev/null
+    cmake --build build -j2 --target bsbasis >/dev/null
+  fi
+fi
+[ -e "$lib" ] || { echo "check_abi: no such file: $lib" >&2; exit 1; }
+CC=${CC:-cc}
+CXX=${CXX:-c++}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail=0
+bad() { echo "FAIL: $*"; fail=1; }
+ok() { echo "ok:   $*"; }
+
+# Exported symbols: exactly the six.
+printf '%s\n' binary_search binary_search_with_guess blossom blossom_grid \
+  deriv_grid test >"$tmp/want"
+nm -D --defined-only "$lib" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$tmp/got"
+if cmp -s "$tmp/want" "$tmp/got"; then
+  ok "exports exactly the six functions"
+else
+  bad "exported symbols differ from the six:"; diff "$tmp/want" "$tmp/got" || true
+fi
+nm -D --defined-only "$lib" | awk '$(NF-1) != "T" {print}' >"$tmp/nonfunc"
+[ -s "$tmp/nonfunc" ] && bad "exported symbols that are not functions: $(cat "$tmp/nonfunc")"
+
+# NEEDED: the C runtime only.
+readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' >"$tmp/needed"
+extra=$(grep -v -E '^(libc\.so\.[0-9]+|libm\.so\.[0-9]+)$' "$tmp/needed" || true)
+if [ -z "$extra" ]; then
+  ok "NEEDED: $(tr '\n' ' ' <"$tmp/needed")"
+else
+  bad "NEEDED beyond libc/libm: $extra"
+fi
+
+# No text relocations.
+if readelf -d "$lib" | grep -q -E 'TEXTREL'; then bad "text relocations (TEXTREL)"; else ok "no TEXTREL"; fi
+
+# Non-executable stack: a GNU_STACK header without E.
+stack=$(readelf -lW "$lib" | awk '$1 == "GNU_STACK" {print $(NF-1)}')
+case "$stack" in
+  RW) ok "GNU_STACK $stack" ;;
+  "") bad "no GNU_STACK header (executable stack by default)" ;;
+  *) bad "GNU_STACK flags $stack" ;;
+esac
+
+# The header as strict C99 and as C++.
+printf '#include "bsbasis.h"\nint main(void) { return BSBASIS_VERSION > 0 ? 0 : 1; }\n' >"$tmp/h.c"
+if $CC -std=c99 -Wall -Wextra -pedantic -Werror -Iinclude -c "$tmp/h.c" -o "$tmp/h.o"; then
+  ok "bsbasis.h compiles as C99 (-std=c99 -Wall -Wextra -pedantic -Werror)"
+else
+  bad "bsbasis.h does not compile as C99"
+fi
+cat >"$tmp/h.cpp" <<'CPP'
+#include "bsbasis.h"
+int main() {
+  int j[3] = {5, 5, 5};
+  double B[3];
+  test(nullptr, 0, nullptr, 0, j, B, 3, 3);  // links only with C linkage
+  return j[0] == 2 && B[2] == 1.0 ? 0 : 1;
+}
+CPP
+if $CXX -std=c++11 -Wall -Wextra -pedantic -Werror -Iinclude "$tmp/h.cpp" \
+     -o "$tmp/hpp" "$lib" && LD_LIBRARY_PATH="$(dirname "$lib")" "$tmp/hpp"; then
+  ok "bsbasis.h compiles as C++ and links with C linkage"
+else
+  bad "bsbasis.h as C++"
+fi
+
+# A C host that dlopens the library.
+if $CC -std=c99 -Wall -Wextra -Werror tests/abi_dlopen.c -o "$tmp/abi_dlopen" -ldl -lm &&
+   "$tmp/abi_dlopen" "$(cd "$(dirname "$lib")" && pwd)/$(basename "$lib")"; then
+  ok "dlopen/dlsym host gets known answers"
+else
+  bad "dlopen/dlsym host"
+fi
+
+[ $fail -eq 0 ] && echo "check_abi: passed" || echo "check_abi: FAILED"
+exit $fail
