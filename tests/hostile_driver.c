@@ -156,7 +156,7 @@ static void drive_blossom_grid(void) {
       for (int c = 0; c < COUNT(nts); ++c)
         for (int k = 0; k < KNOT_KINDS; ++k) {
           const int order = orders[a], stop = stops[b], nt = nts[c];
-          const int njs[] = {INT_MIN, -1, 0, nt > 0 ? nt - order : 4,
+          const int njs[] = {INT_MIN, -1, 0, nt > 0 && order > 0 ? nt - order : 4,
                              nt > 0 ? nt - 1 : 5, nt, INT_MAX};
           const int nx = order <= 7 ? 29 : 3;
           const long n = entries(order, nx);
@@ -188,7 +188,7 @@ static void drive_blossom_grid(void) {
               }
             }
             /* Chained derivative on what blossom_grid left. */
-            if (nj == njs[4] && stop == order - 1) {
+            if (nj == njs[4] && order > 0 && stop == order - 1) {
               int *j0 = alloc_n(n, sizeof *j0);
               if (n > 0) memcpy(j0, j, (size_t)n * sizeof *j);
               deriv_grid(t, nt, i, j, B, (int)n, nx, order);
