@@ -11,16 +11,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int order = hostile ? in.any_int(-2, 40) : in.small(1, 10);
   const int order_stop = in.any_int(-2, 12);
   const int nj = in.any_int(-2, 40);
-  const int nx = hostile ? in.any_int(-2, 24) : in.small(0, 24);
+  const int nx = hostile ? in.any_int(-2, 24) : in.count();
   if (order > 4096 || nx > 4096) return 0;  // buffers would be too large
   // Guard order*nx only when both are positive.
   const long n = order > 0 && nx > 0 ? static_cast<long>(order) * nx : 0;
-  if (n > (1L << 16) || n * std::min(std::max(order_stop, 1), order) > (1L << 20)) return 0;
+  if (n > (1L << 16) || n * std::min(std::max(order_stop, 1), order) > (1L << 17)) return 0;
 
   double anchors[4] = {static_cast<double>(order) - 1.0, static_cast<double>(nj),
                        static_cast<double>(nj) - 0.5, 0.0};
   fz::Buf<double> x(nx);
-  for (long p = 0; p < x.size(); ++p) x[p] = in.any_double(anchors, 4);
+  fz::fill_abscissae(in, x, anchors, 4);
 
   fz::Buf<int> i(n), j(n);
   fz::Buf<double> B(n);

@@ -13,10 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int nt = hostile ? in.any_int(-2, 40) : in.small(order >= 2 ? 3 : 1, 40);
   int nj = in.any_int(-2, 40);
   if (!hostile && nj > nt - 1) nj = nt - 1;
-  const int nx = hostile ? in.any_int(-2, 24) : in.small(0, 24);
+  const int nx = hostile ? in.any_int(-2, 24) : in.count();
   if (order > 4096 || nx > 4096 || nt > 4096) return 0;
   const long n = order > 0 && nx > 0 ? static_cast<long>(order) * nx : 0;
-  if (n > (1L << 16) || n * std::min(std::max(order_stop, 1), order) > (1L << 20))
+  if (n > (1L << 16) || n * std::min(std::max(order_stop, 1), order) > (1L << 17))
     return 0;
 
   // Knots: sorted and finite within the limits; outside them possibly
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::copy(tv.begin(), tv.end(), t.data());
 
   fz::Buf<double> x(nx);
-  for (long p = 0; p < x.size(); ++p) x[p] = in.any_double(tv.data(), static_cast<int>(tv.size()));
+  fz::fill_abscissae(in, x, tv.data(), static_cast<int>(tv.size()));
 
   fz::Buf<int> i(n), j(n);
   fz::Buf<double> B(n);

@@ -14,13 +14,13 @@ void within_limits(fz::Reader &in) {
   const int order = in.small(1, 10);
   const int nt = in.small(order >= 2 ? 3 : 1, 40);
   const int nj = std::min(in.any_int(-2, 40), nt - 1);
-  const int nx = in.small(0, 24);
+  const int nx = in.count();
   const long n = static_cast<long>(order) * nx;
   std::vector<double> tv = in.sorted_knots(nt);
   fz::Buf<double> t(nt);
   std::copy(tv.begin(), tv.end(), t.data());
   std::vector<double> xv(nx);
-  for (auto &v : xv) v = in.any_double(tv.data(), nt);
+  for (int p = 0; p < nx; ++p) xv[p] = p < 32 ? in.any_double(tv.data(), nt) : xv[p % 32];
 
   fz::Buf<int> i(n), j(n);
   fz::Buf<double> B(n);

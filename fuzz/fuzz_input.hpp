@@ -68,6 +68,13 @@ class Reader {
     return lo + static_cast<int>(b % span);
   }
 
+  // An abscissa count: mostly 0 .. 27, sometimes around a tile of 256.
+  int count() {
+    static const int large[4] = {255, 256, 257, 300};
+    const int v = small(0, 31);
+    return v < 28 ? v : large[v - 28];
+  }
+
   double raw_double() {
     uint64_t u = 0;
     for (int k = 0; k < 8; ++k) u = (u << 8) | byte();
@@ -151,6 +158,14 @@ class Reader {
   const uint8_t *p_;
   const uint8_t *end_;
 };
+
+// Abscissae: the first 32 decoded, the rest repeating them, so that long
+// arrays need no long input.
+template <class B>
+void fill_abscissae(Reader &in, B &x, const double *anchors, int nanchors) {
+  for (long p = 0; p < x.size(); ++p)
+    x[p] = p < 32 ? in.any_double(anchors, nanchors) : x[p % 32];
+}
 
 // A heap array of exactly n elements (none for n <= 0), so that the
 // sanitizer reports any access past either end.
