@@ -55,22 +55,27 @@ TEST(FaultRegression, BlossomGridOrderStopAtIntMin) {
 
 // A knot gap so small that its reciprocal overflows to inf made deriv_grid
 // multiply the zeros of out-of-range blocks by inf: NaN where the block
-// must stay zero.
+// must stay zero.  Every order, so that each kernel path is covered.
 TEST(FaultRegression, DerivGridOutOfRangeBlocksStayZeroOnTinyKnotGaps) {
   const double tiny = std::numeric_limits<double>::denorm_min();
-  std::vector<double> t = {0, 0, 0, tiny, 1, 2, 3, 4, 4, 4, 4};
-  const int nt = int(t.size()), order = 4, nj = nt - order;
-  std::vector<double> x = {-1.0, 4.0, 7.0, std::nan(""),
-                           std::numeric_limits<double>::infinity()};
-  const int nx = int(x.size()), n = nx * order;
-  std::vector<int> i(n), j(n);
-  std::vector<double> B(n, 0.0);
-  blossom_grid(t.data(), nt, x.data(), nx, i.data(), j.data(), B.data(), n,
-               order - 1, order, nj);
-  deriv_grid(t.data(), nt, i.data(), j.data(), B.data(), n, nx, order);
-  for (int e = 0; e < n; ++e) {
-    EXPECT_EQ(j[e], 0) << "entry " << e;
-    EXPECT_EQ(B[e], 0.0) << "entry " << e;  // fails for NaN
+  for (int order = 2; order <= 10; ++order) {
+    // order - 1 knots at 0, then tiny: the first span is tiny.
+    std::vector<double> t(order - 1, 0.0);
+    t.push_back(tiny);
+    for (int m = 1; m <= 8; ++m) t.push_back(m);
+    const int nt = int(t.size()), nj = nt - order;
+    std::vector<double> x = {-1.0, 8.0, 9.0, std::nan(""),
+                             std::numeric_limits<double>::infinity()};
+    const int nx = int(x.size()), n = nx * order;
+    std::vector<int> i(n), j(n);
+    std::vector<double> B(n, 0.0);
+    blossom_grid(t.data(), nt, x.data(), nx, i.data(), j.data(), B.data(), n,
+                 order - 1, order, nj);
+    deriv_grid(t.data(), nt, i.data(), j.data(), B.data(), n, nx, order);
+    for (int e = 0; e < n; ++e) {
+      EXPECT_EQ(j[e], 0) << "order " << order << " entry " << e;
+      EXPECT_EQ(B[e], 0.0) << "order " << order << " entry " << e;  // fails for NaN
+    }
   }
 }
 
