@@ -101,4 +101,30 @@ TEST(FaultRegression, DerivGridInRangeBlockOnTinyKnotGapsUnchanged) {
   EXPECT_NEAR(sum, 0.0, 1e-12);
 }
 
+// Knots may start with -inf (non-decreasing is all that is asked).  The
+// vector paths settled a whole group of abscissae in the guessed interval by
+// comparisons alone, so a group of x = -inf in [t[g], t[g+1]) = [-inf, 0)
+// was taken as in range; non-finite abscissae are always out of range.
+TEST(FaultRegression, BlossomGridMinusInfinityGroupOnInfiniteKnots) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (int order = 2; order <= 8; ++order) {
+    std::vector<double> t(order, -inf);
+    for (int m = 0; m <= 10; ++m) t.push_back(m);
+    const int nt = int(t.size()), nj = nt - order;
+    for (int nx : {1, 2, 4, 8, 300}) {
+      std::vector<double> x(nx, -inf);
+      const int n = nx * order;
+      std::vector<int> i(n, -7), j(n, -7);
+      std::vector<double> B(n, 0.0);
+      blossom_grid(t.data(), nt, x.data(), nx, i.data(), j.data(), B.data(), n,
+                   order, order, nj);
+      for (int e = 0; e < n; ++e) {
+        ASSERT_EQ(i[e], e / order) << "order " << order << " nx " << nx;
+        ASSERT_EQ(j[e], 0) << "order " << order << " nx " << nx << " entry " << e;
+        ASSERT_EQ(B[e], 0.0) << "order " << order << " nx " << nx << " entry " << e;
+      }
+    }
+  }
+}
+
 }  // namespace
