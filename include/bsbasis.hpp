@@ -275,10 +275,44 @@ using double_range_t = std::enable_if_t<std::is_same_v<
     std::remove_cv_t<std::remove_pointer_t<decltype(std::data(std::declval<const R &>()))>>,
     double>>;
 
+// The ways to ask a basis for values or first derivatives; Derived
+// provides order() and evaluate().
+template <class Derived>
+class Evaluator {
+ public:
+  Design values(const double *x, std::size_t nx,
+                RightEnd end = RightEnd::closed) const {
+    return self().evaluate(x, nx, false, end, rows_per_call(self().order()));
+  }
+  Design derivatives(const double *x, std::size_t nx,
+                     RightEnd end = RightEnd::closed) const {
+    return self().evaluate(x, nx, true, end, rows_per_call(self().order()));
+  }
+  template <class R, class = double_range_t<R>>
+  Design values(const R &x, RightEnd end = RightEnd::closed) const {
+    return values(std::data(x), static_cast<std::size_t>(std::size(x)), end);
+  }
+  template <class R, class = double_range_t<R>>
+  Design derivatives(const R &x, RightEnd end = RightEnd::closed) const {
+    return derivatives(std::data(x), static_cast<std::size_t>(std::size(x)), end);
+  }
+  Design values(std::initializer_list<double> x,
+                RightEnd end = RightEnd::closed) const {
+    return values(x.begin(), x.size(), end);
+  }
+  Design derivatives(std::initializer_list<double> x,
+                     RightEnd end = RightEnd::closed) const {
+    return derivatives(x.begin(), x.size(), end);
+  }
+
+ private:
+  const Derived &self() const { return static_cast<const Derived &>(*this); }
+};
+
 }  // namespace detail
 
 // B-spline basis on a non-decreasing knot sequence.
-class KnotBasis {
+class KnotBasis : public detail::Evaluator<KnotBasis> {
  public:
   // Basis of `order` (degree order - 1) on `knots`, with `nj` columns
   // (default: all nt - order).  Throws std::invalid_argument when order < 1,
@@ -331,31 +365,6 @@ class KnotBasis {
   double left() const { return t_[static_cast<std::size_t>(order_ - 1)]; }
   double right() const { return t_[static_cast<std::size_t>(nj_)]; }
 
-  Design values(const double *x, std::size_t nx,
-                RightEnd end = RightEnd::closed) const {
-    return evaluate(x, nx, false, end, detail::rows_per_call(order_));
-  }
-  Design derivatives(const double *x, std::size_t nx,
-                     RightEnd end = RightEnd::closed) const {
-    return evaluate(x, nx, true, end, detail::rows_per_call(order_));
-  }
-  template <class R, class = detail::double_range_t<R>>
-  Design values(const R &x, RightEnd end = RightEnd::closed) const {
-    return values(std::data(x), static_cast<std::size_t>(std::size(x)), end);
-  }
-  template <class R, class = detail::double_range_t<R>>
-  Design derivatives(const R &x, RightEnd end = RightEnd::closed) const {
-    return derivatives(std::data(x), static_cast<std::size_t>(std::size(x)), end);
-  }
-  Design values(std::initializer_list<double> x,
-                RightEnd end = RightEnd::closed) const {
-    return values(x.begin(), x.size(), end);
-  }
-  Design derivatives(std::initializer_list<double> x,
-                     RightEnd end = RightEnd::closed) const {
-    return derivatives(x.begin(), x.size(), end);
-  }
-
   // As values/derivatives, with at most `chunk` abscissae per kernel call.
   Design evaluate(const double *x, std::size_t nx, bool deriv, RightEnd end,
                   std::int64_t chunk) const {
@@ -381,7 +390,7 @@ class KnotBasis {
 };
 
 // B-spline basis on the uniform integer grid: knot m lies at the value m.
-class UniformBasis {
+class UniformBasis : public detail::Evaluator<UniformBasis> {
  public:
   // Basis of `order` with nj columns; the base interval is [order - 1, nj].
   // Throws std::invalid_argument when order < 1 or nj lies outside
@@ -402,31 +411,6 @@ class UniformBasis {
   int nj() const { return nj_; }
   double left() const { return order_ - 1; }
   double right() const { return nj_; }
-
-  Design values(const double *x, std::size_t nx,
-                RightEnd end = RightEnd::closed) const {
-    return evaluate(x, nx, false, end, detail::rows_per_call(order_));
-  }
-  Design derivatives(const double *x, std::size_t nx,
-                     RightEnd end = RightEnd::closed) const {
-    return evaluate(x, nx, true, end, detail::rows_per_call(order_));
-  }
-  template <class R, class = detail::double_range_t<R>>
-  Design values(const R &x, RightEnd end = RightEnd::closed) const {
-    return values(std::data(x), static_cast<std::size_t>(std::size(x)), end);
-  }
-  template <class R, class = detail::double_range_t<R>>
-  Design derivatives(const R &x, RightEnd end = RightEnd::closed) const {
-    return derivatives(std::data(x), static_cast<std::size_t>(std::size(x)), end);
-  }
-  Design values(std::initializer_list<double> x,
-                RightEnd end = RightEnd::closed) const {
-    return values(x.begin(), x.size(), end);
-  }
-  Design derivatives(std::initializer_list<double> x,
-                     RightEnd end = RightEnd::closed) const {
-    return derivatives(x.begin(), x.size(), end);
-  }
 
   // As values/derivatives, with at most `chunk` abscissae per kernel call.
   Design evaluate(const double *x, std::size_t nx, bool deriv, RightEnd end,
