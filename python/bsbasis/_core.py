@@ -102,6 +102,18 @@ def _check_common(order, deriv, right, out_of_range, fmt, threads):
     return order, deriv, threads
 
 
+def _inside(x, lo, hi, right, out_of_range):
+    """Which abscissae lie in the base interval; raises for the others when
+    out_of_range is "error"."""
+    if right == "closed":
+        inside = (x >= lo) & (x <= hi)
+    else:
+        inside = (x >= lo) & (x < hi)
+    if out_of_range == "error" and not inside.all():
+        raise _range_error(x, inside, lo, hi, right)
+    return inside
+
+
 def _range_error(x, inside, lo, hi, right):
     bad = ~inside
     nbad = int(np.count_nonzero(bad))
@@ -322,12 +334,7 @@ def design_matrix(x, t, order, *, nj=None, deriv=0, right="closed",
                          % (order - 1, nj, float(lo), float(hi)))
     n = len(x)
 
-    if right == "closed":
-        inside = (x >= lo) & (x <= hi)
-    else:
-        inside = (x >= lo) & (x < hi)
-    if out_of_range == "error" and not inside.all():
-        raise _range_error(x, inside, lo, hi, right)
+    inside = _inside(x, lo, hi, right, out_of_range)
 
     lib = _lib.kernels()
     i, j, B = _fill(_KnotEval(lib, t, order, nj, deriv), x, order,
@@ -399,12 +406,7 @@ def uniform_design_matrix(x, order, nj, *, deriv=0, right="closed", out_of_range
         lo, hi = float(order - 1), float(nj)
     else:
         lo, hi = origin + (order - 1) * spacing, origin + nj * spacing
-    if right == "closed":
-        inside = (x >= lo) & (x <= hi)
-    else:
-        inside = (x >= lo) & (x < hi)
-    if out_of_range == "error" and not inside.all():
-        raise _range_error(x, inside, lo, hi, right)
+    inside = _inside(x, lo, hi, right, out_of_range)
 
     ends = np.flatnonzero(x == hi) if right == "closed" else np.empty(0, np.intp)
     if plain:
