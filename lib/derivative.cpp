@@ -6,17 +6,6 @@
 namespace bsbasis {
 namespace {
 
-// scale[c] = 1 / (t[c + order - 1] - t[c]), the reciprocal span of the
-// order - 1 function of column c, or 0 where it is not positive or runs past
-// the last knot.
-void fill_scale(const double *t, int nt, int order, double *scale) {
-  for (int c = 0; c < nt; ++c) {
-    const index_t jx = static_cast<index_t>(c) + order - 1;
-    const double span = jx < nt ? t[jx] - t[c] : 0.0;
-    scale[c] = span > 0 ? 1.0 / span : 0.0;
-  }
-}
-
 // Columns outside the knots read as an empty span.
 inline double scale_at(const double *scale, int nt, index_t c) {
   return c >= 0 && c < nt ? scale[c] : 0.0;
@@ -52,6 +41,17 @@ void derive_block(const double *scale, int nt, const int *jb, double *b,
 
 }  // namespace
 
+// scale[c] = 1 / (t[c + order - 1] - t[c]), the reciprocal span of the
+// order - 1 function of column c, or 0 where it is not positive or runs past
+// the last knot.
+void fill_deriv_scale(const double *t, int nt, int order, double *scale) {
+  for (int c = 0; c < nt; ++c) {
+    const index_t jx = static_cast<index_t>(c) + order - 1;
+    const double span = jx < nt ? t[jx] - t[c] : 0.0;
+    scale[c] = span > 0 ? 1.0 / span : 0.0;
+  }
+}
+
 void deriv_generic(const double *t, int nt, const int *j, double *B, index_t nx,
                    int order) {
   const double km1 = static_cast<double>(order) - 1.0;
@@ -61,7 +61,7 @@ void deriv_generic(const double *t, int nt, const int *j, double *B, index_t nx,
     poison_values(B, nx, order);
     return;
   }
-  fill_scale(t, nt, order, scale);
+  fill_deriv_scale(t, nt, order, scale);
   for (index_t p = 0; p < nx; ++p) {
     const index_t oo = block_offset(p, order);
     derive_block(scale, nt, j + oo, B + oo, order, km1);

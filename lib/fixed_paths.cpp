@@ -65,12 +65,7 @@ bool deriv_fixed(Isa isa, const double *t, int nt, const int *j, double *B,
   ScratchTable scratch(nt > 0 ? static_cast<size_t>(nt) : 0);
   double *scale = scratch.data();
   if (!scale) return false;
-  // As the generic path: one entry per knot.
-  for (int c = 0; c < nt; ++c) {
-    const index_t jx = static_cast<index_t>(c) + order - 1;
-    const double span = jx < nt ? t[jx] - t[c] : 0.0;
-    scale[c] = span > 0 ? 1.0 / span : 0.0;
-  }
+  fill_deriv_scale(t, nt, order, scale);
   switch (isa) {
     case Isa::kAvx512: avx512::deriv(scale, nt, j, B, nx, order); break;
     case Isa::kAvx2: avx2::deriv(scale, nt, j, B, nx, order); break;

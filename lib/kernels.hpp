@@ -24,6 +24,10 @@ void uniform_generic(const double *x, index_t nx, int *i, int *j, double *B,
 void deriv_generic(const double *t, int nt, const int *j, double *B, index_t nx,
                    int order);
 
+// scale[c] = 1 / (t[c + order - 1] - t[c]) for c < nt, or 0 where that span
+// is not positive or runs past the last knot.
+void fill_deriv_scale(const double *t, int nt, int order, double *scale);
+
 // Fixed-order paths (orders kMinFixed .. kMaxFixed): tiles of abscissae,
 // the block in registers, span table entries only for the columns in use.
 // They return false, having written nothing, when the order has no fixed
