@@ -204,7 +204,11 @@ def _fill(evaluate, x, order, threads):
             evaluate(x, a, b, i, j, B)
             if a:
                 np.add(i[a * order:b * order], a, out=i[a * order:b * order])
-        return bool(np.isnan(B[a * order:b * order]).any())
+        # A failed scratch allocation puts NaN in every value of the call, so
+        # the first value tells; the whole chunk confirms it.
+        if b > a and np.isnan(B[a * order]):
+            return bool(np.isnan(B[a * order:b * order]).all())
+        return False
 
     nchunks = len(bounds) - 1
     if threads > 1 and nchunks > 1:
