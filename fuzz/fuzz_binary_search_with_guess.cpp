@@ -11,10 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (len > 4096) return 0;
   const int guess = in.any_int(-3, 43);
   std::vector<double> av = in.sorted_knots(len);
-  if (in.flag()) {
-    for (auto &v : av)
-      if (in.byte() < 64) v = in.any_double(nullptr, 0);
-  }
+  if (in.flag()) in.spoil(av);
   fz::Buf<double> arr(len);
   std::copy(av.begin(), av.end(), arr.data());
   const double key = in.any_double(av.data(), static_cast<int>(av.size()));

@@ -68,13 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!zeroed) return 0;
   std::vector<double> xv = x.copy();
   const ref::Triplets r = ref::blossom(xv, stop, order, nj);
-  for (long p = 0; p < nx; ++p) {
-    if (!r.in_range[p]) continue;
-    for (int q = 0; q < order; ++q) {
-      const long e = p * order + q;
-      FZ_CHECK(i[e] == r.i[e] && j[e] == r.j[e], p, q);
-      FZ_CHECK(fz::same(B[e], r.B[e]), p, q);
-    }
-  }
+  fz::check_in_range_blocks(r, i, j, B, nx, order);
   return 0;
 }

@@ -22,10 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Knots: sorted and finite within the limits; outside them possibly
   // unsorted, with NaN and infinities.
   std::vector<double> tv = in.sorted_knots(nt);
-  if (hostile && in.flag()) {
-    for (auto &v : tv)
-      if (in.byte() < 64) v = in.any_double(nullptr, 0);
-  }
+  if (hostile && in.flag()) in.spoil(tv);
   fz::Buf<double> t(nt);
   std::copy(tv.begin(), tv.end(), t.data());
 
@@ -83,13 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!zeroed || !sorted || nj > nt - 1L || nt < 1 || (order >= 2 && nt < 3)) return 0;
   std::vector<double> xv = x.copy();
   const ref::Triplets r = ref::blossom_grid(tv, xv, stop, order, nj);
-  for (long p = 0; p < nx; ++p) {
-    if (!r.in_range[p]) continue;
-    for (int q = 0; q < order; ++q) {
-      const long e = p * order + q;
-      FZ_CHECK(i[e] == r.i[e] && j[e] == r.j[e], p, q);
-      FZ_CHECK(fz::same(B[e], r.B[e]), p, q);
-    }
-  }
+  fz::check_in_range_blocks(r, i, j, B, nx, order);
   return 0;
 }

@@ -154,6 +154,13 @@ class Reader {
     return t;
   }
 
+  // Replaces about a quarter of v by arbitrary doubles: an array outside the
+  // limits (unsorted, NaN, infinities).
+  void spoil(std::vector<double> &v) {
+    for (auto &e : v)
+      if (byte() < 64) e = any_double(nullptr, 0);
+  }
+
  private:
   const uint8_t *p_;
   const uint8_t *end_;
@@ -210,6 +217,20 @@ inline int interval_by_definition(double key, const double *arr, int len) {
   for (int k = 0; k < len; ++k)
     if (arr[k] <= key) m = k;
   return m;
+}
+
+// Every in-range block of the reference equals the library's bit for bit.
+template <class Ref, class Ints, class Doubles>
+void check_in_range_blocks(const Ref &r, const Ints &i, const Ints &j,
+                           const Doubles &B, long nx, int order) {
+  for (long p = 0; p < nx; ++p) {
+    if (!r.in_range[p]) continue;
+    for (int q = 0; q < order; ++q) {
+      const long e = p * order + q;
+      FZ_CHECK(i[e] == r.i[e] && j[e] == r.j[e], p, q);
+      FZ_CHECK(same(B[e], r.B[e]), p, q);
+    }
+  }
 }
 
 }  // namespace fz
