@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bsbasis.h"
+#include "dispatch.hpp"
 
 namespace {
 
@@ -263,6 +264,12 @@ std::vector<Workload> workloads(long nx) {
   ws.push_back({"W5", "order 4, integer grid, nj 104", 4, integers, 104, grid_x, Call::Uniform});
   ws.push_back({"W6", "as W1, calls of 16", 4, clamped(100, 4), 103, sorted, Call::SmallCalls});
   ws.push_back({"W7", "order 4, 10^4 intervals, sorted", 4, clamped(10000, 4), 10003, sorted, Call::Grid});
+  // Calls of 16 abscissae, each call's drawn over the whole base interval
+  // and sorted.
+  std::vector<double> scattered = raw;
+  for (long p = 0; p < nx; p += kChunk)
+    std::sort(scattered.begin() + p, scattered.begin() + std::min<long>(p + kChunk, nx));
+  ws.push_back({"W8", "as W1, calls of 16 spread, sorted", 4, clamped(100, 4), 103, scattered, Call::SmallCalls});
   return ws;
 }
 
@@ -300,12 +307,49 @@ void call_cost(int reps) {
               1e9 * (small - kChunk * large / 4096), 1e9 * small, 1e9 * large / 4096);
 }
 
+// One abscissa on 10 knots and on 10^7: a call's cost follows what it
+// touches, not the number of knots.  Values, and first derivatives
+// (blossom_grid stopped one level short, then deriv_grid).
+void knot_count_cost(int reps) {
+  const int order = 4;
+  double x = 0.123456;
+  std::printf("one abscissa, order 4:");
+  double first[2] = {0, 0};
+  for (int intervals : {7, 10000000 - 7}) {
+    const std::vector<double> t = clamped(intervals, order);
+    const int nt = static_cast<int>(t.size()), nj = nt - order;
+    Out o(order);
+    double cost[2];
+    for (int deriv = 0; deriv < 2; ++deriv) {
+      const long calls = 2000;
+      cost[deriv] = time_best(reps, [] {}, [&] {
+                      for (long c = 0; c < calls; ++c) {
+                        blossom_grid(const_cast<double *>(t.data()), nt, &x, 1, o.i.data(),
+                                     o.j.data(), o.B.data(), order, order - deriv, order, nj);
+                        if (deriv)
+                          deriv_grid(const_cast<double *>(t.data()), nt, o.i.data(),
+                                     o.j.data(), o.B.data(), order, 1, order);
+                      }
+                    }) / calls;
+    }
+    std::printf("  %d knots: values %.0f ns, derivatives %.0f ns%s", nt, 1e9 * cost[0],
+                1e9 * cost[1], intervals == 7 ? ";" : "");
+    if (intervals == 7) {
+      first[0] = cost[0];
+      first[1] = cost[1];
+    } else {
+      std::printf("  (x %.1f and x %.1f)", cost[0] / first[0], cost[1] / first[1]);
+    }
+  }
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   long nx = 1000000;
   int reps = 7;
-  std::string only;
+  std::string only, isa;
   for (int a = 1; a < argc; ++a) {
     if (!std::strcmp(argv[a], "--reps") && a + 1 < argc)
       reps = std::atoi(argv[++a]);
@@ -313,11 +357,32 @@ int main(int argc, char **argv) {
       nx = std::atol(argv[++a]);
     else if (!std::strcmp(argv[a], "--only") && a + 1 < argc)
       only = argv[++a];
+    else if (!std::strcmp(argv[a], "--isa") && a + 1 < argc)
+      isa = argv[++a];
     else {
-      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1] [--isa NAME]\n", argv[0]);
       return 2;
     }
   }
+  // The variant the library picks, or the one asked for.
+  const char *variant = "generic";
+  for (int v = 0; v < bsbasis::kIsaVariantCount; ++v) {
+    const bsbasis::IsaVariant &iv = bsbasis::kIsaVariants[v];
+    if (!bsbasis::supported(iv)) continue;
+    if (isa.empty() || isa == iv.name) {
+      bsbasis::use_kernels_for_testing(iv.table);
+      variant = iv.name;
+      break;
+    }
+  }
+  if (!isa.empty() && isa != variant) {
+    if (isa != "generic") {
+      std::fprintf(stderr, "no such variant on this CPU: %s\n", isa.c_str());
+      return 2;
+    }
+    bsbasis::use_kernels_for_testing(&bsbasis::kGenericOnly);
+  }
+  std::printf("kernel variant: %s\n", variant);
   gsl_set_error_handler_off();
   std::printf("nx = %ld, best of %d runs (peers: best of %d)\n\n", nx, reps,
               std::max(1, reps / 3));
@@ -370,6 +435,7 @@ int main(int argc, char **argv) {
                 1e9 * (t_w6 - t_w1) / calls);
   }
   if (only.empty() || only == "W6") call_cost(3 * reps);
+  if (only.empty() || only == "knots") knot_count_cost(reps);
   if (failures) std::printf("\nFAILED: a kernel disagrees with Eigen\n");
   return failures ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "reference.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
   const bool hostile = in.flag();
   const int order = hostile ? in.any_int(-2, 40) : in.small(1, 10);

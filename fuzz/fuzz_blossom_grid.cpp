@@ -6,6 +6,7 @@
 #include "reference.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
   const bool hostile = in.flag();
   const int order = hostile ? in.any_int(-2, 40) : in.small(1, 10);
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int q = 0; q < order; ++q) shaped = shaped && j[oo + q] == top - deg + q;
     if (sorted) {
       // Which blocks are in range is known when the knots are sorted.
-      const int J = std::isfinite(xx) ? fz::interval_by_definition(xx, t.data(), nt) : -1;
+      const int J = std::isfinite(xx) ? ref::interval_index(xx, t.data(), nt) : -1;
       if (J >= deg && J < ncol)
         FZ_CHECK(shaped && top == J, p, J);
       else

@@ -84,6 +84,7 @@ void hostile(fz::Reader &in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
   if (in.flag())
     hostile(in);

@@ -18,6 +18,9 @@
 #include <limits>
 #include <vector>
 
+#include "helpers.hpp"
+#include "paths.hpp"
+
 namespace fz {
 
 // Stops the run with a message; libFuzzer records the input as a crash.
@@ -30,17 +33,24 @@ namespace fz {
     if (!(cond)) ::fz::fail(#cond, ##__VA_ARGS__); \
   } while (0)
 
-inline uint64_t bits(double v) {
-  uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
+using testing_bsbasis::bits;
 
 // Same bits, or both NaN (the payload of a NaN made from two NaN operands
 // depends on the operand order the compiler picked).
 inline bool same(double a, double b) {
   return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
 }
+
+// Routes the exports through one of the paths this CPU runs, chosen by the
+// last byte of the input (which the Reader may read as well).
+class FuzzPath {
+ public:
+  FuzzPath(const uint8_t *data, size_t size) {
+    static const std::vector<testing_bsbasis::Path> paths = testing_bsbasis::paths_here();
+    bsbasis::use_kernels_for_testing(paths[size ? data[size - 1] % paths.size() : 0].table);
+  }
+  ~FuzzPath() { bsbasis::use_kernels_for_testing(nullptr); }
+};
 
 class Reader {
  public:
@@ -206,17 +216,6 @@ inline bool sorted_finite(const double *t, int n) {
     if (m > 0 && !(t[m - 1] <= t[m])) return false;
   }
   return true;
-}
-
-// The interval index by its definition, for a sorted array without NaN and
-// a key that is not NaN.
-inline int interval_by_definition(double key, const double *arr, int len) {
-  if (len <= 0 || key < arr[0]) return -1;
-  if (key > arr[len - 1]) return len;
-  int m = -1;
-  for (int k = 0; k < len; ++k)
-    if (arr[k] <= key) m = k;
-  return m;
 }
 
 // Every in-range block of the reference equals the library's bit for bit.

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int want = static_cast<int>(static_cast<unsigned>(j0[e]) +
                                       static_cast<unsigned>(r - order));
     FZ_CHECK(j[e] == want, e, j[e]);
-    FZ_CHECK(fz::bits(B[e]) == fz::bits(r == order - 1 ? 1.0 : 0.0), e);
+    FZ_CHECK(testing_bsbasis::bits(B[e]) == testing_bsbasis::bits(r == order - 1 ? 1.0 : 0.0), e);
   }
   return 0;
 }

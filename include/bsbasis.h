@@ -23,10 +23,14 @@
  * writes outside the arrays it was given.  All functions are re-entrant.
  *
  * Scratch memory: blossom_grid and deriv_grid keep small tables on the
- * stack and take larger ones from malloc, freed before they return.  When
- * that allocation fails, the call still writes every block's rows and
- * columns (deriv_grid leaves them as they are) and puts NaN in every value
- * of B, so the failure cannot pass for a result.
+ * stack and may take larger ones from malloc, in proportion to the
+ * abscissae of the call and never to the number of knots; they free them
+ * before they return.  Without that memory they form the same values
+ * another way: a failed allocation changes no bit of the result.
+ *
+ * Exactness: every value is formed with one rounding per operation in a
+ * fixed order, so the output is the same bits on every machine, compiler
+ * and instruction set (tests/known_answers.txt records them).
  */
 #ifndef BSBASIS_H
 #define BSBASIS_H

@@ -1,17 +1,7 @@
-// Order-1 block values from prepared columns, and value poisoning.
+// The exported order-1 block filler.
 #include "block_layout.hpp"
 
 #include "bsbasis.h"
-
-namespace bsbasis {
-
-void poison_values(double *B, index_t nx, int order) {
-  const double nan = __builtin_nan("");
-  const index_t n = nx * order;
-  for (index_t e = 0; e < n; ++e) B[e] = nan;
-}
-
-}  // namespace bsbasis
 
 using bsbasis::index_t;
 

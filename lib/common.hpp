@@ -1,4 +1,4 @@
-// Internal helpers shared by the kernels.
+// Internal helpers shared by every part of the library.
 #ifndef BSBASIS_COMMON_HPP
 #define BSBASIS_COMMON_HPP
 
@@ -7,49 +7,48 @@
 #include <stdlib.h>
 
 #define BSBASIS_EXPORT extern "C" __attribute__((visibility("default")))
+#define BSBASIS_INLINE inline __attribute__((always_inline))
+#define BSBASIS_UNROLL _Pragma("GCC unroll 16")
 
 namespace bsbasis {
 
 // Array offsets are 64-bit so that nx*order above 2^31 - 1 stays inside.
 using index_t = int64_t;
 
-inline index_t block_offset(index_t p, int order) { return p * order; }
+BSBASIS_INLINE index_t block_offset(index_t p, int order) { return p * order; }
 
-inline bool is_finite(double v) { return v - v == 0.0; }
+BSBASIS_INLINE bool is_finite(double v) { return v - v == 0.0; }
 
-inline int min_int(int a, int b) { return a < b ? a : b; }
-inline int max_int(int a, int b) { return a > b ? a : b; }
+BSBASIS_INLINE int min_int(int a, int b) { return a < b ? a : b; }
+BSBASIS_INLINE int max_int(int a, int b) { return a > b ? a : b; }
 
-// A table of doubles that lives on the stack when small and on the heap
-// otherwise.  data() is null when the heap allocation failed.
-class ScratchTable {
+// Scratch memory of n elements: on the stack up to kStack of them, on the
+// heap beyond.  data() is null when the heap allocation failed; every user
+// has a way to work without it.
+template <class T, size_t kStack>
+class Scratch {
  public:
-  static constexpr size_t kStackEntries = 1024;
-
-  explicit ScratchTable(size_t n) {
-    if (n <= kStackEntries) {
+  explicit Scratch(size_t n) {
+    if (n <= kStack) {
       data_ = stack_;
-    } else if (n <= SIZE_MAX / sizeof(double)) {
-      heap_ = static_cast<double *>(malloc(n * sizeof(double)));
+    } else if (n <= SIZE_MAX / sizeof(T)) {
+      heap_ = static_cast<T *>(malloc(n * sizeof(T)));
       data_ = heap_;
     }
   }
-  ~ScratchTable() {
+  ~Scratch() {
     if (heap_) free(heap_);  // no call for the common stack case
   }
-  ScratchTable(const ScratchTable &) = delete;
-  ScratchTable &operator=(const ScratchTable &) = delete;
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
 
-  double *data() { return data_; }
+  T *data() { return data_; }
 
  private:
-  double stack_[kStackEntries];
-  double *heap_ = nullptr;
-  double *data_ = nullptr;
+  T stack_[kStack];
+  T *heap_ = nullptr;
+  T *data_ = nullptr;
 };
-
-// Puts NaN in every value of nx blocks: how a failed allocation shows.
-void poison_values(double *B, index_t nx, int order);
 
 }  // namespace bsbasis
 

@@ -1,71 +1,125 @@
-// First derivatives of a knot-sequence basis from its order - 1 values.
+// First derivatives of a knot-sequence basis from its order - 1 values: the
+// export, a path per fixed order and one for any order, all from the one
+// rule derive_block.
+#include <utility>
+
 #include "bsbasis.h"
 #include "common.hpp"
+#include "dispatch.hpp"
 #include "kernels.hpp"
+#include "numeric.hpp"
 
 namespace bsbasis {
 namespace {
 
-// Columns outside the knots read as an empty span.
-inline double scale_at(const double *scale, int nt, index_t c) {
-  return c >= 0 && c < nt ? scale[c] : 0.0;
+constexpr size_t kStack = 1024;
+
+// Reciprocal spans of the order - 1 functions by column: from the table, 0
+// for a column outside the knots.
+struct TableScale {
+  const double *s;
+  int nt;
+  double operator()(index_t c) const { return c >= 0 && c < nt ? s[c] : 0.0; }
+};
+
+// The same for a block whose columns all lie in 0 .. nt-2.
+struct InsideScale {
+  const double *s;
+  double operator()(index_t c) const { return s[c]; }
+};
+
+// Formed at each use, where the table does not pay.
+struct OwnScale {
+  const double *t;
+  int nt, w;
+  double operator()(index_t c) const {
+    return c >= 0 && c < nt ? reciprocal_span(t, nt, c, w) : 0.0;
+  }
+};
+
+struct AmongKnots {
+  int nt;
+  bool operator()(index_t c) const { return c >= 0 && c < nt; }
+};
+
+struct Always {
+  bool operator()(index_t) const { return true; }
+};
+
+// The table holds a span for every knot: it pays while the knots are not
+// many more than the blocks.
+bool table_pays(int nt, index_t nx, int order) {
+  return static_cast<double>(nt) <= static_cast<double>(kStack) ||
+         static_cast<double>(nt) <= 2.0 * static_cast<double>(nx) * order;
 }
 
-inline bool column_ok(int nt, int c) { return c >= 0 && c < nt; }
-
-// d/dx of the order-`order` functions of one block, from its order - 1 values:
-// (order - 1) times the difference of the two neighbouring scaled values.
-void derive_block(const double *scale, int nt, const int *jb, double *b,
-                  int order, double km1) {
-  const int deg = order - 1;
-  const int J = jb[deg];
-  // A top column below deg marks a block that is not in range (blossom_grid
-  // gives those columns 0 and values 0): its values stay as they are, so that
-  // a reciprocal span that overflowed to inf cannot turn its zeros into NaN.
-  if (J < deg) {
-    for (int q = 0; q <= deg; ++q)
-      if (!column_ok(nt, jb[q])) b[q] = 0.0;
-    return;
+// Order is an int, or a std::integral_constant for a path of fixed order.
+template <class Order>
+void derive_blocks(const double *t, int nt, const int *j, double *B, index_t nx,
+                   Order ord) {
+  const int order = ord, deg = order - 1;
+  const double km1 = static_cast<double>(order) - 1.0;
+  if (nt > 0 && table_pays(nt, nx, order)) {
+    Scratch<double, kStack> store(static_cast<size_t>(nt));
+    if (double *s = store.data()) {
+      for (int c = 0; c < nt; ++c) s[c] = reciprocal_span(t, nt, c, deg);
+      const unsigned last = static_cast<unsigned>(nt) - 2u;
+      for (index_t p = 0; p < nx; ++p) {
+        const int *jb = j + block_offset(p, order);
+        double *b = B + block_offset(p, order);
+        bool inside = nt >= 2;
+        for (int q = 0; q < order; ++q) inside = inside & (static_cast<unsigned>(jb[q]) <= last);
+        if (inside)
+          derive_block(InsideScale{s}, Always{}, jb, b, deg, km1);
+        else
+          derive_block(TableScale{s, nt}, AmongKnots{nt}, jb, b, deg, km1);
+      }
+      return;
+    }
   }
-  double l1 = (scale_at(scale, nt, J) * b[deg]) * km1;
-  for (int q = deg - 1; q >= 0; --q) {
-    const index_t c = jb[q];
-    const double l2 =
-        (b[q] * scale_at(scale, nt, c) - b[q + 1] * scale_at(scale, nt, c + 1)) *
-        km1;
-    b[q + 1] = column_ok(nt, jb[q + 1]) ? l1 : 0.0;
-    l1 = l2;
-  }
-  b[0] = column_ok(nt, jb[0]) ? l1 : 0.0;
+  for (index_t p = 0; p < nx; ++p)
+    derive_block(OwnScale{t, nt, deg}, AmongKnots{nt}, j + block_offset(p, order),
+                 B + block_offset(p, order), deg, km1);
 }
+
+using DerivKernel = void (*)(const double *t, int nt, const int *j, double *B, index_t nx);
+
+template <int O>
+void derive_fixed(const double *t, int nt, const int *j, double *B, index_t nx) {
+  derive_blocks(t, nt, j, B, nx, std::integral_constant<int, O>{});
+}
+
+template <int O>
+constexpr DerivKernel deriv_at() {
+  if constexpr (O >= kMinFixed) return &derive_fixed<O>;
+  return nullptr;
+}
+
+struct DerivTable {
+  DerivKernel at[kMaxFixed + 1];
+};
+
+template <int... O>
+constexpr DerivTable make_deriv_table(std::integer_sequence<int, O...>) {
+  return DerivTable{{deriv_at<O>()...}};
+}
+
+// The same scalar code serves every instruction set: one table.
+constexpr DerivTable kDeriv =
+    make_deriv_table(std::make_integer_sequence<int, kMaxFixed + 1>{});
 
 }  // namespace
 
-// scale[c] = 1 / (t[c + order - 1] - t[c]), the reciprocal span of the
-// order - 1 function of column c, or 0 where it is not positive or runs past
-// the last knot.
-void fill_deriv_scale(const double *t, int nt, int order, double *scale) {
-  for (int c = 0; c < nt; ++c) {
-    const index_t jx = static_cast<index_t>(c) + order - 1;
-    const double span = jx < nt ? t[jx] - t[c] : 0.0;
-    scale[c] = span > 0 ? 1.0 / span : 0.0;
-  }
-}
-
 void deriv_generic(const double *t, int nt, const int *j, double *B, index_t nx,
                    int order) {
-  const double km1 = static_cast<double>(order) - 1.0;
-  ScratchTable scratch(nt > 0 ? static_cast<size_t>(nt) : 0);
-  double *scale = scratch.data();
-  if (!scale) {
-    poison_values(B, nx, order);
-    return;
-  }
-  fill_deriv_scale(t, nt, order, scale);
-  for (index_t p = 0; p < nx; ++p) {
-    const index_t oo = block_offset(p, order);
-    derive_block(scale, nt, j + oo, B + oo, order, km1);
-  }
+  derive_blocks(t, nt, j, B, nx, order);
+}
+
+bool deriv_fixed(const double *t, int nt, const int *j, double *B, index_t nx,
+                 int order) {
+  if (order < kMinFixed || order > kMaxFixed) return false;
+  kDeriv.at[order](t, nt, j, B, nx);
+  return true;
 }
 
 }  // namespace bsbasis
@@ -77,7 +131,5 @@ BSBASIS_EXPORT void deriv_grid(double *t, int nt, int *i, int *j, double *B,
   (void)i;
   (void)N;
   if (order <= 0 || nx <= 0) return;
-  if (deriv_fixed(best_isa(), t, nt, j, B, nx, order)) return;
-  if (deriv_fixed(Isa::kBaseline, t, nt, j, B, nx, order)) return;
-  deriv_generic(t, nt, j, B, nx, order);
+  if (!deriv_fixed(t, nt, j, B, nx, order)) deriv_generic(t, nt, j, B, nx, order);
 }

@@ -1,72 +1,106 @@
-// Basis on a non-decreasing knot sequence.
-#include "block_layout.hpp"
+// The basis on a non-decreasing knot sequence: the export, and the path of
+// any order, which evaluates one block at a time.
+#include "block_sink.hpp"
 #include "bsbasis.h"
+#include "column_table.hpp"
 #include "common.hpp"
+#include "dispatch.hpp"
 #include "interval_search.hpp"
 #include "kernels.hpp"
-#include "recurrence.hpp"
+#include "numeric.hpp"
 
 namespace bsbasis {
 namespace {
 
-// Reciprocal spans of the columns 0 .. ncol-1 for the levels 2 .. order_stop,
-// one row per level: 1 / (t[l + L - 1] - t[l]), or 0 where that span is
-// not positive or its right knot lies past the last.
-void fill_span_table(const double *t, int nt, int ncol, int order_stop,
-                     double *table) {
-  for (int L = 2; L <= order_stop; ++L) {
-    double *rs = table + static_cast<index_t>(L - 2) * ncol;
-    for (int l = 0; l < ncol; ++l) {
-      const index_t jx = static_cast<index_t>(l) + L - 1;
-      const double span = jx < nt ? t[jx] - t[l] : 0.0;
-      rs[l] = span > 0 ? 1.0 / span : 0.0;
+constexpr int kTile = 256;
+
+// x less the left knot of the column at each position of a block whose
+// first column is c0.
+struct KnotDx {
+  const double *t;
+  double xx;
+  index_t c0;
+  double operator()(int q) const { return xx - t[c0 + q]; }
+};
+
+struct TableSpans {
+  const ColumnTable &table;
+  int c0;
+  double operator()(int L, int q) const { return table.column(c0 + q)[L - 1]; }
+};
+
+// Spans formed at each use, where the table does not pay.
+struct OwnSpans {
+  const double *t;
+  int nt;
+  index_t c0;
+  double operator()(int L, int q) const { return reciprocal_span(t, nt, c0 + q, L - 1); }
+};
+
+template <class Rs>
+void raise_block(const KnotDx &dx, const Rs &rs, int order, int order_stop, double *b) {
+  seed_block(b, order, order_stop);
+  for (int L = 2; L <= order_stop; ++L) raise_level<double>(dx, rs, L, order - 1, b);
+}
+
+// Tiles of abscissae: each tile is searched first (every search guessed
+// from the answer before it), then its blocks evaluated.
+template <class Sink>
+void grid_blocks(const double *t, int nt, const double *x, index_t nx, int order_stop,
+                 int order, int nj, const Sink &sink) {
+  const int deg = order - 1;
+  const int ncol = usable_columns(nj, nt);
+  // No interval can be in range (this covers nt <= 0): nothing to search.
+  if (ncol <= deg) {
+    for (index_t p = 0; p < nx; ++p) sink.outside(p);
+    return;
+  }
+  ColumnTable table(t, nt, ncol, order, order_stop, nx);
+  int J[kTile];
+  int guess = nt >> 1;
+  for (index_t p0 = 0; p0 < nx; p0 += kTile) {
+    const int n = static_cast<int>(nx - p0 < kTile ? nx - p0 : kTile);
+    int count = 0, jmin = ncol, jmax = -1;
+    for (int m = 0; m < n; ++m) {
+      const double xx = x[p0 + m];
+      int c = -1;
+      if (is_finite(xx)) {
+        c = search_with_guess(xx, t, nt, guess);
+        guess = c;
+      }
+      J[m] = c >= deg && c < ncol ? c : -1;
+      if (J[m] >= 0) {
+        ++count;
+        jmin = min_int(jmin, c);
+        jmax = max_int(jmax, c);
+      }
+    }
+    const bool tabled =
+        count > 0 && table.usable() &&
+        table_pays(table.missing(jmin - deg, jmax), count, order_stop);
+    if (tabled) table.cover(jmin - deg, jmax);
+    for (int m = 0; m < n; ++m) {
+      const index_t p = p0 + m;
+      if (J[m] < 0) {
+        sink.outside(p);
+        continue;
+      }
+      const int c0 = J[m] - deg;
+      const KnotDx dx{t, x[p], c0};
+      double *b = sink.block(p, J[m]);
+      if (tabled)
+        raise_block(dx, TableSpans{table, c0}, order, order_stop, b);
+      else
+        raise_block(dx, OwnSpans{t, nt, c0}, order, order_stop, b);
     }
   }
 }
 
 }  // namespace
-}  // namespace bsbasis
-
-namespace bsbasis {
 
 void grid_generic(const double *t, int nt, const double *x, index_t nx, int *i,
                   int *j, double *B, int order_stop, int order, int nj) {
-  const int deg = order - 1;
-  // Columns that both the bound and the knots allow: a block in range never
-  // reads a knot or table entry past t[nt - 2].
-  const int ncol = nt > 0 ? max_int(min_int(nj, nt - 1), 0) : 0;
-  const int levels = order_stop > 1 ? order_stop - 1 : 0;  // no overflow at INT_MIN
-
-  // No interval can be in range (this covers nt <= 0): nothing to search.
-  if (ncol <= deg) {
-    for (index_t p = 0; p < nx; ++p) zero_block(i, j, B, p, order);
-    return;
-  }
-
-  ScratchTable scratch(static_cast<size_t>(levels) * static_cast<size_t>(ncol));
-  double *table = scratch.data();
-  if (table) fill_span_table(t, nt, ncol, order_stop, table);
-
-  int guess = nt >> 1;
-  for (index_t p = 0; p < nx; ++p) {
-    const double xx = x[p];
-    int J = -1;
-    if (is_finite(xx)) {
-      J = nt > 0 ? search_with_guess(xx, t, nt, guess) : -1;
-      guess = J;
-    }
-    if (J >= deg && J < ncol) {
-      seed_block(i, j, B, p, order, J);
-      if (!table) continue;
-      double *b = B + block_offset(p, order);
-      for (int L = 2; L <= order_stop; ++L)
-        raise_level(KnotLevel{t, table + static_cast<index_t>(L - 2) * ncol}, L,
-                    xx, J, order, b);
-    } else {
-      zero_block(i, j, B, p, order);
-    }
-  }
-  if (!table) poison_values(B, nx, order);
+  grid_blocks(t, nt, x, nx, order_stop, order, nj, TripletBlocks(i, j, B, order));
 }
 
 }  // namespace bsbasis
@@ -79,8 +113,8 @@ BSBASIS_EXPORT void blossom_grid(double *t, int nt, double *x, int nx, int *i,
   (void)N;
   if (order <= 0 || nx <= 0) return;
   order_stop = min_int(order_stop, order);
-  if (grid_fixed(best_isa(), t, nt, x, nx, i, j, B, order_stop, order, nj)) return;
-  if (grid_fixed(Isa::kBaseline, t, nt, x, nx, i, j, B, order_stop, order, nj))
-    return;
-  grid_generic(t, nt, x, nx, i, j, B, order_stop, order, nj);
+  if (const GridKernel kernel = grid_kernel(order))
+    kernel(t, nt, x, nx, i, j, B, order_stop, nj);
+  else
+    grid_generic(t, nt, x, nx, i, j, B, order_stop, order, nj);
 }

@@ -1,28 +1,57 @@
-// Basis on the uniform integer grid.
-#include "block_layout.hpp"
+// The basis on the uniform integer grid: the export, and the path of any
+// order, which evaluates one block at a time.
+#include "block_sink.hpp"
 #include "bsbasis.h"
 #include "common.hpp"
+#include "dispatch.hpp"
 #include "kernels.hpp"
-#include "recurrence.hpp"
+#include "numeric.hpp"
 
 namespace bsbasis {
 namespace {
 
-constexpr index_t kTile = 256;
+constexpr int kTile = 256;
 
-// Seeds blocks [p0, p1) and reports which are in range in `in`.
-void seed_tile(const double *x, index_t p0, index_t p1, int *i, int *j,
-               double *B, int order, int nj, bool *in) {
-  const double lo = static_cast<double>(order - 1);
-  const double hi = static_cast<double>(nj);
-  for (index_t p = p0; p < p1; ++p) {
-    const double xx = x[p];
-    // Written so that NaN fails the test.
-    in[p - p0] = xx >= lo && xx < hi;
-    if (in[p - p0])
-      seed_block(i, j, B, p, order, static_cast<int>(xx));  // xx >= 0: truncation is floor
-    else
-      zero_block(i, j, B, p, order);
+// x less the left knot of each position's column: column c has knot c.
+struct IntegerDx {
+  double xx;
+  int c0;
+  double operator()(int q) const { return xx - static_cast<double>(c0 + q); }
+};
+
+struct LevelSpan {
+  double rs;
+  double operator()(int, int) const { return rs; }
+};
+
+// Tiles keep their blocks in cache across the levels; each level divides
+// once.
+template <class Sink>
+void uniform_blocks(const double *x, index_t nx, int order_stop, int order, int nj,
+                    const Sink &sink) {
+  const int deg = order - 1;
+  const double lo = static_cast<double>(deg), hi = static_cast<double>(nj);
+  int J[kTile];
+  double *b[kTile];
+  for (index_t p0 = 0; p0 < nx; p0 += kTile) {
+    const int n = static_cast<int>(nx - p0 < kTile ? nx - p0 : kTile);
+    for (int m = 0; m < n; ++m) {
+      const double xx = x[p0 + m];
+      // Written so that NaN fails the test.
+      if (xx >= lo && xx < hi) {
+        J[m] = static_cast<int>(xx);  // xx >= 0: truncation is floor
+        b[m] = sink.block(p0 + m, J[m]);
+        seed_block(b[m], order, order_stop);
+      } else {
+        J[m] = -1;
+        sink.outside(p0 + m);
+      }
+    }
+    for (int L = 2; L <= order_stop; ++L) {
+      const LevelSpan rs{uniform_reciprocal_span(L)};
+      for (int m = 0; m < n; ++m)
+        if (J[m] >= 0) raise_level<double>(IntegerDx{x[p0 + m], J[m] - deg}, rs, L, deg, b[m]);
+    }
   }
 }
 
@@ -30,20 +59,7 @@ void seed_tile(const double *x, index_t p0, index_t p1, int *i, int *j,
 
 void uniform_generic(const double *x, index_t nx, int *i, int *j, double *B,
                      int order_stop, int order, int nj) {
-  bool in[kTile];
-  // Tiles keep a block in cache across the levels; each level divides once.
-  for (index_t p0 = 0; p0 < nx; p0 += kTile) {
-    const index_t p1 = p0 + kTile < nx ? p0 + kTile : nx;
-    seed_tile(x, p0, p1, i, j, B, order, nj, in);
-    for (int L = 2; L <= order_stop; ++L) {
-      const UniformLevel level{1.0 / static_cast<double>(L - 1)};
-      for (index_t p = p0; p < p1; ++p) {
-        if (!in[p - p0]) continue;
-        const index_t oo = block_offset(p, order);
-        raise_level(level, L, x[p], j[oo + order - 1], order, B + oo);
-      }
-    }
-  }
+  uniform_blocks(x, nx, order_stop, order, nj, TripletBlocks(i, j, B, order));
 }
 
 }  // namespace bsbasis
@@ -55,7 +71,8 @@ BSBASIS_EXPORT void blossom(double *x, int nx, int *i, int *j, double *B,
   (void)N;
   if (order <= 0 || nx <= 0) return;
   order_stop = min_int(order_stop, order);
-  if (uniform_fixed(best_isa(), x, nx, i, j, B, order_stop, order, nj)) return;
-  if (uniform_fixed(Isa::kBaseline, x, nx, i, j, B, order_stop, order, nj)) return;
-  uniform_generic(x, nx, i, j, B, order_stop, order, nj);
+  if (const UniformKernel kernel = uniform_kernel(order))
+    kernel(x, nx, i, j, B, order_stop, nj);
+  else
+    uniform_generic(x, nx, i, j, B, order_stop, order, nj);
 }

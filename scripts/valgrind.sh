@@ -7,9 +7,10 @@ cd "$(dirname "$0")/.."
 build=${VALGRIND_BUILD_DIR:-build-valgrind}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
   -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" -j2 --target hostile_driver fault_regression_test >/dev/null
+cmake --build "$build" -j2 --target hostile_driver fault_regression_test kernel_paths_test >/dev/null
 status=0
-for prog in "$build/tests/hostile_driver" "$build/tests/fault_regression_test"; do
+for prog in "$build/tests/hostile_driver" "$build/tests/fault_regression_test" \
+    "$build/tests/kernel_paths_test"; do
   log="$build/valgrind-$(basename "$prog").log"
   echo "== valgrind $prog (log: $log)"
   valgrind --tool=memcheck --error-exitcode=1 --leak-check=full \

@@ -1,4 +1,6 @@
 // The order-1 block filler.
+#include <gtest/gtest.h>
+
 #include "helpers.hpp"
 
 namespace {

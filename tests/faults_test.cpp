@@ -1,5 +1,7 @@
 // Arguments outside the documented limits: the library stays inside its
 // arrays and gives the documented sound results.
+#include <gtest/gtest.h>
+
 #include <climits>
 
 #include "helpers.hpp"
@@ -134,7 +136,7 @@ TEST(Faults, BoundBeyondTheKnots) {
             ASSERT_TRUE(r.j[e] >= 0 && r.j[e] <= std::max(nt - 2, 0));
             ASSERT_TRUE(std::isfinite(r.B[e]) && std::isfinite(d.B[e]));
             ASSERT_EQ(r.j[e], capped.j[e]);
-            ASSERT_EQ(ref::bits(r.B[e]), ref::bits(capped.B[e]));
+            ASSERT_EQ(bits(r.B[e]), bits(capped.B[e]));
           }
         if (nt <= 0 || (order >= 2 && nt < 3))
           for (double v : r.B) ASSERT_EQ(v, 0.0) << "nt " << nt << " order " << order;

@@ -6,6 +6,8 @@
 // array and faults.  The last block is written last, so its rows, columns
 // and top value can be checked; the positions below the top read what
 // earlier blocks left in the shared memory, so they are not.
+#include <gtest/gtest.h>
+
 #include <sys/mman.h>
 #include <unistd.h>
 

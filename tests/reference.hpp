@@ -1,68 +1,33 @@
-// A straightforward reference for the kernels: each level as a pass over all
+// A straightforward reference for the kernels, written from their
+// definitions and independent of the library's code: the interval of a key
+// by a plain scan, each level of the recurrence as a pass over all
 // abscissae, the whole span table refilled per level, scratch on the heap.
 // It follows the arithmetic of the kernels operation by operation, so that
-// the library must match it bit for bit on every in-range block.  It is
-// meant for calls within the documented limits; non-finite abscissae are
-// flagged out of range.
+// every path of the library must match it bit for bit on every in-range
+// block.  It is meant for calls within the documented limits; non-finite
+// abscissae are flagged out of range.
 #ifndef BSBASIS_TESTS_REFERENCE_HPP
 #define BSBASIS_TESTS_REFERENCE_HPP
 
 #include <cmath>
-#include <cstdint>
 #include <vector>
+
+#include "helpers.hpp"
 
 namespace ref {
 
-struct Triplets {
-  std::vector<int> i, j;
-  std::vector<double> B;
-  std::vector<bool> in_range;  // per abscissa
+using testing_bsbasis::Triplets;
 
-  Triplets(int nx, int order)
-      : i(size_t(nx) * order, -7), j(size_t(nx) * order, -7),
-        B(size_t(nx) * order, 0.0), in_range(nx, false) {}
-};
-
-inline int search_with_guess(double key, const double *arr, int len, int guess) {
-  if (arr[0] > key) return -1;
+// The interval index by its definition, for a sorted array and a key that
+// is not NaN: -1 below arr[0], len above arr[len-1], otherwise the largest m
+// with arr[m] <= key.
+inline int interval_index(double key, const double *arr, int len) {
+  if (len <= 0 || key < arr[0]) return -1;
   if (key > arr[len - 1]) return len;
-  if (len <= 4) {
-    int i = 1;
-    while (i < len && key >= arr[i]) i++;
-    return i - 1;
-  }
-  if (guess > len - 3) guess = len - 3;
-  if (guess < 1) guess = 1;
-  int imin, imax;
-  if (arr[guess] > key) {
-    if (!(arr[guess - 1] > key)) return guess - 1;
-    imax = guess - 1;
-    imin = 0;
-    if (guess > 8 && key >= arr[guess - 8]) imin = guess - 8;
-  } else {
-    if (arr[guess + 1] > key) return guess;
-    if (arr[guess + 2] > key) return guess + 1;
-    imin = guess + 2;
-    imax = len;
-    if (guess < len - 9 && arr[guess + 8] > key) imax = guess + 8;
-  }
-  while (imin < imax) {
-    int imid = imin + ((imax - imin) >> 1);
-    if (key >= arr[imid])
-      imin = imid + 1;
-    else
-      imax = imid;
-  }
-  return imin - 1;
-}
-
-inline void binary_search(const double *key, int *index, int N, const double *arr,
-                          int len) {
-  int guess = len >> 1;
-  for (int i = 0; i < N; i++) {
-    guess = search_with_guess(key[i], arr, len, guess);
-    index[i] = guess;
-  }
+  int m = -1;
+  for (int k = 0; k < len; ++k)
+    if (arr[k] <= key) m = k;
+  return m;
 }
 
 inline void seed(Triplets &r, int p, int order, int J, bool in) {
@@ -83,8 +48,7 @@ inline void seed(Triplets &r, int p, int order, int J, bool in) {
 }
 
 // Uniform integer grid.
-inline Triplets blossom(const std::vector<double> &x, int order_stop, int order,
-                        int nj) {
+inline Triplets blossom(const std::vector<double> &x, int order_stop, int order, int nj) {
   const int nx = int(x.size());
   Triplets r(nx, order);
   const int deg = order - 1;
@@ -113,18 +77,16 @@ inline Triplets blossom(const std::vector<double> &x, int order_stop, int order,
 }
 
 // Knot sequence; requires order >= 1, nj <= nt - 1 and nt >= 3 when order >= 2.
-inline Triplets blossom_grid(const std::vector<double> &t,
-                             const std::vector<double> &x, int order_stop,
-                             int order, int nj) {
+inline Triplets blossom_grid(const std::vector<double> &t, const std::vector<double> &x,
+                             int order_stop, int order, int nj) {
   const int nx = int(x.size()), nt = int(t.size());
   Triplets r(nx, order);
-  std::vector<int> jj(nx);
   std::vector<double> scales(nt, -99.0);
-  binary_search(x.data(), jj.data(), nx, t.data(), nt);
   const int deg = order - 1;
   for (int p = 0; p < nx; p++) {
-    const bool out = !std::isfinite(x[p]) || jj[p] >= nj || jj[p] < deg;
-    seed(r, p, order, out ? 0 : jj[p], !out);
+    const int J = std::isfinite(x[p]) ? interval_index(x[p], t.data(), nt) : -1;
+    const bool out = !std::isfinite(x[p]) || J >= nj || J < deg;
+    seed(r, p, order, out ? 0 : J, !out);
   }
   for (int k = deg - 1; order - k <= order_stop; k--) {
     for (int l = 0; l <= nt - 2; l++) {
@@ -151,8 +113,7 @@ inline Triplets blossom_grid(const std::vector<double> &t,
 }
 
 // Derivatives in place on the output of blossom_grid(order_stop = order - 1).
-inline void deriv_grid(const std::vector<double> &t, Triplets &r, int nx,
-                       int order) {
+inline void deriv_grid(const std::vector<double> &t, Triplets &r, int nx, int order) {
   const int nt = int(t.size());
   const double km1 = double(order) - 1.0;
   std::vector<double> scale(nt);
@@ -180,13 +141,6 @@ inline void test(int *j, double *B, int N, int order) {
     B[i] = r == order - 1 ? 1.0 : 0.0;
     j[i] = j[i] + r - order;
   }
-}
-
-inline uint64_t bits(double v) {
-  uint64_t u;
-  static_assert(sizeof u == sizeof v, "double is 64-bit");
-  __builtin_memcpy(&u, &v, sizeof u);
-  return u;
 }
 
 }  // namespace ref

@@ -204,21 +204,14 @@ def _fill(evaluate, x, order, threads):
             evaluate(x, a, b, i, j, B)
             if a:
                 np.add(i[a * order:b * order], a, out=i[a * order:b * order])
-        # A failed scratch allocation puts NaN in every value of the call, so
-        # the first value tells; the whole chunk confirms it.
-        if b > a and np.isnan(B[a * order]):
-            return bool(np.isnan(B[a * order:b * order]).all())
-        return False
 
     nchunks = len(bounds) - 1
     if threads > 1 and nchunks > 1:
         with ThreadPoolExecutor(max_workers=min(threads, nchunks)) as pool:
-            failed = list(pool.map(work, range(nchunks)))
+            list(pool.map(work, range(nchunks)))
     else:
-        failed = [work(c) for c in range(nchunks)]
-    if any(failed):
-        # The kernels put NaN in every value when their scratch allocation fails.
-        raise MemoryError("bsbasis: a kernel could not allocate its scratch memory")
+        for c in range(nchunks):
+            work(c)
     return i, j, B
 
 

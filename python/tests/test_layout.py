@@ -115,21 +115,6 @@ def test_right_open_gives_the_kernel_convention():
     np.testing.assert_array_equal(B, [0, 0, 1, 0, 0, 0])
 
 
-def test_scratch_failure_is_an_error_not_a_result():
-    # The kernels report a failed allocation by NaN values.
-    def failing(x, a, b, i, j, B):
-        B[a * 2:b * 2] = np.nan
-
-    with pytest.raises(MemoryError):
-        _core._fill(failing, np.zeros(10), 2, 1)
-
-    # A NaN value in some rows only is a result, not a failed allocation.
-    def one_nan(x, a, b, i, j, B):
-        B[a * 2] = np.nan
-
-    assert np.isnan(_core._fill(one_nan, np.zeros(10), 2, 1)[2][0])
-
-
 @pytest.mark.parametrize("fmt", ["csr", "csc", "coo"])
 def test_no_abscissae_gives_an_empty_matrix(fmt):
     t = make_knots("uniform", 3, 0)

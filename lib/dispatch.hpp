@@ -1,0 +1,62 @@
+// The kernels of fixed order: one table of entry points per instruction
+// set, and the choice of the best supported table, made once.
+//
+// Adding an order: raise kMaxFixed.  Adding an instruction set: a file that
+// compiles tiles.inc in its target region (as tiles_avx2.cpp does), and its
+// row in kIsaVariants (dispatch.cpp).
+#ifndef BSBASIS_DISPATCH_HPP
+#define BSBASIS_DISPATCH_HPP
+
+#include "common.hpp"
+
+namespace bsbasis {
+
+// Orders with a tiled kernel; every other order takes the generic path.
+constexpr int kMinFixed = 2;
+constexpr int kMaxFixed = 6;
+
+using GridKernel = void (*)(const double *t, int nt, const double *x, index_t nx,
+                            int *i, int *j, double *B, int order_stop, int nj);
+using UniformKernel = void (*)(const double *x, index_t nx, int *i, int *j,
+                               double *B, int order_stop, int nj);
+
+// Entry points by order; null where an order has none.
+struct KernelTable {
+  GridKernel grid[kMaxFixed + 1];
+  UniformKernel uniform[kMaxFixed + 1];
+};
+
+// No kernel at all: every call takes the generic path.
+extern const KernelTable kGenericOnly;
+
+// An instruction-set variant: the CPU feature bits it needs, and its table.
+struct IsaVariant {
+  const char *name;
+  uint32_t needs;
+  const KernelTable *table;
+};
+
+// Every variant compiled in, best first; the last one needs nothing.
+extern const IsaVariant kIsaVariants[];
+extern const int kIsaVariantCount;
+
+bool supported(const IsaVariant &v);
+
+// The table of the best supported variant, chosen on the first call.
+const KernelTable &kernels();
+
+inline GridKernel grid_kernel(int order) {
+  return order >= kMinFixed && order <= kMaxFixed ? kernels().grid[order] : nullptr;
+}
+
+inline UniformKernel uniform_kernel(int order) {
+  return order >= kMinFixed && order <= kMaxFixed ? kernels().uniform[order] : nullptr;
+}
+
+// For the tests: every later call goes through `table` (null: the best
+// supported one again).  Not exported; not for concurrent use.
+void use_kernels_for_testing(const KernelTable *table);
+
+}  // namespace bsbasis
+
+#endif
