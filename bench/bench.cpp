@@ -61,8 +61,8 @@ constexpr int kChunk = 16;  // abscissae per call in W6
 typedef int v4i __attribute__((vector_size(16)));
 typedef double v2d __attribute__((vector_size(16)));
 template <int O>
-__attribute__((noinline, target_clones("avx2", "default"))) void floor_fixed(
-    const double *x, long nx, int *i, int *j, double *B) {
+inline __attribute__((always_inline)) void floor_body(const double *x, long nx, int *i,
+                                                      int *j, double *B) {
   static_assert(O % 2 == 0, "pairs of values");
   for (long p = 0; p < nx; ++p) {
     const double v = x[p];
@@ -77,12 +77,25 @@ __attribute__((noinline, target_clones("avx2", "default"))) void floor_fixed(
   }
 }
 
+// clang takes no noinline beside target_clones, and no clones of templates.
+#if defined(__clang__)
+#define BENCH_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define BENCH_CLONES __attribute__((noinline, target_clones("avx2", "default")))
+#endif
+BENCH_CLONES void floor4(const double *x, long nx, int *i, int *j, double *B) {
+  floor_body<4>(x, nx, i, j, B);
+}
+BENCH_CLONES void floor6(const double *x, long nx, int *i, int *j, double *B) {
+  floor_body<6>(x, nx, i, j, B);
+}
+
 __attribute__((noinline)) void store_floor(const double *x, long nx, int order,
                                            int *i, int *j, double *B) {
   if (order == 4)
-    floor_fixed<4>(x, nx, i, j, B);
+    floor4(x, nx, i, j, B);
   else if (order == 6)
-    floor_fixed<6>(x, nx, i, j, B);
+    floor6(x, nx, i, j, B);
   else
     std::abort();
 }

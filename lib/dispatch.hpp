@@ -1,9 +1,9 @@
 // The kernels of fixed order: one table of entry points per instruction
 // set, and the choice of the best supported table, made once.
 //
-// Adding an order: raise kMaxFixed.  Adding an instruction set: a file that
-// compiles tiles.inc in its target region (as tiles_avx2.cpp does), and its
-// row in kIsaVariants (dispatch.cpp).
+// Adding an order: raise kMaxFixed.  Adding an instruction set: a file of
+// three definitions, as tiles_avx2.cpp, its feature bit (cpu_features) and
+// its row in kIsaVariants (dispatch.cpp).
 #ifndef BSBASIS_DISPATCH_HPP
 #define BSBASIS_DISPATCH_HPP
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -110,6 +111,42 @@ TEST(KernelPaths, KnotGridGroupKinds) {
                               got.B.data(), order, nj);
         ASSERT_EQ(entry_differences(want, got), "") << v->name << " order " << order;
       }
+}
+
+// Few abscissae on many knots, in runs inside one interval or crossing to
+// the next: the spans of a run come from the knots, not from a table.  One
+// knot sequence has a gap of the least subnormal below the run, whose
+// reciprocal is inf: every span of every position counts, down to the NaN
+// it makes.
+TEST(KernelPaths, KnotGridRunsWithoutTable) {
+  std::mt19937_64 rng(15);
+  for (const bsbasis::IsaVariant *v : variants_here())
+    for (int order = bsbasis::kMinFixed; order <= bsbasis::kMaxFixed; ++order)
+      for (int kind : {0, 3, 4})
+        for (int stop : {1, order - 1, order}) {
+          std::vector<double> t;
+          int at;
+          if (kind == 4) {
+            for (int m = 0; m < 20000; ++m) t.push_back(m < 100 ? m - 100.0 : m - 99.0);
+            t.insert(t.begin() + 100, order - 1, 0.0);
+            at = 100 + order - 1;
+            t[at] = std::numeric_limits<double>::denorm_min();
+          } else {
+            t = random_knots(rng, order, kind, 20000);
+            at = order + int(rng() % (int(t.size()) - 2 * order - 2));
+          }
+          const int nt = int(t.size()), nj = nt - order;
+          std::vector<double> x;
+          for (int k = 0; k < 24; ++k) x.push_back(t[at] + (t[at + 1] - t[at]) * k / 24.0);
+          for (int k = 0; k < 20; ++k) x.push_back(t[at + 1] + (t[at + 2] - t[at + 1]) * k / 20.0);
+          Triplets want = fresh(x.size(), order, stop), got = fresh(x.size(), order, stop);
+          bsbasis::grid_generic(t.data(), nt, x.data(), x.size(), want.i.data(), want.j.data(),
+                                want.B.data(), stop, order, nj);
+          v->table->grid[order](t.data(), nt, x.data(), x.size(), got.i.data(), got.j.data(),
+                                got.B.data(), stop, nj);
+          ASSERT_EQ(entry_differences(want, got), "")
+              << v->name << " order " << order << " kind " << kind << " stop " << stop;
+        }
 }
 
 TEST(KernelPaths, KnotGridDegenerateKnots) {
