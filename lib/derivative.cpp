@@ -48,7 +48,7 @@ struct Always {
 
 // The table holds a span for every knot: it pays while the knots are not
 // many more than the blocks.
-bool table_pays(int nt, index_t nx, int order) {
+bool span_table_pays(int nt, index_t nx, int order) {
   return static_cast<double>(nt) <= static_cast<double>(kStack) ||
          static_cast<double>(nt) <= 2.0 * static_cast<double>(nx) * order;
 }
@@ -59,7 +59,7 @@ void derive_blocks(const double *t, int nt, const int *j, double *B, index_t nx,
                    Order ord) {
   const int order = ord, deg = order - 1;
   const double km1 = static_cast<double>(order) - 1.0;
-  if (nt > 0 && table_pays(nt, nx, order)) {
+  if (nt > 0 && span_table_pays(nt, nx, order)) {
     Scratch<double, kStack> store(static_cast<size_t>(nt));
     if (double *s = store.data()) {
       for (int c = 0; c < nt; ++c) s[c] = reciprocal_span(t, nt, c, deg);

@@ -4,6 +4,7 @@
 #ifndef BSBASIS_TESTS_PATHS_HPP
 #define BSBASIS_TESTS_PATHS_HPP
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ inline std::vector<Path> paths_here() {
       v.push_back({bsbasis::kIsaVariants[k].name, bsbasis::kIsaVariants[k].table});
   return v;
 }
+
+// For test names and messages.
+inline void PrintTo(const Path &p, std::ostream *os) { *os << p.name; }
 
 // Routes every export through one path while alive.
 class UsePath {
