@@ -152,11 +152,13 @@ TEST(Csr, UniformRightEnd) {
   }
 }
 
-TEST(Csr, EmptyBaseIntervalStaysOutOfRange) {
-  // t[order-1] == t[nj]: no interval to take a left limit from.
-  const bsbasis::KnotBasis basis({0, 0, 0, 0, 0, 1}, 4, 1);
-  const bsbasis::Design d = basis.values({0.0, 0.5, 1.0});
-  EXPECT_EQ(d.in_range, (std::vector<std::uint8_t>{0, 0, 0}));
+TEST(Csr, OutOfRangeRowsAreEmpty) {
+  // Left of the base interval, right of it, and not a number.
+  const bsbasis::KnotBasis basis({0, 0, 0, 0, 1, 1, 1, 1}, 4);
+  const bsbasis::Design d =
+      basis.values({-0.5, 1.5, std::numeric_limits<double>::quiet_NaN()});
+  EXPECT_EQ(std::vector<std::uint8_t>(d.in_range.begin(), d.in_range.end()),
+            (std::vector<std::uint8_t>{0, 0, 0}));
   const bsbasis::Csr32 c = d.to_csr<std::int32_t>();
   EXPECT_EQ(c.indptr, (std::vector<std::int32_t>{0, 0, 0, 0}));
 }
