@@ -40,8 +40,47 @@ python_tests() {
   (cd python && BSBASIS_LIBRARY="$PWD/../build/libbsbasis.so" /usr/bin/python3 -m pytest -q tests)
 }
 
+# pip-installs the package into a fresh venv (offline) and runs the Python
+# tests against that copy, from a directory that puts no source on sys.path;
+# then builds a wheel and checks what it holds.
+installed_tests() (
+  local root=$PWD tmp
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  echo "pip install --no-build-isolation --no-index . into a venv in $tmp"
+  /usr/bin/python3 -m venv --system-site-packages "$tmp/venv"
+  "$tmp/venv/bin/python" -m pip install -q --no-build-isolation --no-index .
+  mkdir "$tmp/run"
+  cd "$tmp/run"
+  unset BSBASIS_LIBRARY PYTHONPATH
+  "$tmp/venv/bin/python" - "$tmp/venv" <<'PY'
+import os, sys, bsbasis
+venv = os.path.realpath(sys.argv[1]) + os.sep
+for got in (bsbasis.__file__, bsbasis.library_path()):
+    print("  " + got)
+    assert os.path.realpath(got).startswith(venv), "not from the venv: " + got
+PY
+  echo "pytest against the installed copy"
+  BSBASIS_TEST_INSTALLED=1 "$tmp/venv/bin/python" -m pytest -q -p no:cacheprovider \
+    "$root/python/tests"
+  echo "python3 -m build --no-isolation --wheel"
+  (cd "$root" && /usr/bin/python3 -m build --no-isolation --wheel --outdir "$tmp/dist" . \
+    >"$tmp/build.log" 2>&1) || { cat "$tmp/build.log"; return 1; }
+  /usr/bin/python3 - "$tmp"/dist/*.whl <<'PY'
+import os, sys, zipfile
+whl = sys.argv[1]
+print("  " + os.path.basename(whl))
+assert len(sys.argv) == 2, "more than one wheel"
+assert not whl.endswith("-py3-none-any.whl"), "pure wheel: the library is platform-specific"
+with zipfile.ZipFile(whl) as z:
+    # A stored symlink holds its target's name, not an ELF image.
+    assert z.read("bsbasis/libbsbasis.so")[:4] == b"\x7fELF", "library is not an ELF file"
+PY
+)
+
 stage "dependencies" scripts/deps.sh python3-numpy python3-scipy python3-pytest \
-  python3-matplotlib libeigen3-dev pkg-config clang libclang-rt-14-dev valgrind
+  python3-matplotlib libeigen3-dev pkg-config clang libclang-rt-14-dev valgrind \
+  python3-venv python3-pip python3-setuptools python3-wheel python3-build
 stage "gcc" suite build
 stage "gcc, asan+ubsan" suite build-sanitize -DBSBASIS_SANITIZE=ON
 stage "clang" with_clang suite build-clang
@@ -54,3 +93,4 @@ if [ "${BSBASIS_LONG_TESTS:-0}" = 1 ]; then
   stage "long tests" long_tests
 fi
 stage "python" python_tests
+stage "python, installed" installed_tests

@@ -1,474 +1,556 @@
 """Design matrices and interval search on top of the C kernels.
 
-The kernels validate nothing; everything they would take silently but is
-wrong is refused here, before any kernel runs.  The package owns and sizes
-every array; a kernel call only ever fills rows it was given.
+The kernels validate nothing: every argument is checked here before any
+kernel runs.  The kernels then fill the result in tiles of a few thousand
+abscissae, straight into the arrays that the result keeps: nothing is
+zero-filled that a kernel overwrites, the row indices that CSR does not keep
+go to a small buffer reused from tile to tile, and the per-tile work (row
+offsets, indptr) is done while the tile is in cache.
 """
 
 import math
-import operator
 import os
+import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
-import scipy.sparse as sp
 
-from . import _lib
+from . import _lib, _sparse
+from ._checks import (INT32_MAX, as_int, as_real, as_vector, check_degree,
+                      check_extrapolate, check_knots, check_option, check_threads,
+                      range_error)
 
-INT32_MAX = 2**31 - 1
-
-# Entries (rows * order) per kernel call: the C counts are int.  Tests lower it.
-_MAX_CALL_ENTRIES = INT32_MAX
+# Abscissae per kernel call: a tile's triplets (about 64 bytes per abscissa
+# at order 4) stay in the core's cache while the host finishes it.
+_TILE = 16384
+# Entries (rows * order) above which indices are int64.  Tests lower it.
+_INDEX32_LIMIT = INT32_MAX
 # Inputs with at least this many entries use every core by default.
 _PARALLEL_MIN_ENTRIES = 1 << 17
 
-_RIGHT = ("closed", "open")
-_OUT_OF_RANGE = ("error", "zero")
-_FORMATS = ("csr", "csc", "coo", "blocks")
+_FORMAT_NAMES = tuple(_sparse.FORMATS) + ("blocks",)
 
 
-# ---------------------------------------------------------------- checks
+# ---------------------------------------------------------------- threads
 
-def _as_vector(a, name):
-    """`a` as a C-contiguous, aligned, native float64 1-D array (no copy if it is one)."""
-    if isinstance(a, (str, bytes)):
-        raise ValueError("%s must be a 1-D array of numbers, got a string" % name)
-    try:
-        arr = np.asarray(a)
-    except Exception as exc:  # ragged nested sequences and the like
-        raise ValueError("%s cannot be converted to a float64 array: %s" % (name, exc)) from None
-    kind = arr.dtype.kind
-    if kind == "c":
-        raise ValueError("%s is complex (dtype %s); it must be real" % (name, arr.dtype))
-    if kind == "b":
-        raise ValueError("%s is boolean; it must hold numbers" % name)
-    if kind not in "iuf":
-        if kind != "O":
-            raise ValueError("%s has dtype %s, which is not numeric; it must be "
-                             "convertible to float64" % (name, arr.dtype))
-        try:
-            arr = arr.astype(np.float64)
-        except (TypeError, ValueError) as exc:
-            raise ValueError("%s cannot be converted to float64: %s" % (name, exc)) from None
-    if arr.ndim != 1:
-        raise ValueError("%s must be 1-D, got an array of shape %s" % (name, arr.shape))
-    if len(arr) > INT32_MAX:
-        # The kernels count in int; refused before any copy is made.
-        raise ValueError("%s has %d elements; at most %d are supported"
-                         % (name, len(arr), INT32_MAX))
-    return np.require(arr, np.float64, ["C", "A"])
+_pool_lock = threading.Lock()
+_pool = None
+_pool_size = 0
 
 
-def _as_int(v, name):
-    if isinstance(v, (bool, np.bool_)):
-        raise ValueError("%s must be an integer, got %r" % (name, v))
-    try:
-        return operator.index(v)
-    except TypeError:
-        raise ValueError("%s must be an integer, got %r" % (name, v)) from None
+def _executor(workers):
+    """A pool with at least `workers` threads, kept for later calls."""
+    global _pool, _pool_size
+    with _pool_lock:
+        if _pool is None or _pool_size < workers:
+            old = _pool
+            _pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="bsbasis")
+            _pool_size = workers
+            if old is not None:
+                old.shutdown(wait=False)
+        return _pool
 
 
-def _check_option(value, name, allowed):
-    if not isinstance(value, str) or value not in allowed:
-        raise ValueError("%s=%r is not one of %s" % (name, value, ", ".join(map(repr, allowed))))
-
-
-def _check_knots(t):
-    bad = ~np.isfinite(t)
-    if bad.any():
-        k = int(np.argmax(bad))
-        raise ValueError("t must be finite: t[%d] = %r" % (k, float(t[k])))
-    dec = np.diff(t) < 0
-    if dec.any():
-        k = int(np.argmax(dec))
-        raise ValueError("t must be non-decreasing: t[%d] = %r > t[%d] = %r"
-                         % (k, float(t[k]), k + 1, float(t[k + 1])))
-
-
-def _check_common(order, deriv, right, out_of_range, fmt, threads):
-    order = _as_int(order, "order")
-    if order < 1:
-        raise ValueError("order must be at least 1, got %d" % order)
-    deriv = _as_int(deriv, "deriv")
-    if deriv not in (0, 1):
-        raise ValueError("deriv must be 0 (values) or 1 (first derivatives), got %d" % deriv)
-    _check_option(right, "right", _RIGHT)
-    _check_option(out_of_range, "out_of_range", _OUT_OF_RANGE)
-    _check_option(fmt, "format", _FORMATS)
-    if threads is not None:
-        threads = _as_int(threads, "threads")
-        if threads < 1:
-            raise ValueError("threads must be at least 1, got %d" % threads)
-    return order, deriv, threads
-
-
-def _inside(x, lo, hi, right, out_of_range):
-    """Which abscissae lie in the base interval; raises for the others when
-    out_of_range is "error"."""
-    if right == "closed":
-        inside = (x >= lo) & (x <= hi)
-    else:
-        inside = (x >= lo) & (x < hi)
-    if out_of_range == "error" and not inside.all():
-        raise _range_error(x, inside, lo, hi, right)
-    return inside
-
-
-def _range_error(x, inside, lo, hi, right):
-    bad = ~inside
-    nbad = int(np.count_nonzero(bad))
-    k = int(np.argmax(bad))
-    interval = "[%r, %r%s" % (float(lo), float(hi), "]" if right == "closed" else ")")
-    return ValueError(
-        "x: %d of %d abscissae are outside the base interval %s or not finite; "
-        "the first is x[%d] = %r (use out_of_range='zero' for empty rows)"
-        % (nbad, len(x), interval, k, float(x[k])))
-
-
-# ---------------------------------------------------------------- evaluation
-
-def _ptr(a, offset_elems):
-    return a.ctypes.data + offset_elems * a.itemsize
-
-
-class _KnotEval:
-    """Fills blocks from the knot kernel (values, or derivatives via deriv_grid)."""
-
-    def __init__(self, lib, t, order, nj, deriv, scale=None):
-        self.lib, self.t, self.order, self.nj, self.deriv = lib, t, order, nj, deriv
-        self.scale = scale  # divides derivatives (uniform grids with a spacing)
-
-    def __call__(self, x, a, b, i, j, B):
-        o, nx = self.order, b - a
-        args = (_ptr(i, a * o), _ptr(j, a * o), _ptr(B, a * o), nx * o)
-        t, nt = self.t, len(self.t)
-        if self.deriv:
-            self.lib.blossom_grid(t.ctypes.data, nt, _ptr(x, a), nx, *args, o - 1, o, self.nj)
-            self.lib.deriv_grid(t.ctypes.data, nt, *args, nx, o)
-            if self.scale is not None:
-                np.divide(B[a * o:b * o], self.scale, out=B[a * o:b * o])
-        else:
-            self.lib.blossom_grid(t.ctypes.data, nt, _ptr(x, a), nx, *args, o, o, self.nj)
-
-
-class _UniformEval:
-    """Fills blocks from the uniform integer-grid kernel (values only)."""
-
-    def __init__(self, lib, order, nj):
-        self.lib, self.order, self.nj = lib, order, nj
-
-    def __call__(self, x, a, b, i, j, B):
-        o, nx = self.order, b - a
-        self.lib.blossom(_ptr(x, a), nx, _ptr(i, a * o), _ptr(j, a * o), _ptr(B, a * o),
-                         nx * o, o, o, self.nj)
-
-
-def _max_rows(order):
-    return max(_MAX_CALL_ENTRIES // order, 1)
-
-
-def _chunk_bounds(n, order, threads):
-    """Row boundaries: `threads` chunks, more if the int counts require it."""
-    if n == 0:
-        return [0, 0]
-    k = max(threads, -(-n // _max_rows(order)))
-    k = min(k, n)
-    return [(c * n) // k for c in range(k + 1)]
-
-
-def _default_threads(n, order):
-    if n * order < _PARALLEL_MIN_ENTRIES:
-        return 1
+def _cores():
     try:
         return max(len(os.sched_getaffinity(0)), 1)
     except AttributeError:  # not Linux
         return os.cpu_count() or 1
 
 
-def _fill(evaluate, x, order, threads):
-    """Runs `evaluate` over row chunks, in parallel when threads > 1.
+def _threads_for(threads, n, order):
+    if threads is not None:
+        return threads
+    return _cores() if n * order >= _PARALLEL_MIN_ENTRIES else 1
 
-    Every row depends only on its own abscissa, so the result is the same
-    bits for any chunking.  The kernels number rows from 0 in each call: the
-    chunk's first row is added afterwards.
+
+# ---------------------------------------------------------------- kernels
+
+def _addr(a, offset):
+    return a.ctypes.data + offset * a.itemsize
+
+
+class _Scratch:
+    """One worker's tile buffers, allocated on first use."""
+
+    def __init__(self, order):
+        self.order = order
+        self._bufs = {}
+
+    def get(self, name, dtype):
+        b = self._bufs.get(name)
+        if b is None:
+            b = self._bufs[name] = np.empty(_TILE * self.order, dtype)
+        return b
+
+    def address(self, name, dtype):
+        return self.get(name, dtype).ctypes.data
+
+
+class _KnotKernel:
+    """Values (nu=0) or first derivatives (nu=1) on the knots t."""
+
+    def __init__(self, lib, t, order, nj, nu):
+        self.lib, self.order, self.nj, self.nu = lib, order, nj, nu
+        self.t, self.tp, self.nt = t, t.ctypes.data, len(t)
+
+    def __call__(self, x, xp, a, m, ip, jp, B, Bp, scratch):
+        o = self.order
+        if self.nu:
+            # The level below the top leaves position 0 unwritten; the
+            # derivative reads it.
+            e0 = a * o
+            B[e0:e0 + m * o:o] = 0.0
+            self.lib.blossom_grid(self.tp, self.nt, xp, m, ip, jp, Bp, m * o, o - 1, o, self.nj)
+            self.lib.deriv_grid(self.tp, self.nt, ip, jp, Bp, m * o, m, o)
+        else:
+            self.lib.blossom_grid(self.tp, self.nt, xp, m, ip, jp, Bp, m * o, o, o, self.nj)
+
+
+class _UniformKernel:
+    """Values or first derivatives on the knots origin + m*spacing."""
+
+    def __init__(self, lib, order, nj, nu, origin, spacing):
+        self.lib, self.order, self.nj, self.nu = lib, order, nj, nu
+        self.origin, self.spacing = origin, spacing
+        self.plain = origin == 0.0 and spacing == 1.0
+        # On integer knots every span of the order-1 functions is the same, so
+        # the derivative kernel needs only a few knots and, instead of the
+        # true columns, one block of columns 0 .. order-1 repeated: its values
+        # are then those of the full knot sequence, at any column.
+        self.t = np.arange(2 * order, dtype=np.float64)
+        self._columns = None
+
+    def columns(self, m):
+        """The repeated block of columns 0 .. order-1, for m abscissae."""
+        cols = self._columns
+        if cols is None or len(cols) < m * self.order:
+            cols = np.tile(np.arange(self.order, dtype=np.int32), m)
+            self._columns = cols  # threads that race build equal arrays
+        return cols
+
+    def __call__(self, x, xp, a, m, ip, jp, B, Bp, scratch):
+        o = self.order
+        e0 = a * o
+        if self.plain:
+            up = xp
+        else:
+            u = scratch.get("u", np.float64)[:m]
+            _grid_coordinates(x[a:a + m], u, self.origin, self.spacing, o, self.nj)
+            up = u.ctypes.data
+        if not self.nu:
+            self.lib.blossom(up, m, ip, jp, Bp, m * o, o, o, self.nj)
+            return
+        B[e0:e0 + m * o:o] = 0.0
+        self.lib.blossom(up, m, ip, jp, Bp, m * o, o - 1, o, self.nj)
+        cols = self.columns(m)
+        self.lib.deriv_grid(self.t.ctypes.data, len(self.t), ip, cols.ctypes.data, Bp,
+                            m * o, m, o)
+        if self.spacing != 1.0:
+            seg = B[e0:e0 + m * o]
+            np.divide(seg, self.spacing, out=seg)
+
+
+def _grid_coordinates(x, u, origin, spacing, order, nj):
+    """u = (x - origin) / spacing, placed in the interval that x has among
+    the knots origin + m*spacing as they round in floating point.
+
+    An abscissa on a knot maps to that integer exactly and one between knots
+    stays strictly between their integers, so rounding in the division never
+    moves it to a neighbouring interval.  Abscissae outside the base
+    interval map to NaN, which the kernel leaves out of range; the right end
+    maps to nj, which it leaves out of range too.
     """
+    lo = origin + (order - 1) * spacing
+    hi = origin + nj * spacing
+    with np.errstate(all="ignore"):
+        inside = (x >= lo) & (x < hi)
+        r = (x - origin) / spacing
+        J = np.floor(r)
+        np.clip(J, order - 1, nj - 1, out=J)
+        for _ in range(64):
+            down = x < origin + spacing * J
+            up = x >= origin + spacing * (J + 1)
+            moved = (down | up) & inside
+            if not moved.any():
+                break
+            J -= down & inside
+            J += up & inside
+        np.clip(J, order - 1, nj - 1, out=J)
+        on_knot = x == origin + spacing * J
+        np.clip(r, np.nextafter(J, J + 1), np.nextafter(J + 1, J), out=r)
+        np.copyto(r, J, where=on_knot)
+    np.copyto(u, r)
+    u[~inside] = np.nan
+    u[x == hi] = nj
+
+
+# ---------------------------------------------------------------- filling
+
+class _Target:
+    """Where one call's tiles go: j and B always; the rows i for COO and
+    blocks; indptr for CSR when every row is full."""
+
+    def __init__(self, n, order, rows, indptr, index_dtype):
+        size = n * order
+        self.order = order
+        self.idx = index_dtype
+        self.direct = index_dtype == np.int32  # the kernels write int32 indices
+        self.j = np.empty(size, index_dtype)
+        self.B = np.empty(size, np.float64)
+        self.i = np.empty(size, index_dtype) if rows else None
+        self.jp, self.Bp = self.j.ctypes.data, self.B.ctypes.data
+        self.ip = self.i.ctypes.data if rows else None
+        self.indptr = None
+        if indptr:
+            self.indptr = np.empty(n + 1, index_dtype)
+            self.indptr[0] = 0
+            self.step = np.arange(order, (min(n, _TILE) + 1) * order, order,
+                                  dtype=index_dtype)
+
+    def tile(self, kernel, x, xp, a, m, scratch):
+        o = self.order
+        e0, e1 = a * o, (a + m) * o
+        if self.direct:
+            jp = self.jp + 4 * e0
+            ip = self.ip + 4 * e0 if self.i is not None else scratch.address("i", np.int32)
+        else:
+            jp = scratch.address("j", np.int32)
+            ip = scratch.address("i", np.int32)
+        kernel(x, xp + 8 * a, a, m, ip, jp, self.B, self.Bp + 8 * e0, scratch)
+        # The kernels number rows from 0 in each call.
+        if self.direct:
+            if self.i is not None and a:
+                seg = self.i[e0:e1]
+                np.add(seg, a, out=seg)
+        else:
+            np.copyto(self.j[e0:e1], scratch.get("j", np.int32)[:m * o])
+            if self.i is not None:
+                np.add(scratch.get("i", np.int32)[:m * o], a, out=self.i[e0:e1])
+        if self.indptr is not None:
+            np.add(self.step[:m], e0, out=self.indptr[a + 1:a + m + 1])
+
+
+def _fill(kernel, x, target, threads):
+    """Runs the kernel over x in tiles, in parallel when threads > 1.  Every
+    row depends only on its own abscissa: the result is the same bits for
+    any thread count."""
     n = len(x)
-    i = np.empty(n * order, dtype=np.int32)
-    j = np.empty(n * order, dtype=np.int32)
-    B = np.zeros(n * order, dtype=np.float64)
-    bounds = _chunk_bounds(n, order, threads)
+    ntiles = -(-n // _TILE)
+    workers = min(threads, ntiles)
+    xp = x.ctypes.data
 
-    def work(c):
-        a, b = bounds[c], bounds[c + 1]
-        if b > a:
-            evaluate(x, a, b, i, j, B)
-            if a:
-                np.add(i[a * order:b * order], a, out=i[a * order:b * order])
+    def work(w):
+        scratch = _Scratch(target.order)
+        for tile in range(w * ntiles // workers, (w + 1) * ntiles // workers):
+            a = tile * _TILE
+            target.tile(kernel, x, xp, a, min(_TILE, n - a), scratch)
 
-    nchunks = len(bounds) - 1
-    if threads > 1 and nchunks > 1:
-        with ThreadPoolExecutor(max_workers=min(threads, nchunks)) as pool:
-            list(pool.map(work, range(nchunks)))
-    else:
-        for c in range(nchunks):
-            work(c)
-    return i, j, B
-
-
-def _fix_right_end(lib, rows, xr, t, order, deriv, scale, i, j, B):
-    """Left-limit blocks for the abscissae xr == t[nj] at the given rows.
-
-    Evaluated exactly on the mirrored problem: knots -t reversed, abscissa
-    -x.  Column c' there is column len(t) - order - 1 - c' here, a block's
-    columns run the other way, and derivatives change sign.
-    """
-    if len(rows) == 0:
-        return
-    nt = len(t)
-    tm = np.ascontiguousarray(-t[::-1])
-    xm = np.ascontiguousarray(-xr)
-    ev = _KnotEval(lib, tm, order, nt - order, deriv)
-    im, jm, Bm = _fill(ev, xm, order, 1)
-    jm = jm.reshape(-1, order)[:, ::-1]
-    Bm = Bm.reshape(-1, order)[:, ::-1]
-    if deriv:
-        Bm = 0.0 - Bm  # not -Bm: keeps zeros positive
-        if scale is not None:
-            Bm = Bm / scale
-    j.reshape(-1, order)[rows] = (nt - order - 1) - jm
-    B.reshape(-1, order)[rows] = Bm
+    if workers == 1:
+        work(0)
+    elif workers > 1:
+        list(_executor(workers).map(work, range(workers)))
 
 
 # ---------------------------------------------------------------- assembly
 
-def _index_dtype(*maxvals):
-    return np.int32 if max(maxvals) <= INT32_MAX else np.int64
+def _index_dtype(n, order, ncols):
+    return np.int32 if max(n * order, n, ncols) <= _INDEX32_LIMIT else np.int64
 
 
-def _assemble(i, j, B, n, order, ncols, inside, fmt):
+def _put_right_end(target, rows, cols, vals):
+    o = target.order
+    target.j.reshape(-1, o)[rows] = cols
+    target.B.reshape(-1, o)[rows] = vals
+
+
+def _assemble(target, n, ncols, keep, fmt):
+    """The result in the requested format.  keep: None when every row is
+    full, else which rows are (the others become empty)."""
+    o = target.order
     if fmt == "blocks":
-        return i, j, B
-    all_in = bool(inside.all())
-    if all_in:
-        data, cols = B, j
-    else:
-        data = B.reshape(n, order)[inside].ravel()
-        cols = j.reshape(n, order)[inside].ravel()
-    nnz = data.size
-    idx = _index_dtype(nnz, n, ncols)
-    if cols.dtype != idx:
-        cols = cols.astype(idx)
+        return target.i, target.j, target.B
+    layout, cls = _sparse.FORMATS[fmt]
+    data, cols, rows, indptr = target.B, target.j, target.i, target.indptr
+    if keep is not None:
+        data = data.reshape(n, o)[keep].ravel()
+        cols = cols.reshape(n, o)[keep].ravel()
+        if rows is not None:
+            rows = rows.reshape(n, o)[keep].ravel()
+        else:
+            indptr = np.zeros(n + 1, target.idx)
+            np.cumsum(keep, out=indptr[1:])
+            indptr *= o
     shape = (n, ncols)
-    if fmt == "coo":
-        rows = i if all_in else i.reshape(n, order)[inside].ravel()
-        if rows.dtype != idx:
-            rows = rows.astype(idx)
-        m = sp.coo_matrix((data, (rows, cols)), shape=shape, copy=False)
-        m.has_canonical_format = True  # blocks come sorted by row, then column
-        return m
-    if all_in:
-        indptr = np.arange(0, nnz + 1, order, dtype=idx)
-    else:
-        counts = inside.astype(idx) * order
-        indptr = np.zeros(n + 1, dtype=idx)
-        np.cumsum(counts, out=indptr[1:])
-    m = sp.csr_matrix((data, cols, indptr), shape=shape, copy=False)
-    # Columns J-order+1 .. J: sorted, distinct.
-    m.has_sorted_indices = True
-    m.has_canonical_format = True
-    if fmt == "csc":
-        m = m.tocsc()
-        m.sort_indices()
-    return m
+    if layout == "coo":
+        return _sparse.build(cls, shape, {"data": data, "row": rows, "col": cols})
+    csr = {"data": data, "indices": cols, "indptr": indptr}
+    if layout == "csr":
+        return _sparse.build(cls, shape, csr)
+    m = _sparse.build(_sparse.FORMATS["csr"][1], shape, csr).tocsc()
+    return _sparse.build(cls, shape, {"data": m.data, "indices": m.indices,
+                                      "indptr": m.indptr})
 
 
-def _threads_for(threads, n, order):
-    return threads if threads is not None else _default_threads(n, order)
+# ---------------------------------------------------------------- the calls
+
+class _Call:
+    """What design_matrix and uniform_design_matrix share: the abscissae,
+    the range check, the tiles and the assembly."""
+
+    def __init__(self, x, k, nu, extrapolate, fmt, threads, ncols, lo, hi, ends):
+        self.order = k + 1
+        self.nu = nu
+        self.zero_outside = check_extrapolate(extrapolate)
+        check_option(fmt, "format", _FORMAT_NAMES)
+        self.fmt = fmt
+        self.threads = check_threads(threads)
+        x, mask = as_vector(x, "x")
+        self.ncols, self.lo, self.hi, self.ends = ncols, lo, hi, ends
+        self.x, self.keep = self._check_range(x, mask)
+
+    def _check_range(self, x, mask):
+        """x for the kernels, and None when every row is in range or else which
+        rows are.  Masked abscissae become NaN: empty rows, never an error."""
+        lo, hi = self.lo, self.hi
+        if mask is not None:
+            x = np.where(mask, np.nan, x)
+        self.at_end = False
+        if len(x) == 0:
+            return x, None
+        mn, mx = x.min(), x.max()
+        if lo <= mn and mx <= hi:  # False for NaN
+            self.at_end = mx == hi
+            return x, None
+        inside = (x >= lo) & (x <= hi)
+        self.at_end = True  # looked for when the rows are placed
+        if not self.zero_outside:
+            allowed = inside if mask is None else inside | mask
+            if not allowed.all():
+                raise range_error(x, allowed, lo, hi, self.ends)
+        return x, inside
+
+    def run(self, kernel, right_end):
+        n, o, fmt = len(self.x), self.order, self.fmt
+        rows = fmt in ("coo", "coo_matrix", "blocks")
+        indptr = not rows and self.keep is None
+        target = _Target(n, o, rows, indptr, _index_dtype(n, o, self.ncols))
+        _fill(kernel, self.x, target, _threads_for(self.threads, n, o))
+        if self.at_end:
+            ends = np.flatnonzero(self.x == self.hi)
+            if len(ends):
+                _put_right_end(target, ends, *right_end())
+        return _assemble(target, n, self.ncols, self.keep, fmt)
 
 
-# ---------------------------------------------------------------- public
+def _knot_right_end(lib, t, order, nu, hi):
+    """Columns and values of the basis (or derivatives) at the right end hi
+    of the base interval, as limits from the left.  The kernels' intervals
+    are half-open, so this is evaluated on the mirrored problem, knots -t
+    reversed at -hi, where column c' is column len(t) - order - 1 - c', the
+    block runs the other way and derivatives change sign."""
+    nt = len(t)
+    f = np.zeros(nt + 1 + order)  # the mirrored knots, the abscissa, the block
+    np.negative(t[::-1], out=f[:nt])
+    f[nt] = -hi
+    ij = np.empty(2 * order, np.int32)
+    fp, ip = f.ctypes.data, ij.ctypes.data
+    tp, xp, Bp, jp = fp, fp + 8 * nt, fp + 8 * (nt + 1), ip + 4 * order
+    lib.blossom_grid(tp, nt, xp, 1, ip, jp, Bp, order, order - nu, order, nt - order)
+    if nu:
+        lib.deriv_grid(tp, nt, ip, jp, Bp, order, 1, order)
+    vals = f[:nt:-1]
+    if nu:
+        vals = 0.0 - vals  # not -vals: keeps zeros positive
+    return (nt - order - 1) - ij[:order - 1:-1], vals
 
-def design_matrix(x, t, order, *, nj=None, deriv=0, right="closed",
-                  out_of_range="error", format="csr", threads=None):
+
+def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", threads=None):
     """B-spline design matrix on a knot sequence.
 
-    Row p holds the `order` basis functions (or their first derivatives with
-    deriv=1) that are non-zero at x[p], in the columns J-order+1 .. J of the
-    knot interval t[J] <= x[p] < t[J+1].  The base interval is
-    [t[order-1], t[nj]]; nj defaults to len(t) - order.
+    Parameters
+    ----------
+    x : array_like, shape (n,), or a scalar
+        Abscissae.  A scalar gives one row.  Entries that a masked array
+        hides give empty rows.
+    t : array_like, shape (nt,)
+        Non-decreasing, finite knots.
+    k : int
+        Degree of the B-splines (order k + 1), as in scipy.interpolate.
+    nu : {0, 1}
+        0 for values, 1 for first derivatives.
+    extrapolate : {False, 'zero'}
+        False raises ValueError for abscissae outside the base interval
+        ``[t[k], t[nj]]`` or not finite, as scipy does; 'zero' gives them
+        empty rows.
+    nj : int, optional
+        Number of basis functions (columns), ``k + 1 <= nj <= nt - k - 1``;
+        default ``nt - k - 1``.  The base interval is ``[t[k], t[nj]]``.
+    format : {'csr', 'csc', 'coo', 'csr_matrix', 'csc_matrix', 'coo_matrix', 'blocks'}
+        A scipy sparse array (or matrix, for the ``*_matrix`` names) of
+        shape (n, nj), canonical; or 'blocks': the raw triplets ``(i, j, B)``
+        of n*(k+1) entries each, block p at entries p*(k+1) .. p*(k+1)+k,
+        where a row outside the base interval has column 0 and value 0.
+    threads : int, optional
+        Threads to use; by default every core for large inputs and one for
+        small ones.  The result is the same bits for any value.
 
-    right: "closed" gives x == t[nj] the left-limit values there, as most
-        spline tools do; "open" keeps the base interval half-open, so such
-        an abscissa is out of range.
-    out_of_range: "error" raises ValueError for abscissae outside the base
-        interval or not finite; "zero" gives them empty rows.
-    format: "csr", "csc", "coo" (canonical scipy.sparse, shape (len(x), nj)),
-        or "blocks": the raw arrays (i, j, B) of len(x)*order entries each,
-        block p at positions p*order .. p*order+order-1; an out-of-range
-        block has column 0 and value 0.
-    threads: number of chunks evaluated in parallel; the default uses every
-        core for large inputs and one thread for small ones.  The result is
-        the same bits for any value.
+    Returns
+    -------
+    scipy.sparse array, matrix or tuple of three ndarrays
+        Row p holds the k+1 B-splines (or derivatives) that are non-zero at
+        x[p], in the columns J-k .. J of the interval t[J] <= x[p] < t[J+1].
+        The base interval is closed: at ``x == t[nj]`` the row holds the
+        limits from the left, as in scipy.
+
+    Raises
+    ------
+    TypeError
+        For arguments of the wrong type: a float k, a bool nu, an x or t
+        that is complex, boolean, string or object.
+    ValueError
+        For wrong values: knots that are not finite, decrease, overflow
+        (``t[-1] - t[0]`` not finite) or are too few, an empty base
+        interval, nj out of range, and abscissae outside the base interval
+        when extrapolate is False.
     """
-    order, deriv, threads = _check_common(order, deriv, right, out_of_range, format, threads)
-    x = _as_vector(x, "x")
-    t = _as_vector(t, "t")
-    _check_knots(t)
-    nt = len(t)
-    if nt < order + 1:
-        raise ValueError("t has %d knots; order %d needs at least %d" % (nt, order, order + 1))
-    if nj is None:
-        nj = nt - order
-    else:
-        nj = _as_int(nj, "nj")
-        if not order <= nj <= nt - order:
-            raise ValueError("nj=%d is outside %d .. %d: order %d on %d knots supports "
-                             "at most len(t) - order basis functions, and at least order"
-                             % (nj, order, nt - order, order, nt))
-    lo, hi = t[order - 1], t[nj]
-    if not lo < hi:
-        raise ValueError("t: the base interval [t[%d], t[%d]] = [%r, %r] is empty"
-                         % (order - 1, nj, float(lo), float(hi)))
-    n = len(x)
-
-    inside = _inside(x, lo, hi, right, out_of_range)
-
+    k, nu = check_degree(k, nu)
+    tv, tmask = as_vector(t, "t")
+    if tmask is not None:
+        raise ValueError("t must not be masked")
+    nj = check_knots(tv, k, nj)
+    lo, hi = float(tv[k]), float(tv[nj])
+    call = _Call(x, k, nu, extrapolate, format, threads, nj, lo, hi,
+                 ("t[%d]" % k, "t[%d]" % nj))
     lib = _lib.kernels()
-    i, j, B = _fill(_KnotEval(lib, t, order, nj, deriv), x, order,
-                    _threads_for(threads, n, order))
-    if right == "closed":
-        rows = np.flatnonzero(x == hi)
-        _fix_right_end(lib, rows, x[rows], t, order, deriv, None, i, j, B)
-    return _assemble(i, j, B, n, order, nj, inside, format)
+    return call.run(_KnotKernel(lib, tv, k + 1, nj, nu),
+                    lambda: _knot_right_end(lib, tv, k + 1, nu, hi))
 
 
-def _grid_coordinates(x, inside, origin, spacing, order, nj):
-    """(x - origin) / spacing, placed in the interval that x has among the
-    knots origin + m*spacing as they round in floating point.
-
-    An abscissa on a knot maps to that integer exactly and one between knots
-    stays strictly between their integers, so rounding in the division can
-    never move it to a neighbouring interval.  NaN marks out-of-range rows.
-    """
-    u = np.full(len(x), np.nan)
-    xi = x[inside]
-    ui = (xi - origin) / spacing
-    J = np.clip(np.floor(ui), order - 1, nj - 1)
-    for _ in range(64):
-        down = xi < origin + spacing * J
-        J[down] -= 1
-        up = xi >= origin + spacing * (J + 1)
-        J[up] += 1
-        if not (down.any() or up.any()):
-            break
-    np.clip(J, order - 1, nj - 1, out=J)
-    on_knot = xi == origin + spacing * J
-    ui = np.where(on_knot, J, np.clip(ui, np.nextafter(J, J + 1), np.nextafter(J + 1, J)))
-    u[inside] = ui
-    return u
-
-
-def uniform_design_matrix(x, order, nj, *, deriv=0, right="closed", out_of_range="error",
-                          format="csr", threads=None, origin=0.0, spacing=1.0):
-    """B-spline design matrix on a uniform grid.
-
-    Knot m lies at origin + m*spacing, m = 0 .. nj+order-1 (the integers by
-    default), and the base interval is [origin + (order-1)*spacing,
-    origin + nj*spacing].  Values come from the uniform kernel; derivatives
-    from the knot kernel on the integer knots, divided by `spacing`.  The
-    other keywords are those of design_matrix.
-    """
-    order, deriv, threads = _check_common(order, deriv, right, out_of_range, format, threads)
-    nj = _as_int(nj, "nj")
-    if nj < order:
-        raise ValueError("nj=%d is below order %d: the base interval [order-1, nj] "
-                         "would be empty" % (nj, order))
-    if nj + order > INT32_MAX:
-        raise ValueError("nj + order = %d exceeds %d" % (nj + order, INT32_MAX))
-    try:
-        origin = float(origin)
-        spacing = float(spacing)
-    except (TypeError, ValueError):
-        raise ValueError("origin and spacing must be real numbers, got %r and %r"
-                         % (origin, spacing)) from None
+def _check_grid(origin, spacing, k, n):
+    origin = as_real(origin, "origin")
+    spacing = as_real(spacing, "spacing")
     if not math.isfinite(origin):
         raise ValueError("origin must be finite, got %r" % origin)
     if not (math.isfinite(spacing) and spacing > 0):
         raise ValueError("spacing must be finite and positive, got %r" % spacing)
-    x = _as_vector(x, "x")
-    n = len(x)
+    last = origin + (n + k) * spacing
+    if not math.isfinite(last):
+        raise ValueError("the last knot origin + (n+k)*spacing = %r + %d*%r overflows"
+                         % (origin, n + k, spacing))
+    # Distinct knots need a spacing well above the resolution of the values.
+    resolution = float(np.spacing(max(abs(origin), abs(last), (n + k) * spacing)))
+    if not spacing > 2.0 * resolution:
+        raise ValueError("spacing=%r is below the resolution of the knots (%r near %r): "
+                         "neighbouring knots origin + m*spacing would coincide"
+                         % (spacing, resolution, max(abs(origin), abs(last))))
+    return origin, spacing
 
+
+def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate=False,
+                          format="csr", threads=None):
+    """B-spline design matrix on a uniform grid.
+
+    Knot m lies at ``origin + m*spacing`` for m = 0 .. n+k, so there are n
+    basis functions of degree k and the base interval is
+    ``[origin + k*spacing, origin + n*spacing]``, closed.  The other
+    parameters are those of `design_matrix`.
+
+    An abscissa is placed among the knots as they round in floating point:
+    one equal to a knot is on it.  The ends of the base interval are such
+    knots too, and an abscissa that misses them by rounding (for example
+    0.3 against ``3*0.1``) is outside, as in scipy; the error says by how
+    much.
+    """
+    k, nu = check_degree(k, nu)
+    n = as_int(n, "n")
+    order = k + 1
+    if n < order:
+        raise ValueError("n=%d is below k+1 = %d: the base interval [k, n] would be empty"
+                         % (n, order))
+    if n + order > INT32_MAX:
+        raise ValueError("n + k + 1 = %d exceeds %d" % (n + order, INT32_MAX))
+    origin, spacing = _check_grid(origin, spacing, k, n)
     plain = origin == 0.0 and spacing == 1.0
-    if plain:
-        lo, hi = float(order - 1), float(nj)
-    else:
-        lo, hi = origin + (order - 1) * spacing, origin + nj * spacing
-    inside = _inside(x, lo, hi, right, out_of_range)
-
-    ends = np.flatnonzero(x == hi) if right == "closed" else np.empty(0, np.intp)
-    if plain:
-        u = x
-    else:
-        u = _grid_coordinates(x, inside, origin, spacing, order, nj)
-        u[ends] = nj
-
+    lo = float(k) if plain else origin + k * spacing
+    hi = float(n) if plain else origin + n * spacing
+    call = _Call(x, k, nu, extrapolate, format, threads, n, lo, hi,
+                 ("origin + k*spacing", "origin + n*spacing"))
     lib = _lib.kernels()
-    # The integer knots, for derivatives and the right end.
-    tk = np.arange(nj + order, dtype=np.float64) if deriv or len(ends) else None
-    scale = None if spacing == 1.0 else spacing
-    if deriv:
-        ev = _KnotEval(lib, tk, order, nj, 1, scale)
-    else:
-        ev = _UniformEval(lib, order, nj)
-    i, j, B = _fill(ev, u, order, _threads_for(threads, n, order))
-    _fix_right_end(lib, ends, u[ends], tk, order, deriv, scale, i, j, B)
-    return _assemble(i, j, B, n, order, nj, inside, format)
+    kernel = _UniformKernel(lib, order, n, nu, origin, spacing)
+    return call.run(kernel, lambda: _uniform_right_end(kernel))
+
+
+def _uniform_right_end(kernel):
+    """Mirrored about the middle of the grid, the integer grid maps onto
+    itself: the right end n goes to the left end k and column c to n-1-c."""
+    o, n = kernel.order, kernel.nj
+    u = np.array([o - 1.0])
+    i = np.empty(o, np.int32)
+    j = np.empty(o, np.int32)
+    B = np.zeros(o)
+    plain = _UniformKernel(kernel.lib, o, n, kernel.nu, 0.0, 1.0)
+    plain(u, u.ctypes.data, 0, 1, i.ctypes.data, j.ctypes.data, B, B.ctypes.data, None)
+    vals = B[::-1]
+    if kernel.nu:
+        vals = 0.0 - vals
+        if kernel.spacing != 1.0:
+            vals = vals / kernel.spacing
+    return (n - 1) - j[::-1], vals
 
 
 def interval_index(keys, arr, guess=None):
     """Interval index of every key in the sorted array `arr`, as int32.
 
     -1 below arr[0], len(arr) above arr[-1], otherwise the largest m with
-    arr[m] <= key.  Without `guess` the search of each key starts from the
-    answer for the key before it (fast for sorted keys); with `guess` (an
-    integer, or one per key) every search starts there.  The answer does not
-    depend on the guess.  The result has the shape of `keys`.
+    arr[m] <= key.  The result has the shape of `keys`.
+
+    Each search starts from the answer for the key before it, which is fast
+    for sorted keys.  `guess` (an integer, or one per key) is checked but
+    only a hint: the answer never depends on it, and values beyond the
+    array are clamped to it.
     """
-    arr = _as_vector(arr, "arr")
-    if np.isnan(arr).any():
-        raise ValueError("arr must not contain NaN: arr[%d] is NaN" % int(np.argmax(np.isnan(arr))))
-    dec = np.diff(arr) < 0
+    a, amask = as_vector(arr, "arr")
+    if amask is not None:
+        raise ValueError("arr must not be masked")
+    if len(a) > INT32_MAX:
+        raise ValueError("arr has %d elements; at most %d are supported" % (len(a), INT32_MAX))
+    if np.isnan(a).any():
+        raise ValueError("arr must not contain NaN: arr[%d] is NaN" % int(np.argmax(np.isnan(a))))
+    dec = a[1:] < a[:-1]
     if dec.any():
-        k = int(np.argmax(dec))
+        m = int(np.argmax(dec))
         raise ValueError("arr must be sorted (non-decreasing): arr[%d] = %r > arr[%d] = %r"
-                         % (k, float(arr[k]), k + 1, float(arr[k + 1])))
-    try:
-        keys = np.asarray(keys)
-    except Exception as exc:
-        raise ValueError("keys cannot be converted to a float64 array: %s" % exc) from None
-    shape = keys.shape
-    k = _as_vector(keys.ravel(), "keys")
-    if np.isnan(k).any():
+                         % (m, float(a[m]), m + 1, float(a[m + 1])))
+    if isinstance(keys, (str, bytes)):
+        raise TypeError("keys must be an array of real numbers, got a string")
+    shape = np.shape(keys)
+    kv, kmask = as_vector(np.ravel(keys) if np.ndim(keys) > 1 else keys, "keys")
+    if kmask is not None:
+        raise ValueError("keys must not be masked")
+    if np.isnan(kv).any():
         raise ValueError("keys must not contain NaN: keys[%d] is NaN"
-                         % int(np.argmax(np.isnan(k))))
-    out = np.empty(len(k), dtype=np.int32)
+                         % int(np.argmax(np.isnan(kv))))
+    if guess is not None:
+        _check_guess(guess, len(kv))
+    out = np.empty(len(kv), dtype=np.int32)
     lib = _lib.kernels()
-    if guess is None:
-        for a in range(0, len(k), INT32_MAX):
-            b = min(a + INT32_MAX, len(k))
-            lib.binary_search(_ptr(k, a), _ptr(out, a), b - a, arr.ctypes.data, len(arr))
-    else:
-        g = np.asarray(guess)
-        if g.dtype.kind not in "iu":
-            raise ValueError("guess must be an integer or an array of integers, got %r" % (guess,))
-        try:
-            g = np.broadcast_to(g, k.shape)
-        except ValueError:
-            raise ValueError("guess has shape %s; it must be a scalar or have %d elements"
-                             % (g.shape, len(k))) from None
-        g = np.clip(g, -1, len(arr)).astype(np.int64)  # the kernel clamps too; this keeps it in int
-        f = lib.binary_search_with_guess
-        ap, na = arr.ctypes.data, len(arr)
-        for e in range(len(k)):
-            out[e] = f(float(k[e]), ap, na, int(g[e]))
+    for s in range(0, len(kv), INT32_MAX):
+        e = min(s + INT32_MAX, len(kv))
+        lib.binary_search(_addr(kv, s), _addr(out, s), e - s, a.ctypes.data, len(a))
     return out.reshape(shape)
+
+
+def _check_guess(guess, nkeys):
+    if np.ndim(guess) == 0:
+        as_int(guess, "guess")
+        return
+    g = np.asarray(guess)
+    if g.dtype.kind == "O":  # integers beyond int64
+        np.frompyfunc(lambda v: as_int(v, "guess"), 1, 1)(g)
+    elif g.dtype.kind not in "iu":
+        raise TypeError("guess must be an integer or an array of integers, got dtype %s"
+                        % g.dtype)
+    if g.size != 1 and g.size != nkeys:
+        raise ValueError("guess has %d elements; it must be a scalar or have one per key (%d)"
+                         % (g.size, nkeys))

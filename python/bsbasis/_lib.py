@@ -9,8 +9,20 @@ LIBRARY_NAME = "libbsbasis.so"
 ENV_VAR = "BSBASIS_LIBRARY"
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
-# python/bsbasis -> repository root
-_REPO_ROOT = os.path.dirname(os.path.dirname(_PACKAGE_DIR))
+
+
+def _source_checkout_root(package_dir):
+    """The repository root when the package runs from its checkout
+    (<root>/python/bsbasis), else None: an installed copy has no build/."""
+    python_dir = os.path.dirname(package_dir)
+    root = os.path.dirname(python_dir)
+    if (os.path.basename(python_dir) == "python"
+            and os.path.isfile(os.path.join(root, "include", "bsbasis.h"))):
+        return root
+    return None
+
+
+_REPO_ROOT = _source_checkout_root(_PACKAGE_DIR)
 
 BUILD_HINT = ("build it from the repository root with:  "
               "cmake -S . -B build -DBUILD_TESTING=OFF && cmake --build build -j2  "
@@ -64,7 +76,9 @@ def candidate_paths():
     if env:
         out.append(("environment variable %s" % ENV_VAR, env))
     out.append(("next to the package", os.path.join(_PACKAGE_DIR, LIBRARY_NAME)))
-    out.append(("repository build directory", os.path.join(_REPO_ROOT, "build", LIBRARY_NAME)))
+    if _REPO_ROOT is not None:
+        out.append(("repository build directory",
+                    os.path.join(_REPO_ROOT, "build", LIBRARY_NAME)))
     out.append(("system loader path", None))
     return out
 
@@ -115,8 +129,8 @@ def load_library(path=None):
 
     With `path`, that file is used and nothing else is searched.  Without it
     the search order is: the BSBASIS_LIBRARY environment variable, the
-    package directory, the repository's build/ directory, then the system's
-    loader path.  Returns the path of the library loaded.
+    package directory, the repository's build/ directory (source checkout
+    only), then the system's loader path.  Returns the path of the library loaded.
     """
     global _explicit_path, _loaded
     with _lock:

@@ -21,7 +21,8 @@ import scipy.sparse.linalg as spla
 
 import bsbasis
 
-ORDER = 4  # cubic
+K = 3  # degree: cubic
+ORDER = K + 1
 
 
 def load_stocks():
@@ -111,8 +112,8 @@ def main(argv=None):
 
     from scipy.interpolate import BSpline
 
-    B = bsbasis.design_matrix(x, t, ORDER)
-    S = BSpline.design_matrix(x, t, ORDER - 1)
+    B = bsbasis.design_matrix(x, t, K)
+    S = BSpline.design_matrix(x, t, K)
     diff = abs(B - S).max()
     print("design matrix %d x %d: max |bsbasis - scipy| = %.3g" % (B.shape + (diff,)))
     runs = [("series", x)]
@@ -122,8 +123,8 @@ def main(argv=None):
                      rng.uniform(x.min(), x.max(), args.bench_points)))
     for label, xs in runs:
         reps = 20 if len(xs) < 100_000 else 3
-        tb = best_time(lambda: bsbasis.design_matrix(xs, t, ORDER), reps)
-        ts = best_time(lambda: BSpline.design_matrix(xs, t, ORDER - 1), reps)
+        tb = best_time(lambda: bsbasis.design_matrix(xs, t, K), reps)
+        ts = best_time(lambda: BSpline.design_matrix(xs, t, K), reps)
         print("time, %s: bsbasis %.3f ms, scipy BSpline.design_matrix %.3f ms (x%.1f)"
               % (label, tb * 1e3, ts * 1e3, ts / tb))
 
@@ -146,8 +147,8 @@ def plot(args, x, y, t, a):
 
     lo, hi = t[ORDER - 1], t[len(t) - ORDER]
     g = np.linspace(lo, hi, 3000)
-    Bg = bsbasis.design_matrix(g, t, ORDER)
-    Dg = bsbasis.design_matrix(g, t, ORDER, deriv=1)
+    Bg = bsbasis.design_matrix(g, t, K)
+    Dg = bsbasis.design_matrix(g, t, K, nu=1)
     nj = Bg.shape[1]
 
     fig, ax = plt.subplots(3, 1, figsize=(11, 12), sharex=True,

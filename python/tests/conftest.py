@@ -4,7 +4,9 @@ import sys
 import numpy as np
 import pytest
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# The source tree's package, unless the tests are to exercise an installed copy.
+if os.environ.get("BSBASIS_TEST_INSTALLED") != "1":
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def clamped_knots(rng, order, ninterior, lo=-1.0, hi=2.0):

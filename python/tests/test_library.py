@@ -31,7 +31,7 @@ def test_not_found_says_where_it_looked_and_what_to_run(tmp_path):
     out = run_python(
         "import bsbasis, bsbasis._lib as L\n"
         "L._PACKAGE_DIR, L._REPO_ROOT = %r, %r\n"
-        "try:\n    bsbasis.design_matrix([0.5], [0, 0, 1, 1.0], 2)\n"
+        "try:\n    bsbasis.design_matrix([0.5], [0, 0, 1, 1.0], 1)\n"
         "except bsbasis.LibraryNotFoundError as e:\n    print(e)\n" % (str(pkg), str(repo)))
     assert out.startswith("libbsbasis.so not found. Looked in:")
     assert str(pkg / "libbsbasis.so") in out
@@ -60,7 +60,7 @@ def test_explicit_path_wins_and_a_failed_one_changes_nothing(fresh_library, monk
     real = bsbasis.library_path()
     monkeypatch.setenv(_lib.ENV_VAR, str(tmp_path / "missing.so"))
     assert bsbasis.load_library(real) == real
-    np.testing.assert_array_equal(bsbasis.design_matrix([0.5], [0, 0, 1, 1.0], 2).toarray(),
+    np.testing.assert_array_equal(bsbasis.design_matrix([0.5], [0, 0, 1, 1.0], 1).toarray(),
                                   [[0.5, 0.5]])
     not_a_lib = tmp_path / "libbsbasis.so"
     not_a_lib.write_text("not a library")

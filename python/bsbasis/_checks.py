@@ -1,0 +1,161 @@
+"""Argument checks, run before any kernel: a wrong type raises TypeError, a
+wrong value ValueError, as scipy.interpolate does."""
+
+import math
+import numbers
+import operator
+
+import numpy as np
+
+INT32_MAX = 2**31 - 1
+_MIN_GAP = 1.0 / np.finfo(np.float64).max
+
+
+def as_int(value, name):
+    """`value` as a Python int; TypeError for bools, floats and the rest."""
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError("%s must be an integer, got a bool (%r)" % (name, value))
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError("%s must be an integer, got %s %r"
+                        % (name, type(value).__name__, value)) from None
+
+
+def as_real(value, name):
+    """`value` as a Python float; TypeError unless it is a real number."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError("%s must be a real number, got %s %r"
+                        % (name, type(value).__name__, value))
+    return float(value)
+
+
+def as_vector(a, name):
+    """`a` as a C-contiguous native float64 1-D array, without a copy when it
+    is one already.  A scalar becomes one element.  Returns (array, mask):
+    mask marks the entries a masked array hides, or is None."""
+    if (type(a) is np.ndarray and a.dtype == np.float64 and a.ndim == 1
+            and a.flags.c_contiguous and a.flags.aligned):
+        return a, None
+    if isinstance(a, (str, bytes)):
+        raise TypeError("%s must be an array of real numbers, got a string" % name)
+    mask = None
+    if isinstance(a, np.ma.MaskedArray):
+        m = np.ma.getmaskarray(a)
+        mask = m.ravel() if m.any() else None
+        a = np.ma.getdata(a)
+    arr = np.asarray(a)
+    kind = arr.dtype.kind
+    if kind not in "iuf":
+        what = {"b": "boolean", "c": "complex", "O": "object", "U": "string",
+                "S": "bytes", "M": "datetime", "m": "timedelta"}.get(kind, str(arr.dtype))
+        raise TypeError("%s must hold real numbers, got a %s array (dtype %s)"
+                        % (name, what, arr.dtype))
+    if arr.ndim > 1:
+        raise ValueError("%s must be 1-D, got an array of shape %s" % (name, arr.shape))
+    arr = np.require(arr.reshape(-1), np.float64, ["C", "A"])
+    return arr, mask
+
+
+def check_option(value, name, allowed):
+    if not isinstance(value, str):
+        raise TypeError("%s must be a string, one of %s; got %r"
+                        % (name, ", ".join(map(repr, allowed)), value))
+    if value not in allowed:
+        raise ValueError("%s=%r is not one of %s" % (name, value, ", ".join(map(repr, allowed))))
+
+
+def check_extrapolate(extrapolate):
+    """False or "zero"; returns whether out-of-range abscissae get empty rows."""
+    if extrapolate is False or (isinstance(extrapolate, np.bool_) and not extrapolate):
+        return False
+    if isinstance(extrapolate, str) and extrapolate == "zero":
+        return True
+    if extrapolate is True or isinstance(extrapolate, (str, np.bool_)):
+        raise ValueError("extrapolate=%r is not supported: use False (out-of-range "
+                         "abscissae raise ValueError) or 'zero' (empty rows)" % (extrapolate,))
+    raise TypeError("extrapolate must be False or 'zero', got %r" % (extrapolate,))
+
+
+def check_degree(k, nu):
+    k = as_int(k, "k")
+    if k < 0:
+        raise ValueError("k (the degree) must be >= 0, got %d" % k)
+    if k + 1 > INT32_MAX // 2:
+        raise ValueError("k=%d is too large" % k)
+    nu = as_int(nu, "nu")
+    if nu not in (0, 1):
+        raise ValueError("nu must be 0 (values) or 1 (first derivatives), got %d" % nu)
+    return k, nu
+
+
+def check_threads(threads):
+    if threads is None:
+        return None
+    threads = as_int(threads, "threads")
+    if threads < 1:
+        raise ValueError("threads must be at least 1, got %d" % threads)
+    return threads
+
+
+def check_knots(t, k, nj):
+    """Checks the knots and the column bound; returns nj."""
+    nt = len(t)
+    order = k + 1
+    if nt < 2 * order:
+        raise ValueError("t has %d knots; degree k=%d needs at least 2*(k+1) = %d"
+                         % (nt, k, 2 * order))
+    if nt > INT32_MAX:
+        raise ValueError("t has %d knots; at most %d are supported" % (nt, INT32_MAX))
+    # Non-decreasing (which NaN is not) between finite ends: all finite.
+    first, last = float(t[0]), float(t[-1])
+    if not (math.isfinite(first) and math.isfinite(last)
+            and np.greater_equal(t[1:], t[:-1]).all()):
+        bad = ~np.isfinite(t)
+        if bad.any():
+            m = int(np.argmax(bad))
+            raise ValueError("t must be finite: t[%d] = %r" % (m, float(t[m])))
+        m = int(np.argmax(t[1:] < t[:-1]))
+        raise ValueError("t must be non-decreasing: t[%d] = %r > t[%d] = %r"
+                         % (m, float(t[m]), m + 1, float(t[m + 1])))
+    if not math.isfinite(last - first):
+        # Differences of knots enter every value: they must be numbers.
+        raise ValueError("t spans [%r, %r], whose length t[-1] - t[0] overflows a double"
+                         % (first, last))
+    # So must their reciprocals: a positive gap below 1/DBL_MAX has none.
+    gaps = t[1:] - t[:-1]
+    tiny = gaps < _MIN_GAP
+    if tiny.any() and (gaps[tiny] > 0).any():
+        m = int(np.argmax(tiny & (gaps > 0)))
+        raise ValueError("t[%d] - t[%d] = %r is too small: its reciprocal overflows"
+                         % (m + 1, m, float(gaps[m])))
+    if nj is None:
+        nj = nt - order
+    else:
+        nj = as_int(nj, "nj")
+        if not order <= nj <= nt - order:
+            raise ValueError("nj=%d is outside k+1 .. len(t)-k-1 = %d .. %d"
+                             % (nj, order, nt - order))
+    if not t[k] < t[nj]:
+        raise ValueError("the base interval [t[k], t[nj]] = [t[%d], t[%d]] = [%r, %r] is empty"
+                         % (k, nj, float(t[k]), float(t[nj])))
+    return nj
+
+
+def range_error(x, inside, lo, hi, what):
+    """The ValueError for abscissae outside [lo, hi]: how many, the first,
+    and by how much it misses."""
+    bad = ~inside
+    nbad = int(np.count_nonzero(bad))
+    p = int(np.argmax(bad))
+    v = float(x[p])
+    if v < lo:
+        where = "below the left end %s = %r by %r" % (what[0], lo, lo - v)
+    elif v > hi:
+        where = "above the right end %s = %r by %r" % (what[1], hi, v - hi)
+    else:
+        where = "not a number"
+    return ValueError(
+        "x: %d of %d abscissae are outside the base interval [%r, %r] or not finite; "
+        "the first, x[%d] = %r, is %s (extrapolate='zero' gives them empty rows)"
+        % (nbad, len(x), lo, hi, p, v, where))

@@ -1,0 +1,54 @@
+"""What a call costs in memory, and how many kernel calls it makes: numpy
+reports its allocations to tracemalloc, so peaks are exact, not timed."""
+import tracemalloc
+
+import numpy as np
+
+import bsbasis
+from bsbasis import _lib
+
+
+def peak_bytes(call):
+    tracemalloc.start()
+    try:
+        tracemalloc.reset_peak()
+        base = tracemalloc.get_traced_memory()[0]
+        result = call()
+        return tracemalloc.get_traced_memory()[1] - base, result
+    finally:
+        tracemalloc.stop()
+
+
+def nbytes(m):
+    return m.data.nbytes + m.indices.nbytes + m.indptr.nbytes
+
+
+def test_csr_call_needs_little_beyond_its_result():
+    t = np.r_[[0.0] * 3, np.linspace(0, 1, 101), [1.0] * 3]
+    x = np.random.default_rng(0).uniform(0, 1, 300_000)
+    for nu in (0, 1):
+        peak, m = peak_bytes(lambda: bsbasis.design_matrix(x, t, 3, nu=nu, threads=2))
+        assert peak <= 1.1 * nbytes(m), (peak, nbytes(m))
+
+
+def test_uniform_derivatives_cost_what_their_abscissae_cost():
+    # One abscissa on a grid of 5e7 functions: no knot array of that size.
+    peak, m = peak_bytes(lambda: bsbasis.uniform_design_matrix([5.5], 3, 50_000_000, nu=1))
+    assert peak < 1 << 20, peak
+    np.testing.assert_allclose(m.data, [-1 / 8, -5 / 8, 5 / 8, 1 / 8], atol=1e-15)
+    assert m.shape == (1, 50_000_000) and m.indices.tolist() == [2, 3, 4, 5]
+
+
+def test_interval_index_with_guess_makes_no_call_per_key(monkeypatch):
+    lib = _lib.kernels()
+    calls = []
+    for name in ("binary_search", "binary_search_with_guess"):
+        fn = getattr(lib, name)
+        monkeypatch.setattr(lib, name, lambda *a, fn=fn, name=name: calls.append(name) or fn(*a))
+    arr = np.linspace(0, 1, 50)
+    keys = np.random.default_rng(1).uniform(-0.1, 1.1, 20_000)
+    want = np.searchsorted(arr, keys, side="right") - 1
+    want[keys > 1] = 50
+    got = bsbasis.interval_index(keys, arr, guess=np.zeros(len(keys), np.int64))
+    np.testing.assert_array_equal(got, want)
+    assert len(calls) == 1
