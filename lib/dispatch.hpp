@@ -19,11 +19,15 @@ using GridKernel = void (*)(const double *t, int nt, const double *x, index_t nx
                             int *i, int *j, double *B, int order_stop, int nj);
 using UniformKernel = void (*)(const double *x, index_t nx, int *i, int *j,
                                double *B, int order_stop, int nj);
+// First derivatives of nx blocks in place, with s[0 .. nt-1] the reciprocal
+// spans of the columns at width order - 1 (derivative.cpp fills them).
+using DerivKernel = void (*)(const double *s, int nt, const int *j, double *B, index_t nx);
 
 // Entry points by order; null where an order has none.
 struct KernelTable {
   GridKernel grid[kMaxFixed + 1];
   UniformKernel uniform[kMaxFixed + 1];
+  DerivKernel deriv[kMaxFixed + 1];
 };
 
 // No kernel at all: every call takes the generic path.

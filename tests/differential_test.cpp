@@ -64,6 +64,24 @@ TEST_P(Differential, KnotGridMatchesReference) {
   }
 }
 
+// Knots and abscissae of -0.0: a broadcast must not turn -0.0 into +0.0,
+// which would change the sign of zeros in the blocks.
+TEST_P(Differential, KnotGridKeepsTheSignOfZero) {
+  for (int order = 1; order <= 8; ++order) {
+    std::vector<double> t(order, -0.0);
+    for (int m = 1; m <= 5; ++m) t.push_back(m);
+    t.insert(t.end(), order - 1, 5.0);
+    const int nj = int(t.size()) - order;
+    std::vector<double> x(300, -0.0);
+    for (size_t p = 1; p < x.size(); p += 3) x[p] = 0.0;
+    for (int order_stop = 1; order_stop <= order; ++order_stop)
+      ASSERT_EQ(block_differences(ref::blossom_grid(t, x, order_stop, order, nj),
+                                  lib_blossom_grid(t, x, order_stop, order, nj), order),
+                "")
+          << "order " << order << " order_stop " << order_stop;
+  }
+}
+
 TEST_P(Differential, DerivativeMatchesReference) {
   std::mt19937_64 rng(3);
   for (int call = 0; call < kCalls; ++call) {
@@ -76,6 +94,29 @@ TEST_P(Differential, DerivativeMatchesReference) {
     ref::deriv_grid(t, want, int(x.size()), order);
     ASSERT_EQ(block_differences(want, lib_grid(t, x, order, nj, 1), order), "")
         << "order " << order << " nt " << nt << " nj " << nj;
+  }
+}
+
+// Sorted abscissae, many to an interval, with some below and above the
+// knots: long runs of blocks in one interval, broken where the abscissae
+// cross a knot, and counts on and off every multiple of the lanes.
+TEST_P(Differential, DerivativeOfSortedRunsMatchesReference) {
+  std::mt19937_64 rng(6);
+  for (int call = 0; call < kCalls / 4; ++call) {
+    const int order = 2 + call % 5;
+    const auto t = random_knots(rng, order, call % 4, 1 + int(rng() % 30));
+    const int nt = int(t.size());
+    const int nj = std::max(nt - order, 0);
+    const size_t nx = 1 + rng() % 700;
+    std::vector<double> x(nx);
+    const double lo = t.front(), hi = t.back(), w = hi - lo;
+    std::uniform_real_distribution<double> u(lo - 0.05 * w, hi + 0.05 * w);
+    for (double &v : x) v = u(rng);
+    sort_abscissae(x);
+    auto want = ref::blossom_grid(t, x, order - 1, order, nj);
+    ref::deriv_grid(t, want, int(nx), order);
+    ASSERT_EQ(block_differences(want, lib_grid(t, x, order, nj, 1), order), "")
+        << "order " << order << " nt " << nt << " nx " << nx;
   }
 }
 

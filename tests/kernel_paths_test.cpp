@@ -3,10 +3,14 @@
 // including the positions a stopped evaluation must leave alone.  The inputs
 // reach each way of the tiled kernels: sorted runs in one interval, whole
 // and gathered groups, the knot guide, the column table and spans formed
-// per abscissa, and bounds beyond what the knots allow.
+// per abscissa, and bounds beyond what the knots allow.  The derivative
+// kernels likewise, on their own and through the dispatch, on blocks of
+// every kind a caller can pass: columns in runs, off the knots or garbage,
+// and values NaN or infinite.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -15,6 +19,8 @@
 #include "dispatch.hpp"
 #include "helpers.hpp"
 #include "kernels.hpp"
+#include "numeric.hpp"
+#include "paths.hpp"
 
 using namespace testing_bsbasis;
 
@@ -194,32 +200,184 @@ TEST(KernelPaths, UniformGridMatchesGeneric) {
         }
 }
 
-// The derivative's paths of fixed order against the one of any order, with
-// the span table and (knots far outnumbering the blocks) without it.
+// The derivative's paths of fixed order, on every path of the dispatch,
+// against the one of any order, with the span table and (knots far
+// outnumbering the blocks) without it.
 TEST(KernelPaths, DerivativeMatchesGeneric) {
   std::mt19937_64 rng(13);
-  for (int order = bsbasis::kMinFixed; order <= bsbasis::kMaxFixed; ++order)
-    for (int kind = 0; kind < 4; ++kind)
-      for (int intervals : {1, 7, 300, 3000}) {
-        const std::vector<double> t = random_knots(rng, order, kind, intervals);
-        const int nt = int(t.size());
-        const int nj = std::max(nt - order, 0);
-        const std::vector<double> x = abscissae(rng, t, 203, int(rng() % 2));
-        const int nx = int(x.size());
-        Triplets in = fresh(nx, order, order - 1);
-        bsbasis::grid_generic(t.data(), nt, x.data(), nx, in.i.data(), in.j.data(),
-                              in.B.data(), order - 1, order, nj);
-        // Columns outside the knots must read nothing and give 0.
-        for (int p = 0; p < nx; p += 17) {
-          in.j[size_t(p) * order] = (p & 1) ? -2 : nt + 1;
-          in.j[size_t(p) * order + order - 1] = (p & 2) ? nt : -1;
+  for (const Path &path : paths_here()) {
+    UsePath use(path);
+    for (int order = bsbasis::kMinFixed; order <= bsbasis::kMaxFixed; ++order)
+      for (int kind = 0; kind < 4; ++kind)
+        for (int intervals : {1, 7, 300, 3000}) {
+          const std::vector<double> t = random_knots(rng, order, kind, intervals);
+          const int nt = int(t.size());
+          const int nj = std::max(nt - order, 0);
+          const std::vector<double> x = abscissae(rng, t, 203, int(rng() % 2));
+          const int nx = int(x.size());
+          Triplets in = fresh(nx, order, order - 1);
+          bsbasis::grid_generic(t.data(), nt, x.data(), nx, in.i.data(), in.j.data(),
+                                in.B.data(), order - 1, order, nj);
+          // Columns outside the knots must read nothing and give 0.
+          for (int p = 0; p < nx; p += 17) {
+            in.j[size_t(p) * order] = (p & 1) ? -2 : nt + 1;
+            in.j[size_t(p) * order + order - 1] = (p & 2) ? nt : -1;
+          }
+          Triplets want = in, got = in;
+          bsbasis::deriv_generic(t.data(), nt, want.j.data(), want.B.data(), nx, order);
+          ASSERT_TRUE(bsbasis::deriv_fixed(t.data(), nt, got.j.data(), got.B.data(), nx, order));
+          ASSERT_EQ(entry_differences(want, got), "")
+              << path.name << " order " << order << " kind " << kind << " intervals "
+              << intervals;
         }
-        Triplets want = in, got = in;
-        bsbasis::deriv_generic(t.data(), nt, want.j.data(), want.B.data(), nx, order);
-        ASSERT_TRUE(bsbasis::deriv_fixed(t.data(), nt, got.j.data(), got.B.data(), nx, order));
-        ASSERT_EQ(entry_differences(want, got), "")
-            << "order " << order << " kind " << kind << " intervals " << intervals;
-      }
+  }
+}
+
+// ------------------------------------------------ derivative kernels alone
+
+// The span table as derivative.cpp fills it, in an array of its own size.
+std::vector<double> span_table(const std::vector<double> &t, int order) {
+  std::vector<double> s(t.size());
+  for (size_t c = 0; c < t.size(); ++c)
+    s[c] = bsbasis::reciprocal_span(t.data(), int(t.size()), bsbasis::index_t(c), order - 1);
+  return s;
+}
+
+// A value of any kind: mostly ordinary, sometimes NaN (of either sign, with
+// a payload), inf, a signed zero, subnormal or huge.
+double any_value(std::mt19937_64 &rng) {
+  switch (rng() % 24) {
+    case 0: {
+      const uint64_t u = 0x7ff8000000000000ull | (rng() & 0xfffffull) | ((rng() & 1) << 63);
+      double v;
+      std::memcpy(&v, &u, sizeof v);
+      return v;
+    }
+    case 1: return (rng() & 1) ? kInf : -kInf;
+    case 2: return (rng() & 1) ? 0.0 : -0.0;
+    case 3: return std::numeric_limits<double>::denorm_min();
+    case 4: return -1e308;
+    default: return std::uniform_real_distribution<double>(-2.0, 2.0)(rng);
+  }
+}
+
+// Columns of one block of any kind, on nt knots: inside the knots and
+// consecutive (often the previous block's, as sorted abscissae give), the
+// out-of-range block (all 0), consecutive but running off either end or
+// wrapping past INT_MAX, inside but not consecutive, or garbage.
+void any_columns(std::mt19937_64 &rng, int nt, int order, int *jb, const int *before) {
+  const int deg = order - 1, last0 = nt - 2 - deg;
+  const auto run = [&](int64_t c0) {
+    for (int q = 0; q < order; ++q) jb[q] = int(uint32_t(uint64_t(c0) + uint64_t(q)));
+  };
+  const auto inside = [&] { return last0 >= 0 ? int(rng() % uint64_t(last0 + 1)) : 0; };
+  const int kind = int(rng() % 16);
+  if (kind < 8 && before) {
+    std::copy(before, before + order, jb);  // the previous block's columns
+  } else if (kind < 11 && last0 >= 0) {
+    run(inside());
+  } else if (kind == 11) {
+    std::fill(jb, jb + order, 0);
+  } else if (kind == 12) {
+    // Off the low end (J < deg), to the last knot and past it, or wrapping.
+    const int64_t starts[] = {-deg - 1, -deg, -1, int64_t(nt) - order, int64_t(nt) - deg,
+                              int64_t(nt) - 1, INT32_MAX - 1, INT32_MAX, INT32_MIN};
+    run(starts[rng() % 9]);
+  } else if (kind == 13 && last0 >= 0) {
+    run(inside());
+    jb[rng() % order] = int(rng() % uint64_t(nt > 1 ? nt - 1 : 1));
+  } else {
+    const int extremes[] = {INT32_MIN, -1, 0, nt - 2, nt - 1, nt, INT32_MAX};
+    for (int q = 0; q < order; ++q)
+      jb[q] = (rng() & 1) ? extremes[rng() % 7] : int(rng() % uint64_t(nt + 4)) - 2;
+  }
+}
+
+// Knot sequences for the derivative: random ones of every kind, and one
+// whose gap of the least subnormal gives a reciprocal span of inf.
+std::vector<double> deriv_knots(std::mt19937_64 &rng, int order, int kind) {
+  if (kind < 4) return random_knots(rng, order, kind, 1 + int(rng() % 40));
+  std::vector<double> t = {-3.0, -2.0, -1.0};
+  t.insert(t.end(), order - 1, 0.0);
+  t.push_back(std::numeric_limits<double>::denorm_min());
+  for (int m = 1; m <= 9; ++m) t.push_back(m);
+  return t;
+}
+
+// Every derivative kernel, alone on arrays of exactly the size it may use,
+// against the path of any order: blocks of every kind in any mix, values
+// of every kind, counts on and off the lanes' multiples, and knots too few
+// for any block to lie inside.  Rows and columns stay as they were.
+TEST(KernelPaths, DerivativeKernelsOnAnyBlocks) {
+  std::mt19937_64 rng(16);
+  int cases = 0;
+  for (const bsbasis::IsaVariant *v : variants_here())
+    for (int order = bsbasis::kMinFixed; order <= bsbasis::kMaxFixed; ++order)
+      for (int kind = 0; kind < 7; ++kind)
+        for (size_t nx : {1, 2, 3, 7, 8, 9, 15, 16, 17, 33, 203}) {
+          // Kinds 5 and 6: one knot too few for any block inside, and just
+          // enough for one.
+          std::vector<double> t = kind < 5 ? deriv_knots(rng, order, kind)
+                                           : std::vector<double>(size_t(order + kind - 5), 1.0);
+          if (kind == 6) t.back() = 2.0;
+          const int nt = int(t.size());
+          const std::vector<double> s = span_table(t, order);
+          std::vector<int> j(nx * order);
+          std::vector<double> B(nx * order);
+          for (size_t p = 0; p < nx; ++p)
+            any_columns(rng, nt, order, &j[p * order], p ? &j[(p - 1) * order] : nullptr);
+          for (double &b : B) b = any_value(rng);
+          const std::vector<int> j0 = j;
+          std::vector<double> want = B;
+          bsbasis::deriv_generic(t.data(), nt, j.data(), want.data(), bsbasis::index_t(nx), order);
+          v->table->deriv[order](s.data(), nt, j.data(), B.data(), bsbasis::index_t(nx));
+          ASSERT_EQ(j, j0);
+          for (size_t e = 0; e < B.size(); ++e)
+            ASSERT_EQ(bits(B[e]), bits(want[e]))
+                << v->name << " order " << order << " kind " << kind << " nx " << nx
+                << " block " << e / order << " pos " << e % order << ": got " << B[e]
+                << " want " << want[e];
+          ++cases;
+        }
+  EXPECT_GT(cases, 0);
+}
+
+// Runs of blocks that share their columns, as sorted abscissae give, with
+// one block that differs, at every place within the kernels' pairs of
+// groups: its columns shifted by one (still consecutive and inside), one
+// column changed, its top column the last knot or past it, or its columns
+// below the knots.
+TEST(KernelPaths, DerivativeKernelsOnBrokenRuns) {
+  std::mt19937_64 rng(17);
+  for (const bsbasis::IsaVariant *v : variants_here())
+    for (int order = bsbasis::kMinFixed; order <= bsbasis::kMaxFixed; ++order) {
+      const std::vector<double> t = random_knots(rng, order, 0, 12);
+      const int nt = int(t.size()), deg = order - 1;
+      const std::vector<double> s = span_table(t, order);
+      const size_t nx = 37;
+      for (size_t odd = 0; odd < 20; ++odd)
+        for (int change = 0; change < 5; ++change) {
+          const int c0 = 1 + int(rng() % uint64_t(nt - 3 - deg));
+          std::vector<int> j(nx * order);
+          for (size_t p = 0; p < nx; ++p)
+            for (int q = 0; q < order; ++q) j[p * order + q] = c0 + q;
+          int *jb = &j[odd * order];
+          if (change == 0) for (int q = 0; q < order; ++q) jb[q] += (rng() & 1) ? 1 : -1;
+          if (change == 1) jb[rng() % order] += 1;
+          if (change == 2) for (int q = 0; q < order; ++q) jb[q] = nt - 1 - deg + q;
+          if (change == 3) for (int q = 0; q < order; ++q) jb[q] = nt - deg + q;
+          if (change == 4) for (int q = 0; q < order; ++q) jb[q] = q - deg;
+          std::vector<double> B(nx * order);
+          for (double &b : B) b = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+          std::vector<double> want = B;
+          bsbasis::deriv_generic(t.data(), nt, j.data(), want.data(), bsbasis::index_t(nx), order);
+          v->table->deriv[order](s.data(), nt, j.data(), B.data(), bsbasis::index_t(nx));
+          for (size_t e = 0; e < B.size(); ++e)
+            ASSERT_EQ(bits(B[e]), bits(want[e]))
+                << v->name << " order " << order << " block " << odd << " change " << change
+                << " entry " << e;
+        }
+    }
 }
 
 // The dispatch: orders outside the fixed range have no kernel, the others
@@ -230,6 +388,8 @@ TEST(KernelPaths, TablesCoverTheFixedOrders) {
       const bool fixed = order >= bsbasis::kMinFixed;
       EXPECT_EQ(bsbasis::kIsaVariants[k].table->grid[order] != nullptr, fixed);
       EXPECT_EQ(bsbasis::kIsaVariants[k].table->uniform[order] != nullptr, fixed);
+      EXPECT_EQ(bsbasis::kIsaVariants[k].table->deriv[order] != nullptr, fixed);
+      EXPECT_EQ(bsbasis::kGenericOnly.deriv[order], nullptr);
     }
   EXPECT_EQ(bsbasis::grid_kernel(1), nullptr);
   EXPECT_EQ(bsbasis::grid_kernel(bsbasis::kMaxFixed + 1), nullptr);
