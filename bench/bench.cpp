@@ -21,16 +21,14 @@
 #include <unsupported/Eigen/Splines>
 #include <vector>
 
+#include "bench_common.hpp"
 #include "bsbasis.h"
 #include "dispatch.hpp"
 
-namespace {
+using bench::clamped;
+using bench::now;
 
-double now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + 1e-9 * ts.tv_nsec;
-}
+namespace {
 
 // The fastest of the runs: on a shared machine the least disturbed one.
 double best(const std::vector<double> &v) {
@@ -247,14 +245,6 @@ long check(const Workload &w, const Out &k, long *rows) {
   }
   *rows = in;
   return bad;
-}
-
-std::vector<double> clamped(int intervals, int order) {
-  std::vector<double> t;
-  for (int m = 0; m < order - 1; ++m) t.push_back(0.0);
-  for (int m = 0; m <= intervals; ++m) t.push_back(static_cast<double>(m) / intervals);
-  for (int m = 0; m < order - 1; ++m) t.push_back(1.0);
-  return t;
 }
 
 std::vector<Workload> workloads(long nx) {

@@ -21,23 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.hpp"
 #include "bsbasis.hpp"
 
+using bench::clamped;
+using bench::now;
+
 namespace {
-
-double now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + 1e-9 * ts.tv_nsec;
-}
-
-std::vector<double> clamped(int intervals, int order) {
-  std::vector<double> t;
-  for (int m = 0; m < order - 1; ++m) t.push_back(0.0);
-  for (int m = 0; m <= intervals; ++m) t.push_back(static_cast<double>(m) / intervals);
-  for (int m = 0; m < order - 1; ++m) t.push_back(1.0);
-  return t;
-}
 
 struct Variant {
   std::string name;

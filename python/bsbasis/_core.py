@@ -71,20 +71,24 @@ def _addr(a, offset):
 
 
 class _Scratch:
-    """One worker's tile buffers, allocated on first use."""
+    """One worker's tile buffers, allocated on first use, with their addresses."""
 
     def __init__(self, order):
         self.order = order
         self._bufs = {}
 
+    def _entry(self, name, dtype):
+        e = self._bufs.get(name)
+        if e is None:
+            b = np.empty(_TILE * self.order, dtype)
+            e = self._bufs[name] = (b, b.ctypes.data)
+        return e
+
     def get(self, name, dtype):
-        b = self._bufs.get(name)
-        if b is None:
-            b = self._bufs[name] = np.empty(_TILE * self.order, dtype)
-        return b
+        return self._entry(name, dtype)[0]
 
     def address(self, name, dtype):
-        return self.get(name, dtype).ctypes.data
+        return self._entry(name, dtype)[1]
 
 
 class _KnotKernel:
@@ -119,15 +123,16 @@ class _UniformKernel:
         # true columns, one block of columns 0 .. order-1 repeated: its values
         # are then those of the full knot sequence, at any column.
         self.t = np.arange(2 * order, dtype=np.float64)
+        self.tp = self.t.ctypes.data
         self._columns = None
 
     def columns(self, m):
-        """The repeated block of columns 0 .. order-1, for m abscissae."""
+        """Address of the repeated block of columns 0 .. order-1, for m abscissae."""
         cols = self._columns
-        if cols is None or len(cols) < m * self.order:
-            cols = np.tile(np.arange(self.order, dtype=np.int32), m)
-            self._columns = cols  # threads that race build equal arrays
-        return cols
+        if cols is None or len(cols[0]) < m * self.order:
+            a = np.tile(np.arange(self.order, dtype=np.int32), m)
+            cols = self._columns = (a, a.ctypes.data)  # threads that race build equal arrays
+        return cols[1]
 
     def __call__(self, x, xp, a, m, ip, jp, B, Bp, scratch):
         o = self.order
@@ -135,17 +140,15 @@ class _UniformKernel:
         if self.plain:
             up = xp
         else:
-            u = scratch.get("u", np.float64)[:m]
-            _grid_coordinates(x[a:a + m], u, self.origin, self.spacing, o, self.nj)
-            up = u.ctypes.data
+            _grid_coordinates(x[a:a + m], scratch.get("u", np.float64)[:m], self.origin,
+                              self.spacing, o, self.nj)
+            up = scratch.address("u", np.float64)
         if not self.nu:
             self.lib.blossom(up, m, ip, jp, Bp, m * o, o, o, self.nj)
             return
         B[e0:e0 + m * o:o] = 0.0
         self.lib.blossom(up, m, ip, jp, Bp, m * o, o - 1, o, self.nj)
-        cols = self.columns(m)
-        self.lib.deriv_grid(self.t.ctypes.data, len(self.t), ip, cols.ctypes.data, Bp,
-                            m * o, m, o)
+        self.lib.deriv_grid(self.tp, len(self.t), ip, self.columns(m), Bp, m * o, m, o)
         if self.spacing != 1.0:
             seg = B[e0:e0 + m * o]
             np.divide(seg, self.spacing, out=seg)
@@ -298,9 +301,8 @@ class _Call:
     """What design_matrix and uniform_design_matrix share: the abscissae,
     the range check, the tiles and the assembly."""
 
-    def __init__(self, x, k, nu, extrapolate, fmt, threads, ncols, lo, hi, ends):
+    def __init__(self, x, k, extrapolate, fmt, threads, ncols, lo, hi, ends):
         self.order = k + 1
-        self.nu = nu
         self.zero_outside = check_extrapolate(extrapolate)
         check_option(fmt, "format", _FORMAT_NAMES)
         self.fmt = fmt
@@ -420,7 +422,7 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
         raise ValueError("t must not be masked")
     nj = check_knots(tv, k, nj)
     lo, hi = float(tv[k]), float(tv[nj])
-    call = _Call(x, k, nu, extrapolate, format, threads, nj, lo, hi,
+    call = _Call(x, k, extrapolate, format, threads, nj, lo, hi,
                  ("t[%d]" % k, "t[%d]" % nj))
     lib = _lib.kernels()
     return call.run(_KnotKernel(lib, tv, k + 1, nj, nu),
@@ -474,7 +476,7 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     plain = origin == 0.0 and spacing == 1.0
     lo = float(k) if plain else origin + k * spacing
     hi = float(n) if plain else origin + n * spacing
-    call = _Call(x, k, nu, extrapolate, format, threads, n, lo, hi,
+    call = _Call(x, k, extrapolate, format, threads, n, lo, hi,
                  ("origin + k*spacing", "origin + n*spacing"))
     lib = _lib.kernels()
     kernel = _UniformKernel(lib, order, n, nu, origin, spacing)
