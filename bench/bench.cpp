@@ -35,7 +35,7 @@ double best(const std::vector<double> &v) {
   return *std::min_element(v.begin(), v.end());
 }
 
-enum class Call { Grid, Uniform, Deriv, SmallCalls };
+enum class Call { Grid, Uniform, Deriv, SmallCalls, Design };
 
 struct Workload {
   std::string name, what;
@@ -44,6 +44,10 @@ struct Workload {
   int nj;
   std::vector<double> x;
   Call call;
+  int nu = 0;  // derivative order of Design calls
+
+  // The derivative order the peers evaluate.
+  int derivative() const { return call == Call::Deriv ? 1 : call == Call::Design ? nu : 0; }
 };
 
 struct Out {
@@ -129,6 +133,10 @@ void run_kernel(Workload &w, Out &o) {
       blossom(w.x.data(), nx, o.i.data(), o.j.data(), o.B.data(), n, w.order,
               w.order, w.nj);
       break;
+    case Call::Design:
+      bsbasis_design(w.t.data(), nt, w.order, w.nj, w.nu, BSBASIS_EXTRAPOLATE_ERROR,
+                     w.x.data(), nx, o.i.data(), o.j.data(), o.B.data(), nullptr);
+      break;
     case Call::SmallCalls:
       for (int p = 0; p < nx; p += kChunk) {
         const int m = std::min(kChunk, nx - p);
@@ -148,14 +156,14 @@ void eigen_fixed(const Workload &w, long n, Out &o) {
   typename S::KnotVectorType knots(w.t.size());
   for (size_t m = 0; m < w.t.size(); ++m) knots(m) = w.t[m];
   constexpr int O = Deg + 1;
-  const bool deriv = w.call == Call::Deriv;
+  const int nu = w.derivative();
   for (long p = 0; p < n; ++p) {
     const double u = w.x[p];
     const long span = static_cast<long>(S::Span(u, Deg, knots));
     const long oo = p * O;
-    if (deriv) {
-      const auto d = S::BasisFunctionDerivatives(u, 1, Deg, knots);
-      for (int q = 0; q < O; ++q) o.B[oo + q] = d(1, q);
+    if (nu) {
+      const auto d = S::BasisFunctionDerivatives(u, nu, Deg, knots);
+      for (int q = 0; q < O; ++q) o.B[oo + q] = d(nu, q);
     } else {
       const auto b = S::BasisFunctions(u, Deg, knots);
       for (int q = 0; q < O; ++q) o.B[oo + q] = b(q);
@@ -188,7 +196,7 @@ struct Gsl {
     // The exact knots of the workload, not GSL's own uniform placement.
     for (size_t m = 0; m < w.t.size(); ++m) gsl_vector_set(ws->knots, m, w.t[m]);
     Bk = gsl_vector_alloc(k);
-    dB = gsl_matrix_alloc(k, 2);
+    dB = gsl_matrix_alloc(k, k);
   }
   ~Gsl() {
     gsl_matrix_free(dB);
@@ -200,14 +208,14 @@ struct Gsl {
 // Every `stride`-th abscissa.
 void run_gsl(const Workload &w, Gsl &g, long stride, Out &o) {
   const int O = w.order;
-  const bool deriv = w.call == Call::Deriv;
+  const int nu = w.derivative();
   const long n = static_cast<long>(w.x.size());
   size_t is, ie;
   for (long p = 0; p < n; p += stride) {
     const long oo = p * O;
-    if (deriv) {
-      gsl_bspline_deriv_eval_nonzero(w.x[p], 1, g.dB, &is, &ie, g.ws);
-      for (int q = 0; q < O; ++q) o.B[oo + q] = gsl_matrix_get(g.dB, q, 1);
+    if (nu) {
+      gsl_bspline_deriv_eval_nonzero(w.x[p], nu, g.dB, &is, &ie, g.ws);
+      for (int q = 0; q < O; ++q) o.B[oo + q] = gsl_matrix_get(g.dB, q, nu);
     } else {
       gsl_bspline_eval_nonzero(w.x[p], g.Bk, &is, &ie, g.ws);
       for (int q = 0; q < O; ++q) o.B[oo + q] = gsl_vector_get(g.Bk, q);
@@ -273,6 +281,9 @@ std::vector<Workload> workloads(long nx) {
   for (long p = 0; p < nx; p += kChunk)
     std::sort(scattered.begin() + p, scattered.begin() + std::min<long>(p + kChunk, nx));
   ws.push_back({"W8", "as W1, calls of 16 spread, sorted", 4, clamped(100, 4), 103, scattered, Call::SmallCalls});
+  // The extension API's evaluation: values, and second derivatives.
+  ws.push_back({"W9", "as W1, through bsbasis_design", 4, clamped(100, 4), 103, sorted, Call::Design, 0});
+  ws.push_back({"W10", "as W1, second derivatives", 4, clamped(100, 4), 103, sorted, Call::Design, 2});
   return ws;
 }
 
@@ -363,7 +374,7 @@ int main(int argc, char **argv) {
     else if (!std::strcmp(argv[a], "--isa") && a + 1 < argc)
       isa = argv[++a];
     else {
-      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1] [--isa NAME]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1,W10] [--isa NAME]\n", argv[0]);
       return 2;
     }
   }
@@ -395,9 +406,10 @@ int main(int argc, char **argv) {
   std::printf("%-3s %-33s %9s %9s %7s %9s %9s %7s %8s\n", "", "", "Mpts/s",
               "Mpts/s", "", "Mpts/s", "Mpts/s", "", "");
   int failures = 0;
-  double t_w1 = 0, t_w6 = 0;
+  double t_w1 = 0, t_w6 = 0, t_w10 = 0;
   for (Workload &w : workloads(nx)) {
-    if (!only.empty() && only != w.name) continue;
+    if (!only.empty() && ("," + only + ",").find("," + w.name + ",") == std::string::npos)
+      continue;
     const size_t n = w.x.size() * w.order;
     Out o(n);
     auto zero = [&] { std::memset(o.B.data(), 0, n * sizeof(double)); };
@@ -422,6 +434,7 @@ int main(int argc, char **argv) {
 
     if (w.name == "W1") t_w1 = t_kernel;
     if (w.name == "W6") t_w6 = t_kernel;
+    if (w.name == "W10") t_w10 = t_kernel;
     const double k = mpts / t_kernel, f = mpts / t_floor;
     const double e = mpts / t_eigen, s = mpts / t_gsl;
     char chk[64];
@@ -437,6 +450,9 @@ int main(int argc, char **argv) {
     std::printf("\nW6 time per call beyond W1's per-abscissa time: %.1f ns\n",
                 1e9 * (t_w6 - t_w1) / calls);
   }
+  if (t_w1 > 0 && t_w10 > 0)
+    std::printf("\nW10 (second derivatives) at %.2f of W1's throughput (values)\n",
+                t_w1 / t_w10);
   if (only.empty() || only == "W6") call_cost(3 * reps);
   if (only.empty() || only == "knots") knot_count_cost(reps);
   if (failures) std::printf("\nFAILED: a kernel disagrees with Eigen\n");

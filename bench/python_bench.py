@@ -35,19 +35,34 @@ def knots():
     return np.r_[[0.0] * K, np.linspace(0.0, 1.0, INTERVALS + 1), [1.0] * K]
 
 
-def scipy_derivative(x, t, k):
-    """First derivatives as a scipy user writes them without one BSpline
-    per column: the degree k-1 design matrix times the sparse derivative
-    operator, B'_i = k/(t[i+k]-t[i]) B_i,k-1 - k/(t[i+k+1]-t[i+1]) B_i+1,k-1."""
-    n = len(t) - k - 1
-    lower = BSpline.design_matrix(x, t, k - 1)
-    i = np.arange(n)
-    def weight(span):  # 0 for an empty span, whose function is 0
-        return np.divide(k, span, out=np.zeros_like(span), where=span > 0)
-    w = weight(t[i + k] - t[i])
-    w1 = weight(t[i + k + 1] - t[i + 1])
-    D = sp.csr_array((np.r_[w, -w1], (np.r_[i, i + 1], np.r_[i, i])), shape=(n + 1, n))
-    return lower @ D
+def scipy_derivative(x, t, k, nu=1):
+    """Derivatives as a scipy user writes them without one BSpline per
+    column: the degree k-nu design matrix times nu sparse derivative
+    operators, B'_i,m = m/(t[i+m]-t[i]) B_i,m-1 - m/(t[i+m+1]-t[i+1]) B_i+1,m-1."""
+    out = BSpline.design_matrix(x, t, k - nu)
+    for m in range(k - nu + 1, k + 1):
+        n = len(t) - m - 1
+        i = np.arange(n)
+        def weight(span):  # 0 for an empty span, whose function is 0
+            return np.divide(m, span, out=np.zeros_like(span), where=span > 0)
+        w = weight(t[i + m] - t[i])
+        w1 = weight(t[i + m + 1] - t[i + 1])
+        D = sp.csr_array((np.r_[w, -w1], (np.r_[i, i + 1], np.r_[i, i])), shape=(n + 1, n))
+        out = out @ D
+    return out
+
+
+def scipy_tensor(x, t, k):
+    """The tensor-product design matrix from two scipy design matrices and
+    numpy: row-wise Kronecker products of their blocks, C order."""
+    a = BSpline.design_matrix(x[:, 0], t, k)
+    b = BSpline.design_matrix(x[:, 1], t, k)
+    o, nb = k + 1, b.shape[1]
+    data = (a.data.reshape(-1, o)[:, :, None] * b.data.reshape(-1, o)[:, None, :]).ravel()
+    cols = (a.indices.reshape(-1, o)[:, :, None] * nb
+            + b.indices.reshape(-1, o)[:, None, :]).ravel()
+    indptr = np.arange(0, (len(x) + 1) * o * o, o * o)
+    return sp.csr_array((data, cols, indptr), shape=(len(x), a.shape[1] * nb))
 
 
 def timed(call):
@@ -89,6 +104,25 @@ def size(m):
     return m.data.nbytes + m.indices.nbytes + m.indptr.nbytes
 
 
+def table(rows, reps):
+    """One markdown row per call and thread setting: (label, ours(threads),
+    peer(), goal as a ratio of times or None)."""
+    print("| call | threads | bsbasis ms | peer ms | peer / bsbasis | goal "
+          "| bsbasis ms after the peer | ratio |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|")
+    for label, ours, peer, goal in rows:
+        large = not label.startswith(("391", "16 "))
+        n = reps if large else max(reps, 2000)
+        for threads in (None, 1):
+            call = lambda: ours(threads)
+            mine, theirs = repeated([call, peer], n)
+            cold = after(call, peer, reps if large else 200)
+            print("| %s | %s | %.4g | %.4g | %.2f | %s | %.4g | %.2f |"
+                  % (label, "default" if threads is None else threads, mine * 1e3,
+                     theirs * 1e3, theirs / mine, "" if goal is None else ">= %.3g" % goal,
+                     cold * 1e3, theirs / cold))
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--reps", type=int, default=7)
@@ -111,25 +145,32 @@ def main(argv=None):
              len(os.sched_getaffinity(0))))
     print("cubic (k=3), %d intervals, clamped knots; best of %d, interleaved\n"
           % (INTERVALS, args.reps))
+    design = lambda x, **kw: (lambda threads: bsbasis.design_matrix(x, t, K, threads=threads,
+                                                                      **kw))
     rows = [
-        ("%g sorted, CSR" % args.n, xs, {}, lambda x: BSpline.design_matrix(x, t, K), 20),
-        ("%g unsorted, CSR" % args.n, unsorted, {}, lambda x: BSpline.design_matrix(x, t, K), 6),
-        ("%g sorted, nu=1" % args.n, xs, {"nu": 1}, lambda x: scipy_derivative(x, t, K), 15),
-        ("391 rows", series, {}, lambda x: BSpline.design_matrix(x, t, K), 1 / 0.6),
-        ("16 rows", small, {}, lambda x: BSpline.design_matrix(x, t, K), 1.0),
+        ("%g sorted, CSR" % args.n, design(xs), lambda: BSpline.design_matrix(xs, t, K), 20),
+        ("%g unsorted, CSR" % args.n, design(unsorted),
+         lambda: BSpline.design_matrix(unsorted, t, K), 6),
+        ("%g sorted, nu=1" % args.n, design(xs, nu=1), lambda: scipy_derivative(xs, t, K), 15),
+        ("391 rows", design(series), lambda: BSpline.design_matrix(series, t, K), 1 / 0.6),
+        ("16 rows", design(small), lambda: BSpline.design_matrix(small, t, K), 1.0),
     ]
-    print("| call | threads | bsbasis ms | scipy ms | scipy / bsbasis | goal "
-          "| bsbasis ms after scipy | ratio |")
-    print("|---|---|---:|---:|---:|---:|---:|---:|")
-    for label, x, kw, peer, goal in rows:
-        reps = args.reps if len(x) > 1000 else max(args.reps, 2000)
-        for threads in (None, 1):
-            ours = lambda: bsbasis.design_matrix(x, t, K, threads=threads, **kw)
-            mine, theirs = repeated([ours, lambda: peer(x)], reps)
-            cold = after(ours, lambda: peer(x), args.reps if len(x) > 1000 else 200)
-            print("| %s | %s | %.4g | %.4g | %.2f | >= %.3g | %.4g | %.2f |"
-                  % (label, "default" if threads is None else threads, mine * 1e3,
-                     theirs * 1e3, theirs / mine, goal, cold * 1e3, theirs / cold))
+    table(rows, args.reps)
+
+    # The bases beyond values and first derivatives.
+    points = rng.uniform(0.0, 1.0, (args.n, 2))
+    d = abs(bsbasis.design_matrix(xs[:1000], t, K, nu=2) - scipy_derivative(xs[:1000], t, K, 2))
+    assert d.max() < 1e-6 * abs(scipy_derivative(xs[:1000], t, K, 2)).max(), d.max()
+    d = abs(bsbasis.tensor_design_matrix(points[:1000], (t, t), K) - scipy_tensor(points[:1000], t, K))
+    assert d.max() < 1e-13, d.max()
+    print("\nsecond derivatives and the tensor product of two cubic bases (random points):\n")
+    rows = [
+        ("%g sorted, nu=2" % args.n, design(xs, nu=2), lambda: scipy_derivative(xs, t, K, 2), None),
+        ("%g points, cubic x cubic" % args.n,
+         lambda threads: bsbasis.tensor_design_matrix(points, (t, t), K, threads=threads),
+         lambda: scipy_tensor(points, t, K), 10),
+    ]
+    table(rows, args.reps)
 
     xb = np.sort(rng.uniform(0.0, 1.0, args.big))
     ours, m = peak(lambda: bsbasis.design_matrix(xb, t, K))

@@ -42,6 +42,8 @@
 #define BSBASIS_VERSION \
   (BSBASIS_VERSION_MAJOR * 10000 + BSBASIS_VERSION_MINOR * 100 + BSBASIS_VERSION_PATCH)
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -99,6 +101,138 @@ void binary_search(double *key, int *index, int N, double *arr, int len);
  */
 void test(double *x, int nx, double *grid, int ngrid, int *j, double *B, int N,
           int order);
+
+/* ------------------------------------------------------------------------
+ * The extension API.
+ *
+ * Functions prefixed bsbasis_ check every argument before they write
+ * anything and return a status: BSBASIS_OK (0) or one of the negative codes
+ * below, which bsbasis_strerror describes.  Counts and offsets are 64-bit.
+ * A non-zero status leaves the output arrays in an unspecified state but
+ * never writes outside them.  Like the functions above they keep no state
+ * and are re-entrant; any scratch memory they take is freed before they
+ * return, and a failed allocation is reported as BSBASIS_ERROR_MEMORY.
+ *
+ * Knots: t[0 .. nt-1] finite and non-decreasing, nt <= INT32_MAX, with
+ * nt >= 2*order, order <= nj <= nt - order, t[order-1] < t[nj] (the base
+ * interval [t[order-1], t[nj]] is not empty), every span t[c+w] - t[c] finite
+ * and every positive gap between knots at least 1/DBL_MAX.
+ *
+ * Evaluation output: every abscissa p writes its block, the `order` entries
+ * p*order .. p*order + order-1 of i (the row p; i may be NULL), j (the
+ * column) and B (the value), columns increasing within the block.  Derivative
+ * order nu >= 0; nu >= order gives zeros in the block's columns.  A row that
+ * is empty (see the modes) has column -1 and value 0 at every position; the
+ * number of empty rows goes to *nempty when nempty is not NULL.
+ * ------------------------------------------------------------------------ */
+
+/* Status codes. */
+#define BSBASIS_OK 0
+#define BSBASIS_ERROR_NULL (-1)       /* a required pointer is NULL */
+#define BSBASIS_ERROR_COUNT (-2)      /* a count is negative or too large */
+#define BSBASIS_ERROR_ORDER (-3)      /* order or derivative order out of range */
+#define BSBASIS_ERROR_KNOTS (-4)      /* knots unusable (see above) */
+#define BSBASIS_ERROR_COLUMNS (-5)    /* nj out of range */
+#define BSBASIS_ERROR_MODE (-6)       /* an unknown mode, kind or boundary */
+#define BSBASIS_ERROR_RANGE (-7)      /* an abscissa outside the base interval */
+#define BSBASIS_ERROR_DATA (-8)       /* data unusable for the request */
+#define BSBASIS_ERROR_MEMORY (-9)     /* a scratch allocation failed */
+
+/* A fixed, static description of a status code (any int). */
+const char *bsbasis_strerror(int status);
+
+/* What an abscissa outside the base interval [lo, hi] = [t[order-1], t[nj]]
+ * gets.  The interval is closed: at hi a row holds the limits from the left
+ * (except under PERIODIC, where hi is lo, as the period makes it).  NaN is
+ * never extrapolated: it gives an empty row in every mode but ERROR.
+ *   ERROR     status BSBASIS_ERROR_RANGE (NaN and +-inf included)
+ *   ZERO      an empty row
+ *   CONTINUE  the end polynomial pieces, continued (+-inf: an empty row)
+ *   CONSTANT  the block at the nearest end; derivatives 0
+ *   LINEAR    value and first derivative at the nearest end, continued
+ *             linearly; second and higher derivatives 0 (+-inf: empty row)
+ *   PERIODIC  x outside [lo, hi) wrapped to lo + (x - lo) mod (hi - lo),
+ *             the remainder as numpy forms it (+-inf: empty row); x in
+ *             [lo, hi) is used as it is */
+#define BSBASIS_EXTRAPOLATE_ERROR 0
+#define BSBASIS_EXTRAPOLATE_ZERO 1
+#define BSBASIS_EXTRAPOLATE_CONTINUE 2
+#define BSBASIS_EXTRAPOLATE_CONSTANT 3
+#define BSBASIS_EXTRAPOLATE_LINEAR 4
+#define BSBASIS_EXTRAPOLATE_PERIODIC 5
+
+/* Basis functions (nu = 0) or their nu-th derivatives on the knots t, nj
+ * columns, at the nx abscissae x (any order).  i may be NULL; nx*order
+ * entries of i, j, B are written.  nx <= INT32_MAX when i is given. */
+int bsbasis_design(const double *t, int64_t nt, int32_t order, int64_t nj, int32_t nu,
+                   int32_t extrapolate, const double *x, int64_t nx, int32_t *i,
+                   int32_t *j, double *B, int64_t *nempty);
+
+/* The same on the uniform knots origin + m*spacing, m = 0 .. n + order - 1:
+ * n columns, base interval [origin + (order-1)*spacing, origin + n*spacing].
+ * An abscissa is placed among the knots as they round in floating point.
+ * Requires n >= order, n + order <= INT32_MAX, finite origin, a finite
+ * positive spacing above twice the resolution of the knots, and a finite
+ * last knot. */
+int bsbasis_uniform_design(double origin, double spacing, int64_t n, int32_t order,
+                           int32_t nu, int32_t extrapolate, const double *x, int64_t nx,
+                           int32_t *i, int32_t *j, double *B, int64_t *nempty);
+
+/* Periodic basis on the strictly increasing breaks u[0 .. m] (nbreaks = m+1,
+ * finite): period u[m] - u[0], m columns, m >= order.  The knots continue
+ * the breaks periodically on both sides and a basis function that leaves
+ * the period on the right wraps to the columns on the left.  Any finite x
+ * is in range (wrapped into [u[0], u[m]) as under PERIODIC); NaN and +-inf
+ * give empty rows. */
+int bsbasis_periodic_design(const double *breaks, int64_t nbreaks, int32_t order,
+                            int32_t nu, const double *x, int64_t nx, int32_t *i,
+                            int32_t *j, double *B, int64_t *nempty);
+
+/* Tensor-product basis of d >= 1 bases (knots t[a], nt[a], order[a], nj[a],
+ * derivative order nu[a], nu may be NULL for values) at the npts points x,
+ * row-major npts x d.  Row p is the Kronecker product of the d rows of
+ * x[p*d + 0], ..., x[p*d + d-1]: entries per row E = order[0]*...*order[d-1],
+ * the last basis varying fastest; column ((c0*nj[1] + c1)*nj[2] + c2)...;
+ * value ((b0*b1)*b2)....  The row is empty when any of its d rows is.
+ * Exactly one of j32, j64 is given; j32 needs nj[0]*...*nj[d-1] <=
+ * INT32_MAX.  npts*E entries are written (i may be NULL; npts <=
+ * INT32_MAX when it is given).  d <= 64. */
+int bsbasis_tensor_design(int32_t d, const double *const *t, const int64_t *nt,
+                          const int32_t *order, const int64_t *nj, const int32_t *nu,
+                          int32_t extrapolate, const double *x, int64_t npts, int32_t *i,
+                          int32_t *j32, int64_t *j64, double *B, int64_t *nempty);
+
+/* Banded symmetric matrices are written in the upper form of LAPACK's
+ * band storage: ab[(u + r - c)*n + c] = A[r][c] for r <= c, an array of
+ * (u + 1) x n doubles, row-major, u the bandwidth.  The positions that
+ * hold no element (r < 0, in the top-left corner) are 0. */
+
+/* D^T D for the difference matrix D of order `order` (1 .. 4) on n >= 1
+ * coefficients, banded with u = order: ab holds (order + 1)*n doubles.
+ * Zero when n <= order. */
+int bsbasis_difference_penalty(int64_t n, int32_t order, double *ab);
+
+/* The Gram matrix of the m-th derivatives of the nj basis functions on the
+ * knots t over the base interval: G[r][c] = integral over [t[order-1], t[nj]]
+ * of B_r^(m) B_c^(m), by Gauss-Legendre quadrature with order - m points per
+ * knot interval, exact up to rounding.  m >= 0; m >= order gives zeros.
+ * Banded with u = order - 1: ab holds order*nj doubles. */
+int bsbasis_derivative_penalty(const double *t, int64_t nt, int32_t order, int64_t nj,
+                               int32_t m, double *ab);
+
+/* Knots from data, written to t[0 .. n_knots + 2*(order-1) - 1].  The
+ * n_knots >= 2 base knots run from min to max of the abscissae x with
+ * positive weight (weights may be NULL: all 1), equally spaced (UNIFORM)
+ * or at weighted quantiles (QUANTILE).  The order - 1 knots beyond each end
+ * repeat it (CLAMPED) or continue the spacing of the end interval
+ * (EXTENDED).  BSBASIS_ERROR_DATA when x or a weight is not finite, a
+ * weight is negative, or fewer than 2 distinct abscissae have weight. */
+#define BSBASIS_KNOTS_UNIFORM 0
+#define BSBASIS_KNOTS_QUANTILE 1
+#define BSBASIS_BOUNDARY_CLAMPED 0
+#define BSBASIS_BOUNDARY_EXTENDED 1
+int bsbasis_make_knots(const double *x, int64_t nx, const double *weights, int64_t n_knots,
+                       int32_t order, int32_t kind, int32_t boundary, double *t);
 
 #ifdef __cplusplus
 }

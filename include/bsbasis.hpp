@@ -1,51 +1,68 @@
-// bsbasis.hpp: header-only C++17 API over the C kernels of bsbasis.h.
+// bsbasis.hpp: header-only C++17 API over the C library of bsbasis.h.
 //
 //   bsbasis::KnotBasis basis({0, 0, 0, 0, 1, 2, 3, 3, 3, 3}, 4);  // cubic, 6 columns
 //   bsbasis::Design A = basis.values(x);          // x: std::vector<double>, ...
-//   bsbasis::Design dA = basis.derivatives(x);
+//   bsbasis::Design dA = basis.derivatives(x);    // first derivatives
+//   bsbasis::Design d2A = basis.derivatives(x, 2);  // derivatives of order 2
 //   bsbasis::Csr32 csr = A.to_csr<std::int32_t>();
 //
 //   bsbasis::Design d;                            // reused across calls:
 //   for (...) basis.values(x, d);                 // no allocation once d is large enough
 //
-// A basis is validated when it is built and throws std::invalid_argument
-// naming the offending argument; the C library itself validates nothing.
+//   bsbasis::KnotBasis held(t, 4, bsbasis::Extrapolate::Constant);
+//   bsbasis::PeriodicBasis ring({0, 1, 2, 3, 4, 5}, 4);  // 5 columns, period 5
+//   bsbasis::TensorBasis surface({basis, basis});  // points row-major, x0 y0 x1 y1 ...
+//   bsbasis::Csr32 S = surface.values(xy);
+//   bsbasis::Banded P = bsbasis::difference_penalty(basis.nj(), 2);
+//   std::vector<double> knots = bsbasis::make_knots(x, 10, 4);
+//
+// Every evaluation, penalty and knot placement is a call of the extension API
+// of bsbasis.h: the classes here validate, allocate and wrap.  A basis is
+// validated when it is built and throws std::invalid_argument naming the
+// offending argument; a rule that only the library states is reported with
+// bsbasis_strerror's text.  A failed allocation of the library's scratch
+// memory throws std::bad_alloc.
 //
 // Column bound nj: a basis of order `order` on nt knots offers nj = order ..
 // nt - order columns (default nt - order, the full basis), and its base
-// interval [t[order-1], t[nj]] must not be empty.  These are the B-splines
-// whose knots all lie in the sequence; for them the derivative kernel is
-// exact and the right end can be evaluated as a left limit.  A uniform basis
-// has knot m at the value m, nj >= order columns and the base interval
-// [order-1, nj].
+// interval [t[order-1], t[nj]] must not be empty.  A uniform basis has knot
+// m at origin + m * spacing (default: at m), nj >= order columns and the base
+// interval [origin + (order-1) * spacing, origin + nj * spacing].
 //
 // Knots must be finite and non-decreasing, with differences that a double
 // can hold and invert: t[nt-1] - t[0] must not overflow, and no positive
 // difference of neighbouring knots may be so small (below 1/DBL_MAX, about
 // 5.6e-309) that its reciprocal overflows.
 //
-// Right end: by default (RightEnd::closed) an abscissa equal to the right
-// end of the base interval is in range, with the left-limit values (and
-// derivatives) of the basis there.  They are evaluated by the same kernels on
-// the mirrored problem (knots -t reversed, abscissa -x), which is exact up to
-// the rounding of the recurrence; the basis does so once, when it is built.
-// RightEnd::half_open keeps the kernels' convention, where that abscissa is
-// out of range.
+// Derivatives: derivatives(x) gives the first, derivatives(x, nu) those of
+// any order nu >= 0 (nu = 0: the values); from nu = order on they are zero,
+// stored as entries with the value 0.
 //
-// Out-of-range abscissae (NaN and +-inf included) give out-of-range rows:
-// columns 0 and values 0 in the triplets, empty rows in CSR.  Every other
-// row holds the kernels' own bits.  Derivatives are the knot kernel stopped
-// one level short followed by the derivative kernel (for a uniform basis, on
-// a short run of integer knots: every column there has the same spans).
+// Right end: by default (RightEnd::closed) an abscissa equal to the right
+// end of the base interval is in range, with the left limits of the basis
+// (and of its derivatives) there; Extrapolate::Periodic wraps it onto the
+// left end instead.  RightEnd::half_open keeps the kernels'
+// convention, where that abscissa is out of range; it goes with
+// Extrapolate::Zero (an empty row) and Extrapolate::Error (it throws) only.
+//
+// Outside the base interval: the basis's Extrapolate mode, as in bsbasis.h
+// (default Extrapolate::Zero).  An empty row (Zero; NaN under every mode but
+// Error; +-inf under Continue, Linear and Periodic) holds column 0 and value
+// 0 at each of its `order` positions in the triplets, in_range 0, and no
+// entry in CSR.  Every other row, extrapolated ones included, holds the
+// library's own bits, with ascending columns.
 //
 // Abscissae: a pointer and a count, an initializer list, or any contiguous
 // range of doubles (std::data and std::size).  An Eigen object whose
 // elements are strided (a row of a column-major matrix, a Map with an inner
-// stride) is read through its strides into a contiguous copy first.
+// stride) is read through its strides into a contiguous copy first.  A
+// built-in array followed by a count is a pointer and a count:
+// derivatives(a, 3) is the first 3 abscissae of a; derivatives(a, 3, nu) asks
+// for order nu.
 //
 // Sizes: rows are int, so more than INT_MAX abscissae throw std::length_error;
-// the kernels are called on chunks of a few hundred abscissae, so that each
-// chunk's entries are still in cache for the host's own passes over them.
+// the library is called on chunks of a few hundred abscissae, so that each
+// chunk's entries are still in cache for the host's own pass over them.
 #ifndef BSBASIS_HPP
 #define BSBASIS_HPP
 
@@ -54,6 +71,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -81,9 +99,33 @@ enum class RightEnd {
   half_open,  // the kernels' convention: the right end is out of range
 };
 
+// What an abscissa outside the base interval [left(), right()] gets; the
+// modes of bsbasis.h.  NaN gives an empty row under every mode but Error.
+enum class Extrapolate {
+  Error = BSBASIS_EXTRAPOLATE_ERROR,        // std::invalid_argument (NaN, +-inf too)
+  Zero = BSBASIS_EXTRAPOLATE_ZERO,          // an empty row
+  Continue = BSBASIS_EXTRAPOLATE_CONTINUE,  // the end polynomial pieces (+-inf: empty)
+  Constant = BSBASIS_EXTRAPOLATE_CONSTANT,  // the row at the nearest end; derivatives 0
+  Linear = BSBASIS_EXTRAPOLATE_LINEAR,      // value + slope * (x - end); higher
+                                            // derivatives 0 (+-inf: empty)
+  Periodic = BSBASIS_EXTRAPOLATE_PERIODIC,  // x wrapped into [left(), right()), so
+                                            // right() takes the row at left()
+                                            // (+-inf: empty)
+};
+
+// Where make_knots puts the base knots, and the knots beyond each end.
+enum class KnotKind {
+  Uniform = BSBASIS_KNOTS_UNIFORM,    // equally spaced from min to max
+  Quantile = BSBASIS_KNOTS_QUANTILE,  // at (weighted) quantiles
+};
+enum class Boundary {
+  Clamped = BSBASIS_BOUNDARY_CLAMPED,    // the end knot repeated
+  Extended = BSBASIS_BOUNDARY_EXTENDED,  // the spacing of the end interval continued
+};
+
 // std::allocator, except that an element made without arguments is
 // default-initialised: resize() leaves new ints and doubles unwritten
-// instead of zeroing them.  The kernels write every entry of a Design, so
+// instead of zeroing them.  The library writes every entry of a Design, so
 // zeroing first would only cost a pass over fresh memory.
 template <class T>
 class DefaultInitAllocator : public std::allocator<T> {
@@ -125,23 +167,26 @@ bool operator!=(const DefaultInitAllocator<T> &, const DefaultInitAllocator<U> &
 template <class T>
 using Buffer = std::vector<T, DefaultInitAllocator<T>>;
 
-// Compressed sparse rows.  Every in-range row holds `order` entries with
-// ascending columns; out-of-range rows are empty.
-template <class Index>
+// Compressed sparse rows: offsets of type Index, columns of type Col.  The
+// rows of a Design hold `order` entries with ascending columns, those of a
+// tensor product the product of its factors' orders; empty rows hold none.
+template <class Index, class Col = std::int32_t>
 struct Csr {
   static_assert(std::is_integral_v<Index> && std::is_signed_v<Index>,
                 "CSR index must be a signed integer type");
+  static_assert(std::is_same_v<Col, std::int32_t> || std::is_same_v<Col, std::int64_t>,
+                "CSR columns are std::int32_t or std::int64_t");
   std::int64_t rows = 0;
   std::int64_t cols = 0;
-  std::vector<Index> indptr;          // rows + 1 offsets into indices/data
-  std::vector<std::int32_t> indices;  // column of each entry
-  std::vector<double> data;           // value of each entry
+  std::vector<Index> indptr;  // rows + 1 offsets into indices/data
+  std::vector<Col> indices;   // column of each entry
+  std::vector<double> data;   // value of each entry
   std::int64_t nnz() const { return static_cast<std::int64_t>(data.size()); }
 };
 using Csr32 = Csr<std::int32_t>;
 using Csr64 = Csr<std::int64_t>;
 
-// An evaluated design matrix in the kernels' triplet layout: row p owns the
+// An evaluated design matrix in the library's triplet layout: row p owns the
 // block of entries p*order .. p*order + order - 1.
 struct Design {
   std::int64_t rows = 0;  // number of abscissae
@@ -150,10 +195,12 @@ struct Design {
   Buffer<std::int32_t> i;  // row of each entry
   Buffer<std::int32_t> j;  // column of each entry
   Buffer<double> B;        // value of each entry
-  Buffer<std::uint8_t> in_range;  // per row: 1 when the abscissa is in range
+  // Per row: 1 when the row holds entries (its abscissa is in range, or was
+  // extrapolated), 0 for an empty row.
+  Buffer<std::uint8_t> in_range;
   // A hand-made Design must keep the sizes: rows * order entries, rows flags.
 
-  // Entries of the in-range rows: the number of stored CSR entries.
+  // Entries of the rows that are not empty: the number of stored CSR entries.
   std::int64_t nnz() const {
     std::int64_t n = 0;
     for (std::uint8_t r : in_range) n += r;
@@ -203,13 +250,13 @@ namespace detail {
 
 inline constexpr std::int64_t kIntMax = INT_MAX;
 
-// Abscissae per kernel call: their entries (64 bytes an abscissa at order
-// 4, 32 KB in all) stay in the first-level cache for the passes that follow
-// the call.
+// Abscissae per library call: their entries (64 bytes an abscissa at order
+// 4, 32 KB in all) stay in the first-level cache for the host's pass that
+// follows the call.
 inline constexpr std::int64_t kChunk = 512;
 
-// Entries of the column pattern of a uniform basis (at least one block).
-inline constexpr int kPatternEntries = 4096;
+// Entries per library call of a tensor product.
+inline constexpr std::int64_t kTensorEntries = 16384;
 
 inline std::string num(double v) {
   char buf[40];
@@ -217,9 +264,51 @@ inline std::string num(double v) {
   return buf;
 }
 
-// Abscissae per kernel call at most, so that the entry count nx*order fits
-// an int.
-inline std::int64_t rows_per_call(int order) { return kIntMax / order; }
+inline const char *name(Extrapolate e) {
+  switch (e) {
+    case Extrapolate::Error: return "Extrapolate::Error";
+    case Extrapolate::Zero: return "Extrapolate::Zero";
+    case Extrapolate::Continue: return "Extrapolate::Continue";
+    case Extrapolate::Constant: return "Extrapolate::Constant";
+    case Extrapolate::Linear: return "Extrapolate::Linear";
+    case Extrapolate::Periodic: return "Extrapolate::Periodic";
+  }
+  return "an unknown Extrapolate";
+}
+
+// A non-zero status of the library as an exception: std::bad_alloc for a
+// failed scratch allocation, else std::invalid_argument with its text.
+[[noreturn]] inline void fail(int status, const std::string &where) {
+  if (status == BSBASIS_ERROR_MEMORY) throw std::bad_alloc();
+  throw std::invalid_argument("bsbasis: " + where + ": " + bsbasis_strerror(status));
+}
+
+inline void check(int status, const char *where) {
+  if (status != BSBASIS_OK) fail(status, where);
+}
+
+inline void check_nu(int nu) {
+  if (nu < 0)
+    throw std::invalid_argument("bsbasis: the derivative order nu must be >= 0, got " +
+                                std::to_string(nu));
+}
+
+inline void check_order(int order) {
+  if (order < 1)
+    throw std::invalid_argument("bsbasis: order must be >= 1, got " + std::to_string(order));
+}
+
+// The abscissa of [x, x + n) that lies outside [lo, hi] (NaN included), as
+// the library's range error; offset numbers x[0] among all abscissae.
+[[noreturn]] inline void fail_range(const double *x, std::size_t n, std::size_t offset,
+                                    double lo, double hi, const std::string &what) {
+  std::size_t p = 0;
+  while (p + 1 < n && x[p] >= lo && x[p] <= hi) ++p;
+  throw std::invalid_argument("bsbasis: x[" + std::to_string(offset + p) + "] = " +
+                              num(x[p]) + ": " + bsbasis_strerror(BSBASIS_ERROR_RANGE) +
+                              " [" + num(lo) + ", " + num(hi) + "]" + what +
+                              " (Extrapolate::Error)");
+}
 
 // Resizes v to n unset elements; true when that took new storage.
 template <class T>
@@ -231,107 +320,79 @@ bool resize_unset(Buffer<T> &v, std::size_t n) {
 }
 
 // Sizes d for nx abscissae, reusing its storage; nothing is initialised.
-// Returns true when B took new storage.  On failure d is left empty.
-inline bool prepare(Design &d, std::size_t nx, int order, int nj) {
+// On failure d is left empty.
+inline void prepare(Design &d, std::size_t nx, int order, std::int64_t cols) {
   if (nx > static_cast<std::size_t>(kIntMax))
     throw std::length_error("bsbasis: x has " + std::to_string(nx) +
                             " abscissae; rows are int, at most " +
                             std::to_string(kIntMax));
   const std::size_t n = nx * static_cast<std::size_t>(order);
-  bool fresh = false;
   try {
     resize_unset(d.i, n);
     resize_unset(d.j, n);
-    fresh = resize_unset(d.B, n);
+    resize_unset(d.B, n);
     resize_unset(d.in_range, nx);
   } catch (...) {
     d = Design{};
     throw;
   }
   d.rows = static_cast<std::int64_t>(nx);
-  d.cols = nj;
+  d.cols = cols;
   d.order = order;
-  return fresh;
 }
 
-// The left-limit block at the right end of the base interval: columns and
-// values of positions 0 .. order-1.
-struct EndBlock {
-  bool in_range = false;
-  std::vector<std::int32_t> j;
-  std::vector<double> B;
+// An evaluation that failed half-way leaves d empty, its storage kept.
+inline void clear(Design &d) {
+  d.rows = 0;
+  d.i.clear();
+  d.j.clear();
+  d.B.clear();
+  d.in_range.clear();
+}
+
+// What the abscissae equal to the right end get, besides the library's row.
+enum class EndRule { closed, empty, error };
+
+inline EndRule end_rule(RightEnd end, Extrapolate mode) {
+  if (end == RightEnd::closed) return EndRule::closed;
+  if (mode == Extrapolate::Zero) return EndRule::empty;
+  if (mode == Extrapolate::Error) return EndRule::error;
+  throw std::invalid_argument(std::string("bsbasis: RightEnd::half_open goes with "
+                                          "Extrapolate::Zero or Extrapolate::Error, not ") +
+                              name(mode));
+}
+
+// The base interval, for the rows at its right end and for messages.
+struct Interval {
+  double lo, hi;
 };
 
-// The knot kernels on knots t.
-struct KnotKernels {
-  const double *t;
-  int nt, order, nj;
-  void values(const double *x, int n, int *i, int *j, double *B, int stop) const {
-    // The kernels only read t and x.
-    blossom_grid(const_cast<double *>(t), nt, const_cast<double *>(x), n, i, j,
-                 B, n * order, stop, order, nj);
-  }
-  void derive(int *i, int *j, double *B, int n) const {
-    deriv_grid(const_cast<double *>(t), nt, i, j, B, n * order, n, order);
-  }
-};
-
-// The uniform kernel, and the knot derivative kernel on the integer knots
-// t = 0 .. 2*order - 1 with the columns 0 .. order-1 in every block: on
-// integer knots every column has the same spans, so these are the bits of
-// the full knot sequence, at a cost independent of nj.  The pattern holds
-// `blocks` such blocks; the real columns stay in the Design's j.
-struct UniformKernels {
-  int order, nj;
-  const double *t;
-  int nt;
-  const int *pattern;
-  int blocks;
-  void values(const double *x, int n, int *i, int *j, double *B, int stop) const {
-    blossom(const_cast<double *>(x), n, i, j, B, n * order, stop, order, nj);
-  }
-  void derive(int *i, int *, double *B, int n) const {
-    for (int p = 0; p < n; p += blocks) {
-      const int m = std::min(blocks, n - p);
-      const std::size_t off = static_cast<std::size_t>(p) * static_cast<std::size_t>(order);
-      deriv_grid(const_cast<double *>(t), nt, i + off, const_cast<int *>(pattern),
-                 B + off, m * order, m, order);
-    }
-  }
-};
-
-// Adds s to the n ints at v, in runs of 16 that compilers vectorise
-// without a remainder loop at -O2 too.
-inline void add_to(std::int32_t *v, std::size_t n, std::int32_t s) {
+// i[e] = first[e] + s for the n entries at i, which do not overlap first:
+// runs of 16 that compilers vectorise without a remainder loop or an
+// overlap check, at -O2 too.
+inline void shifted(std::int32_t *__restrict i, const std::int32_t *__restrict first,
+                    std::size_t n, std::int32_t s) {
   std::size_t e = 0;
   for (; e + 16 <= n; e += 16)
-    for (std::size_t q = 0; q < 16; ++q) v[e + q] += s;
-  for (; e < n; ++e) v[e] += s;
+    for (std::size_t q = 0; q < 16; ++q) i[e + q] = first[e + q] + s;
+  for (; e < n; ++e) i[e] = first[e] + s;
 }
 
-// Evaluates the kernels k at the nx abscissae x into d, values or first
-// derivatives, `chunk` abscissae per kernel call.  While a chunk's entries
-// are in cache it makes the rows global, flags the in-range rows, derives,
-// and puts `end` (when given) into the out-of-range rows whose abscissa
-// equals `right`.  No other pass touches the entries.
-template <class K>
-void fill(const K &k, Design &d, const double *x, std::size_t nx, int order,
-          int nj, bool deriv, const EndBlock *end, double right, std::int64_t chunk) {
-  const bool fresh = prepare(d, nx, order, nj);
+// Evaluates into d by call(x, n, j, B, nempty), the library on the n
+// abscissae x with its rows left out; `chunk` abscissae per call.  While a
+// chunk's entries are in cache the host numbers the rows (those of the first
+// chunk, shifted), flags the empty rows (the library marks them with column
+// -1; when it counts none, no row is looked at) and gives them column 0, and
+// applies the right-end rule.  Throws (d left
+// empty) on a non-zero status.
+template <class Call>
+void fill(Call &&call, Design &d, const double *x, std::size_t nx, int order,
+          std::int64_t cols, EndRule rule, Interval base, std::int64_t chunk) {
+  prepare(d, nx, order, cols);
   const std::size_t ko = static_cast<std::size_t>(order);
-  const int stop = deriv ? order - 1 : order;
-  // Stopped one level short, the kernel keeps position 0 of a block as it
-  // found it (it may read it and write it back), and the derivative kernel
-  // reads it: it must be 0.  New storage is zeroed there before the kernel
-  // call, so that a page is first written, not first read (a read maps the
-  // zero page, and the write after it faults a second time); storage in use
-  // is zeroed after the call, when its lines are in cache.  At order 1,
-  // position 0 is the seed, which the kernel writes.
-  const bool zero_before = deriv && order >= 2 && fresh;
-  const bool zero_after = deriv && order >= 2 && !fresh;
-  chunk = std::clamp<std::int64_t>(chunk, 1, rows_per_call(order));
+  chunk = std::max<std::int64_t>(chunk, 1);
   for (std::int64_t p0 = 0; p0 < d.rows; p0 += chunk) {
-    const int n = static_cast<int>(std::min(chunk, d.rows - p0));
+    const std::int64_t n = std::min(chunk, d.rows - p0);
     const std::size_t off = static_cast<std::size_t>(p0) * ko;
     const std::size_t ne = static_cast<std::size_t>(n) * ko;
     std::int32_t *const i = d.i.data() + off;
@@ -339,62 +400,56 @@ void fill(const K &k, Design &d, const double *x, std::size_t nx, int order,
     double *const B = d.B.data() + off;
     std::uint8_t *const in = d.in_range.data() + p0;
     const double *const xc = x + p0;
-    if (zero_before)
-      for (std::size_t e = 0; e < ne; e += ko) B[e] = 0.0;
-    k.values(xc, n, i, j, B, stop);
-    // The kernel numbers the rows of the chunk from 0.
-    if (p0 > 0) add_to(i, ne, static_cast<std::int32_t>(p0));
-    // An in-range block has top column J >= order-1, which is nonzero for
-    // order >= 2; at order 1 its seeded value 1 marks it.
-    bool missing = false;
-    if (order >= 2) {
-      for (int m = 0; m < n; ++m) {
-        const std::size_t b = static_cast<std::size_t>(m) * ko;
-        const bool r = j[b + ko - 1] != 0;
-        in[m] = r;
-        missing = missing | !r;
-        if (zero_after) B[b] = 0.0;
-      }
+    std::int64_t nempty = 0;
+    const int st = call(xc, n, j, B, &nempty);
+    if (st != BSBASIS_OK) {
+      clear(d);
+      if (st == BSBASIS_ERROR_RANGE)
+        fail_range(xc, static_cast<std::size_t>(n), static_cast<std::size_t>(p0), base.lo,
+                   base.hi, "");
+      fail(st, "evaluation");
+    }
+    if (p0 == 0) {
+      for (std::int64_t m = 0; m < n; ++m)
+        std::fill_n(i + static_cast<std::size_t>(m) * ko, ko, static_cast<std::int32_t>(m));
     } else {
-      for (int m = 0; m < n; ++m) {
-        const bool r = B[m] != 0.0;
-        in[m] = r;
-        missing = missing | !r;
+      shifted(i, d.i.data(), ne, static_cast<std::int32_t>(p0));
+    }
+    bool empty = nempty > 0;
+    if (empty)
+      for (std::int64_t m = 0; m < n; ++m) in[m] = j[static_cast<std::size_t>(m) * ko] >= 0;
+    else
+      std::fill_n(in, n, std::uint8_t{1});
+    if (rule != EndRule::closed) {
+      for (std::int64_t m = 0; m < n; ++m) {
+        if (!in[m] || !(xc[m] == base.hi)) continue;
+        if (rule == EndRule::error) {
+          clear(d);
+          throw std::invalid_argument(
+              "bsbasis: x[" + std::to_string(p0 + m) + "] = " + num(xc[m]) +
+              " is the right end of the half-open base interval [" + num(base.lo) + ", " +
+              num(base.hi) + ") (Extrapolate::Error)");
+        }
+        std::fill_n(B + static_cast<std::size_t>(m) * ko, ko, 0.0);
+        in[m] = 0;
+        empty = true;
       }
     }
-    if (deriv) k.derive(i, j, B, n);
-    if (missing && end && end->in_range) {
-      for (int m = 0; m < n; ++m) {
-        if (in[m] || !(xc[m] == right)) continue;
-        const std::size_t e = static_cast<std::size_t>(m) * ko;
-        std::copy_n(end->j.data(), ko, j + e);
-        std::copy_n(end->B.data(), ko, B + e);
-        in[m] = 1;
-      }
-    }
+    if (empty)
+      for (std::int64_t m = 0; m < n; ++m)
+        if (!in[m]) std::fill_n(j + static_cast<std::size_t>(m) * ko, ko, 0);
   }
-}
-
-// The end block from the mirrored basis evaluated (half-open) at the
-// mirrored right end: its column c' is column cshift - c' here, its
-// derivatives have the opposite sign, and its blocks run the other way.
-inline EndBlock end_block(const Design &m, std::int64_t cshift, bool deriv) {
-  const std::size_t k = static_cast<std::size_t>(m.order);
-  EndBlock b;
-  b.in_range = m.in_range[0] != 0;
-  b.j.resize(k);
-  b.B.resize(k);
-  for (std::size_t q = 0; q < k; ++q) {
-    b.j[q] = static_cast<std::int32_t>(cshift - m.j[k - 1 - q]);
-    b.B[q] = deriv ? 0.0 - m.B[k - 1 - q] : m.B[k - 1 - q];
-  }
-  return b;
 }
 
 template <class R>
 using double_range_t = std::enable_if_t<std::is_same_v<
     std::remove_cv_t<std::remove_pointer_t<decltype(std::data(std::declval<const R &>()))>>,
     double>>;
+
+// A range of doubles that is not a built-in array: with a count after it, a
+// built-in array is a pointer and a count.
+template <class R>
+using double_object_t = std::enable_if_t<!std::is_array_v<R>, double_range_t<R>>;
 
 // Eigen's dense objects with direct access: their elements may be strided.
 template <class R, class = void>
@@ -425,76 +480,101 @@ decltype(auto) with_contiguous(const R &x, F &&f) {
   return f(static_cast<const double *>(std::data(x)), static_cast<std::size_t>(std::size(x)));
 }
 
-// The ways to ask a basis for values or first derivatives, in a new Design
-// or into the caller's (which keeps its storage when it is large enough; x
-// must not lie in it).  Derived provides evaluate() and default_chunk().
+// The ways to ask a basis for values or derivatives, in a new Design or into
+// the caller's (which keeps its storage when it is large enough; x must not
+// lie in it).  Derived provides evaluate() and default_chunk().
 template <class Derived>
 class Evaluator {
  public:
-  Design values(const double *x, std::size_t nx,
-                RightEnd end = RightEnd::closed) const {
-    Design d;
-    values(x, nx, d, end);
-    return d;
-  }
-  Design derivatives(const double *x, std::size_t nx,
-                     RightEnd end = RightEnd::closed) const {
-    Design d;
-    derivatives(x, nx, d, end);
-    return d;
+  // Values (nu = 0).
+  Design values(const double *x, std::size_t nx, RightEnd end = RightEnd::closed) const {
+    return run(x, nx, 0, end);
   }
   Design &values(const double *x, std::size_t nx, Design &out,
                  RightEnd end = RightEnd::closed) const {
-    self().evaluate(x, nx, false, end, self().default_chunk(), out);
-    return out;
+    return run(x, nx, 0, out, end);
   }
-  Design &derivatives(const double *x, std::size_t nx, Design &out,
-                      RightEnd end = RightEnd::closed) const {
-    self().evaluate(x, nx, true, end, self().default_chunk(), out);
-    return out;
-  }
-
   template <class R, class = double_range_t<R>>
   Design values(const R &x, RightEnd end = RightEnd::closed) const {
-    return with_contiguous(x, [&](const double *p, std::size_t n) { return values(p, n, end); });
-  }
-  template <class R, class = double_range_t<R>>
-  Design derivatives(const R &x, RightEnd end = RightEnd::closed) const {
-    return with_contiguous(
-        x, [&](const double *p, std::size_t n) { return derivatives(p, n, end); });
+    return with_contiguous(x, [&](const double *p, std::size_t n) { return run(p, n, 0, end); });
   }
   template <class R, class = double_range_t<R>>
   Design &values(const R &x, Design &out, RightEnd end = RightEnd::closed) const {
-    return with_contiguous(x, [&](const double *p, std::size_t n) -> Design & {
-      return values(p, n, out, end);
-    });
+    return with_contiguous(
+        x, [&](const double *p, std::size_t n) -> Design & { return run(p, n, 0, out, end); });
   }
-  template <class R, class = double_range_t<R>>
-  Design &derivatives(const R &x, Design &out, RightEnd end = RightEnd::closed) const {
-    return with_contiguous(x, [&](const double *p, std::size_t n) -> Design & {
-      return derivatives(p, n, out, end);
-    });
-  }
-
-  Design values(std::initializer_list<double> x,
-                RightEnd end = RightEnd::closed) const {
-    return values(x.begin(), x.size(), end);
-  }
-  Design derivatives(std::initializer_list<double> x,
-                     RightEnd end = RightEnd::closed) const {
-    return derivatives(x.begin(), x.size(), end);
+  Design values(std::initializer_list<double> x, RightEnd end = RightEnd::closed) const {
+    return run(x.begin(), x.size(), 0, end);
   }
   Design &values(std::initializer_list<double> x, Design &out,
                  RightEnd end = RightEnd::closed) const {
-    return values(x.begin(), x.size(), out, end);
+    return run(x.begin(), x.size(), 0, out, end);
+  }
+
+  // First derivatives.
+  Design derivatives(const double *x, std::size_t nx, RightEnd end = RightEnd::closed) const {
+    return run(x, nx, 1, end);
+  }
+  Design &derivatives(const double *x, std::size_t nx, Design &out,
+                      RightEnd end = RightEnd::closed) const {
+    return run(x, nx, 1, out, end);
+  }
+  template <class R, class = double_range_t<R>>
+  Design derivatives(const R &x, RightEnd end = RightEnd::closed) const {
+    return with_contiguous(x, [&](const double *p, std::size_t n) { return run(p, n, 1, end); });
+  }
+  template <class R, class = double_range_t<R>>
+  Design &derivatives(const R &x, Design &out, RightEnd end = RightEnd::closed) const {
+    return with_contiguous(
+        x, [&](const double *p, std::size_t n) -> Design & { return run(p, n, 1, out, end); });
+  }
+  Design derivatives(std::initializer_list<double> x, RightEnd end = RightEnd::closed) const {
+    return run(x.begin(), x.size(), 1, end);
   }
   Design &derivatives(std::initializer_list<double> x, Design &out,
                       RightEnd end = RightEnd::closed) const {
-    return derivatives(x.begin(), x.size(), out, end);
+    return run(x.begin(), x.size(), 1, out, end);
+  }
+
+  // Derivatives of order nu >= 0.
+  Design derivatives(const double *x, std::size_t nx, int nu,
+                     RightEnd end = RightEnd::closed) const {
+    return run(x, nx, nu, end);
+  }
+  Design &derivatives(const double *x, std::size_t nx, int nu, Design &out,
+                      RightEnd end = RightEnd::closed) const {
+    return run(x, nx, nu, out, end);
+  }
+  template <class R, class = double_object_t<R>>
+  Design derivatives(const R &x, int nu, RightEnd end = RightEnd::closed) const {
+    return with_contiguous(x,
+                           [&](const double *p, std::size_t n) { return run(p, n, nu, end); });
+  }
+  template <class R, class = double_object_t<R>>
+  Design &derivatives(const R &x, int nu, Design &out, RightEnd end = RightEnd::closed) const {
+    return with_contiguous(
+        x, [&](const double *p, std::size_t n) -> Design & { return run(p, n, nu, out, end); });
+  }
+  Design derivatives(std::initializer_list<double> x, int nu,
+                     RightEnd end = RightEnd::closed) const {
+    return run(x.begin(), x.size(), nu, end);
+  }
+  Design &derivatives(std::initializer_list<double> x, int nu, Design &out,
+                      RightEnd end = RightEnd::closed) const {
+    return run(x.begin(), x.size(), nu, out, end);
   }
 
  private:
   const Derived &self() const { return static_cast<const Derived &>(*this); }
+  Design &run(const double *x, std::size_t nx, int nu, Design &out, RightEnd end) const {
+    self().evaluate(x, nx, nu, end, self().default_chunk(), out);
+    return out;
+  }
+  Design run(const double *x, std::size_t nx, int nu, RightEnd end) const {
+    Design d;
+    run(x, nx, nu, d, end);
+    return d;
+  }
 };
 
 }  // namespace detail
@@ -503,58 +583,64 @@ class Evaluator {
 class KnotBasis : public detail::Evaluator<KnotBasis> {
  public:
   // Basis of `order` (degree order - 1) on `knots`, with `nj` columns
-  // (default: all nt - order).  Throws std::invalid_argument when order < 1,
-  // a knot is not finite, the knots decrease, a difference of knots overflows
-  // or has a reciprocal that overflows, there are fewer than 2 * order knots,
-  // nj lies outside order .. nt - order, or the base interval
-  // [t[order-1], t[nj]] is empty; std::length_error when there are more
-  // knots than an int counts.
-  KnotBasis(std::vector<double> knots, int order,
-            std::optional<int> nj = std::nullopt)
-      : t_(std::move(knots)), order_(order) {
+  // (default: all nt - order), extrapolated by `extrapolate`.  Throws
+  // std::invalid_argument when order < 1, a knot is not finite, the knots
+  // decrease, a difference of knots overflows or has a reciprocal that
+  // overflows, there are fewer than 2 * order knots, nj lies outside
+  // order .. nt - order, the base interval [t[order-1], t[nj]] is empty or
+  // the mode is unknown; std::length_error when there are more knots than an
+  // int counts.
+  KnotBasis(std::vector<double> knots, int order, std::optional<int> nj = std::nullopt,
+            Extrapolate extrapolate = Extrapolate::Zero)
+      : t_(std::move(knots)), order_(order), mode_(extrapolate) {
     validate(nj);
-    // The left limits at t[nj]: the mirrored full basis at -t[nj].
-    const int nt = static_cast<int>(t_.size());
-    std::vector<double> s(t_.rbegin(), t_.rend());
-    for (double &v : s) v = -v;
-    const detail::KnotKernels mirrored{s.data(), nt, order_, nt - order_};
-    const double y = -right();
-    for (bool deriv : {false, true}) {
-      Design m;
-      detail::fill(mirrored, m, &y, 1, order_, nt - order_, deriv, nullptr, 0.0, 1);
-      end_[deriv] = detail::end_block(m, nt - 1 - order_, deriv);
-    }
+    // The library's own rules, on no abscissae: the same as the ones above.
+    detail::check(bsbasis_design(t_.data(), static_cast<std::int64_t>(t_.size()), order_, nj_,
+                                 0, static_cast<std::int32_t>(mode_), nullptr, 0, nullptr,
+                                 nullptr, nullptr, nullptr),
+                  "KnotBasis");
   }
+  KnotBasis(std::vector<double> knots, int order, Extrapolate extrapolate)
+      : KnotBasis(std::move(knots), order, std::nullopt, extrapolate) {}
 
   KnotBasis(const double *knots, std::size_t nt, int order,
-            std::optional<int> nj = std::nullopt)
-      : KnotBasis(std::vector<double>(knots, knots + nt), order, nj) {}
+            std::optional<int> nj = std::nullopt, Extrapolate extrapolate = Extrapolate::Zero)
+      : KnotBasis(std::vector<double>(knots, knots + nt), order, nj, extrapolate) {}
 
   int order() const { return order_; }
   int nj() const { return nj_; }
+  Extrapolate extrapolate() const { return mode_; }
   const std::vector<double> &knots() const { return t_; }
   // The base interval, where the basis is complete.
   double left() const { return t_[static_cast<std::size_t>(order_ - 1)]; }
   double right() const { return t_[static_cast<std::size_t>(nj_)]; }
 
-  // Abscissae per kernel call: detail::kChunk, or as many as there are
-  // knots, so that the tables of spans that the kernels form per call cost
-  // at most a few divisions per abscissa.
+  // Abscissae per library call: detail::kChunk, or as many as there are
+  // knots, so that the work a call does on the whole knot sequence (its
+  // checks, its tables of spans) costs at most a few operations per abscissa.
   std::int64_t default_chunk() const {
     return std::max<std::int64_t>(detail::kChunk, static_cast<std::int64_t>(t_.size()));
   }
 
-  // As values/derivatives, with at most `chunk` abscissae per kernel call.
-  void evaluate(const double *x, std::size_t nx, bool deriv, RightEnd end,
-                std::int64_t chunk, Design &out) const {
-    const detail::KnotKernels k{t_.data(), static_cast<int>(t_.size()), order_, nj_};
-    detail::fill(k, out, x, nx, order_, nj_, deriv,
-                 end == RightEnd::closed ? &end_[deriv] : nullptr, right(), chunk);
+  // Derivatives of order nu (0: values) with at most `chunk` abscissae per
+  // library call.
+  void evaluate(const double *x, std::size_t nx, int nu, RightEnd end, std::int64_t chunk,
+                Design &out) const {
+    detail::check_nu(nu);
+    const detail::EndRule rule = detail::end_rule(end, mode_);
+    const double *t = t_.data();
+    const std::int64_t nt = static_cast<std::int64_t>(t_.size());
+    const int order = order_, nj = nj_, mode = static_cast<int>(mode_);
+    detail::fill(
+        [&](const double *xc, std::int64_t n, std::int32_t *j, double *B, std::int64_t *e) {
+          return bsbasis_design(t, nt, order, nj, nu, mode, xc, n, nullptr, j, B, e);
+        },
+        out, x, nx, order_, nj_, rule, {left(), right()}, chunk);
   }
-  Design evaluate(const double *x, std::size_t nx, bool deriv, RightEnd end,
+  Design evaluate(const double *x, std::size_t nx, int nu, RightEnd end,
                   std::int64_t chunk) const {
     Design d;
-    evaluate(x, nx, deriv, end, chunk, d);
+    evaluate(x, nx, nu, end, chunk, d);
     return d;
   }
 
@@ -562,8 +648,7 @@ class KnotBasis : public detail::Evaluator<KnotBasis> {
   void validate(std::optional<int> nj) {
     using detail::num;
     using std::to_string;
-    if (order_ < 1)
-      throw std::invalid_argument("bsbasis: order must be >= 1, got " + to_string(order_));
+    detail::check_order(order_);
     if (t_.size() > static_cast<std::size_t>(detail::kIntMax))
       throw std::length_error("bsbasis: knots has " + to_string(t_.size()) +
                               " entries, more than an int counts");
@@ -613,73 +698,502 @@ class KnotBasis : public detail::Evaluator<KnotBasis> {
   std::vector<double> t_;
   int order_;
   int nj_ = 0;
-  detail::EndBlock end_[2];  // left limits at right(): values, derivatives
+  Extrapolate mode_;
 };
 
-// B-spline basis on the uniform integer grid: knot m lies at the value m.
+// B-spline basis on uniform knots: knot m at origin + m * spacing (by
+// default at the value m).
 class UniformBasis : public detail::Evaluator<UniformBasis> {
  public:
   // Basis of `order` with nj columns; the base interval is [order - 1, nj].
-  // Throws std::invalid_argument when order < 1 or nj lies outside
-  // order .. INT_MAX - order.
-  UniformBasis(int order, int nj) : order_(order), nj_(nj) {
-    if (order < 1)
-      throw std::invalid_argument("bsbasis: order must be >= 1, got " +
-                                  std::to_string(order));
+  // Throws std::invalid_argument when order < 1, nj lies outside
+  // order .. INT_MAX - order or the mode is unknown.
+  UniformBasis(int order, int nj, Extrapolate extrapolate = Extrapolate::Zero)
+      : UniformBasis(order, nj, 0.0, 1.0, extrapolate) {}
+
+  // Knot m at origin + m * spacing; the base interval is [origin + (order-1)
+  // * spacing, origin + nj * spacing].  Also throws std::invalid_argument
+  // when origin is not finite, spacing is not finite and positive, or the
+  // knots are too close for their magnitude (the library's rule: spacing
+  // above twice the resolution of the knots, a finite last knot).
+  UniformBasis(int order, int nj, double origin, double spacing,
+               Extrapolate extrapolate = Extrapolate::Zero)
+      : order_(order), nj_(nj), origin_(origin), spacing_(spacing), mode_(extrapolate) {
+    detail::check_order(order);
     const std::int64_t hi = detail::kIntMax - order;
     if (nj < order || nj > hi)
       throw std::invalid_argument("bsbasis: nj must lie in order .. INT_MAX - order = " +
                                   std::to_string(order) + " .. " +
                                   std::to_string(hi) + ", got " +
                                   std::to_string(nj));
-    t_.resize(2 * static_cast<std::size_t>(order));
-    for (std::size_t m = 0; m < t_.size(); ++m) t_[m] = static_cast<double>(m);
-    const int blocks = std::max(1, detail::kPatternEntries / order);
-    pattern_.resize(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(order));
-    for (std::size_t e = 0; e < pattern_.size(); ++e)
-      pattern_[e] = static_cast<int>(e % static_cast<std::size_t>(order));
-    // Mirrored about (nj + order - 1) / 2, the grid maps onto itself: the
-    // right end nj goes to order - 1 exactly and column c to nj - 1 - c.
-    const double y = left();
-    for (bool deriv : {false, true}) {
-      Design m;
-      detail::fill(kernels(), m, &y, 1, order_, nj_, deriv, nullptr, 0.0, 1);
-      end_[deriv] = detail::end_block(m, nj_ - 1, deriv);
-    }
+    if (!std::isfinite(origin))
+      throw std::invalid_argument("bsbasis: origin is " + detail::num(origin) +
+                                  "; it must be finite");
+    if (!(std::isfinite(spacing) && spacing > 0.0))
+      throw std::invalid_argument("bsbasis: spacing is " + detail::num(spacing) +
+                                  "; it must be finite and positive");
+    detail::check(bsbasis_uniform_design(origin_, spacing_, nj_, order_, 0,
+                                         static_cast<std::int32_t>(mode_), nullptr, 0,
+                                         nullptr, nullptr, nullptr, nullptr),
+                  "UniformBasis");
   }
 
   int order() const { return order_; }
   int nj() const { return nj_; }
-  double left() const { return order_ - 1; }
-  double right() const { return nj_; }
+  Extrapolate extrapolate() const { return mode_; }
+  double origin() const { return origin_; }
+  double spacing() const { return spacing_; }
+  // The base interval: knots order - 1 and nj, as the library places them.
+  double left() const { return plain() ? order_ - 1.0 : knot(order_ - 1.0); }
+  double right() const { return plain() ? static_cast<double>(nj_) : knot(nj_); }
 
   std::int64_t default_chunk() const { return detail::kChunk; }
 
-  // As values/derivatives, with at most `chunk` abscissae per kernel call.
-  void evaluate(const double *x, std::size_t nx, bool deriv, RightEnd end,
-                std::int64_t chunk, Design &out) const {
-    detail::fill(kernels(), out, x, nx, order_, nj_, deriv,
-                 end == RightEnd::closed ? &end_[deriv] : nullptr, right(), chunk);
+  // Derivatives of order nu (0: values) with at most `chunk` abscissae per
+  // library call.
+  void evaluate(const double *x, std::size_t nx, int nu, RightEnd end, std::int64_t chunk,
+                Design &out) const {
+    detail::check_nu(nu);
+    const detail::EndRule rule = detail::end_rule(end, mode_);
+    const double origin = origin_, spacing = spacing_;
+    const int order = order_, nj = nj_, mode = static_cast<int>(mode_);
+    detail::fill(
+        [&](const double *xc, std::int64_t n, std::int32_t *j, double *B, std::int64_t *e) {
+          return bsbasis_uniform_design(origin, spacing, nj, order, nu, mode, xc, n, nullptr,
+                                        j, B, e);
+        },
+        out, x, nx, order_, nj_, rule, {left(), right()}, chunk);
   }
-  Design evaluate(const double *x, std::size_t nx, bool deriv, RightEnd end,
+  Design evaluate(const double *x, std::size_t nx, int nu, RightEnd end,
                   std::int64_t chunk) const {
     Design d;
-    evaluate(x, nx, deriv, end, chunk, d);
+    evaluate(x, nx, nu, end, chunk, d);
     return d;
   }
 
  private:
-  detail::UniformKernels kernels() const {
-    return {order_, nj_, t_.data(), static_cast<int>(t_.size()), pattern_.data(),
-            static_cast<int>(pattern_.size() / static_cast<std::size_t>(order_))};
-  }
+  bool plain() const { return origin_ == 0.0 && spacing_ == 1.0; }
+  double knot(double m) const { return origin_ + spacing_ * m; }
 
   int order_;
   int nj_;
-  std::vector<double> t_;    // the integer knots 0 .. 2*order - 1
-  std::vector<int> pattern_;  // columns 0 .. order-1, block after block
-  detail::EndBlock end_[2];   // left limits at right(): values, derivatives
+  double origin_, spacing_;
+  Extrapolate mode_;
 };
+
+// Periodic B-spline basis on the strictly increasing breaks u[0 .. m]: m
+// columns, period u[m] - u[0].  The knots continue the breaks periodically,
+// and a basis function that leaves the period on the right wraps to the
+// first columns; a row's columns still ascend.  Every finite abscissa is in
+// range (wrapped into the period); NaN and +-inf give empty rows.  RightEnd
+// has no effect.
+class PeriodicBasis : public detail::Evaluator<PeriodicBasis> {
+ public:
+  // Throws std::invalid_argument when order < 1, a break is not finite, the
+  // breaks do not increase strictly, there are fewer than order intervals,
+  // or the library refuses the continued knots (a period or a gap that a
+  // double cannot hold or invert); std::length_error for more breaks than an
+  // int counts.
+  PeriodicBasis(std::vector<double> breaks, int order)
+      : u_(std::move(breaks)), order_(order) {
+    using detail::num;
+    using std::to_string;
+    detail::check_order(order_);
+    if (u_.size() > static_cast<std::size_t>(detail::kIntMax - 2 * std::int64_t(order_)))
+      throw std::length_error("bsbasis: breaks has " + to_string(u_.size()) +
+                              " entries, more than an int counts with the continued knots");
+    for (std::size_t m = 0; m < u_.size(); ++m) {
+      if (!std::isfinite(u_[m]))
+        throw std::invalid_argument("bsbasis: breaks[" + to_string(m) + "] is " +
+                                    num(u_[m]) + "; breaks must be finite");
+      if (m > 0 && !(u_[m] > u_[m - 1]))
+        throw std::invalid_argument(
+            "bsbasis: breaks must increase strictly, but breaks[" + to_string(m) + "] = " +
+            num(u_[m]) + " <= breaks[" + to_string(m - 1) + "] = " + num(u_[m - 1]));
+    }
+    if (u_.size() < static_cast<std::size_t>(order_) + 1)
+      throw std::invalid_argument("bsbasis: breaks has " + to_string(u_.size()) +
+                                  " entries; a periodic basis of order " +
+                                  to_string(order_) + " needs at least order + 1 = " +
+                                  to_string(order_ + 1));
+    detail::check(bsbasis_periodic_design(u_.data(), static_cast<std::int64_t>(u_.size()),
+                                          order_, 0, nullptr, 0, nullptr, nullptr, nullptr,
+                                          nullptr),
+                  "PeriodicBasis");
+  }
+
+  int order() const { return order_; }
+  int nj() const { return static_cast<int>(u_.size()) - 1; }
+  const std::vector<double> &breaks() const { return u_; }
+  double left() const { return u_.front(); }
+  double right() const { return u_.back(); }
+  double period() const { return u_.back() - u_.front(); }
+
+  // Each call continues the breaks into knots: at least as many abscissae.
+  std::int64_t default_chunk() const {
+    return std::max<std::int64_t>(detail::kChunk, static_cast<std::int64_t>(u_.size()));
+  }
+
+  void evaluate(const double *x, std::size_t nx, int nu, RightEnd, std::int64_t chunk,
+                Design &out) const {
+    detail::check_nu(nu);
+    const double *u = u_.data();
+    const std::int64_t nb = static_cast<std::int64_t>(u_.size());
+    const int order = order_;
+    detail::fill(
+        [&](const double *xc, std::int64_t n, std::int32_t *j, double *B, std::int64_t *e) {
+          return bsbasis_periodic_design(u, nb, order, nu, xc, n, nullptr, j, B, e);
+        },
+        out, x, nx, order_, nj(), detail::EndRule::closed, {left(), right()}, chunk);
+  }
+  Design evaluate(const double *x, std::size_t nx, int nu, RightEnd end,
+                  std::int64_t chunk) const {
+    Design d;
+    evaluate(x, nx, nu, end, chunk, d);
+    return d;
+  }
+
+ private:
+  std::vector<double> u_;
+  int order_;
+};
+
+// Tensor product of d = 1 .. 64 knot bases.  A point has d coordinates, one
+// per factor, and points lie row-major: point p at x[p*d .. p*d + d-1].  Its
+// row is the Kronecker product of the factors' rows: E = the product of the
+// orders entries, the last factor varying fastest; column ((c0 * nj1 + c1) *
+// nj2 + c2) ...; value ((b0 * b1) * b2) ....  The row is empty (no entries)
+// when any factor's row is.  The result is CSR, the rows of the points;
+// Extrapolate as for the factors, one mode for all of them, and right ends
+// closed (left limits there).
+class TensorBasis {
+ public:
+  // The factors' common extrapolation mode; throws std::invalid_argument when
+  // they differ, or there are no factors or more than 64.
+  explicit TensorBasis(std::vector<KnotBasis> factors) : f_(std::move(factors)) {
+    if (!f_.empty())
+      for (const KnotBasis &b : f_)
+        if (b.extrapolate() != f_[0].extrapolate())
+          throw std::invalid_argument(
+              std::string("bsbasis: the factors of a TensorBasis extrapolate differently (") +
+              detail::name(f_[0].extrapolate()) + " and " + detail::name(b.extrapolate()) +
+              "); give the mode to the TensorBasis");
+    init(f_.empty() ? Extrapolate::Zero : f_[0].extrapolate());
+  }
+  // Extrapolated by `extrapolate`, whatever the factors' own modes.
+  TensorBasis(std::vector<KnotBasis> factors, Extrapolate extrapolate)
+      : f_(std::move(factors)) {
+    init(extrapolate);
+  }
+
+  int dims() const { return static_cast<int>(f_.size()); }
+  const std::vector<KnotBasis> &factors() const { return f_; }
+  Extrapolate extrapolate() const { return mode_; }
+  std::int64_t cols() const { return cols_; }                   // the product of the nj
+  std::int64_t entries_per_row() const { return entries_; }     // the product of the orders
+
+  // Points per library call: about detail::kTensorEntries entries, and at
+  // least as many as the factors have knots, which each call checks.
+  std::int64_t default_chunk() const {
+    std::int64_t knots = 0;
+    for (const KnotBasis &b : f_) knots += static_cast<std::int64_t>(b.knots().size());
+    return std::max<std::int64_t>({1, detail::kTensorEntries / entries_, knots / entries_ + 1});
+  }
+
+  // The rows of npts points: values, or derivatives of order nu[a] in factor
+  // a (nu: one order per factor).  Throws std::length_error when the offsets
+  // overflow Index or the columns overflow Col.
+  template <class Index = std::int32_t, class Col = std::int32_t>
+  Csr<Index, Col> values(const double *x, std::size_t npts) const {
+    return evaluate<Index, Col>(x, npts, {}, default_chunk());
+  }
+  template <class Index = std::int32_t, class Col = std::int32_t>
+  Csr<Index, Col> derivatives(const double *x, std::size_t npts,
+                              const std::vector<int> &nu) const {
+    check_nus(nu);
+    return evaluate<Index, Col>(x, npts, nu, default_chunk());
+  }
+
+  // x: a contiguous range of npts * d doubles (an Eigen object: pass its
+  // data() and its number of points, row-major).
+  template <class Index = std::int32_t, class Col = std::int32_t, class R,
+            class = detail::double_range_t<R>>
+  Csr<Index, Col> values(const R &x) const {
+    return evaluate<Index, Col>(std::data(x), points(x), {}, default_chunk());
+  }
+  template <class Index = std::int32_t, class Col = std::int32_t, class R,
+            class = detail::double_range_t<R>>
+  Csr<Index, Col> derivatives(const R &x, const std::vector<int> &nu) const {
+    check_nus(nu);
+    return evaluate<Index, Col>(std::data(x), points(x), nu, default_chunk());
+  }
+  template <class Index = std::int32_t, class Col = std::int32_t>
+  Csr<Index, Col> values(std::initializer_list<double> x) const {
+    return evaluate<Index, Col>(x.begin(), points(x), {}, default_chunk());
+  }
+
+  // With at most `chunk` points per library call; nu empty: values.
+  template <class Index = std::int32_t, class Col = std::int32_t>
+  Csr<Index, Col> evaluate(const double *x, std::size_t npts, const std::vector<int> &nu,
+                           std::int64_t chunk) const;
+
+ private:
+  void init(Extrapolate mode) {
+    mode_ = mode;
+    if (f_.empty() || f_.size() > 64)
+      throw std::invalid_argument("bsbasis: a TensorBasis has 1 .. 64 factors, got " +
+                                  std::to_string(f_.size()));
+    cols_ = 1;
+    entries_ = 1;
+    for (const KnotBasis &b : f_) {
+      if (cols_ > std::numeric_limits<std::int64_t>::max() / b.nj())
+        throw std::length_error("bsbasis: the columns of the TensorBasis overflow 64 bits");
+      cols_ *= b.nj();
+      if (entries_ > detail::kIntMax / b.order())
+        throw std::length_error(
+            "bsbasis: the product of the factors' orders (the entries of a row) "
+            "overflows an int");
+      entries_ *= b.order();
+    }
+    // The library's own rules, the mode among them, on no points.
+    Args a = args(nullptr);
+    std::int64_t j = 0;
+    detail::check(bsbasis_tensor_design(dims(), a.t.data(), a.nt.data(), a.order.data(),
+                                        a.nj.data(), nullptr, static_cast<std::int32_t>(mode_),
+                                        nullptr, 0, nullptr, nullptr, &j, nullptr, nullptr),
+                  "TensorBasis");
+  }
+
+  void check_nus(const std::vector<int> &nu) const {
+    if (nu.size() != f_.size())
+      throw std::invalid_argument("bsbasis: nu has " + std::to_string(nu.size()) +
+                                  " derivative orders for " + std::to_string(f_.size()) +
+                                  " factors");
+    for (int v : nu) detail::check_nu(v);
+  }
+
+  template <class R>
+  std::size_t points(const R &x) const {
+    static_assert(!detail::has_strides<R>::value,
+                  "TensorBasis: pass an Eigen object as data() and its number of points");
+    const std::size_t n = static_cast<std::size_t>(std::size(x)), d = f_.size();
+    if (n % d != 0)
+      throw std::invalid_argument("bsbasis: x has " + std::to_string(n) +
+                                  " coordinates, not a multiple of the " +
+                                  std::to_string(d) + " of a point");
+    return n / d;
+  }
+
+  // The library's arguments, on the stack: the factors' knots stay where
+  // they are as long as the factors do.
+  struct Args {
+    std::array<const double *, 64> t;
+    std::array<std::int64_t, 64> nt, nj;
+    std::array<std::int32_t, 64> order, nu;
+  };
+  Args args(const std::vector<int> *nu) const {
+    Args a;
+    for (std::size_t q = 0; q < f_.size(); ++q) {
+      a.t[q] = f_[q].knots().data();
+      a.nt[q] = static_cast<std::int64_t>(f_[q].knots().size());
+      a.nj[q] = f_[q].nj();
+      a.order[q] = f_[q].order();
+      a.nu[q] = nu && !nu->empty() ? (*nu)[q] : 0;
+    }
+    return a;
+  }
+
+  std::vector<KnotBasis> f_;
+  Extrapolate mode_ = Extrapolate::Zero;
+  std::int64_t cols_ = 0, entries_ = 0;
+};
+
+template <class Index, class Col>
+Csr<Index, Col> TensorBasis::evaluate(const double *x, std::size_t npts,
+                                      const std::vector<int> &nu, std::int64_t chunk) const {
+  if (!nu.empty()) check_nus(nu);
+  if (cols_ > static_cast<std::int64_t>(std::numeric_limits<Col>::max()))
+    throw std::length_error("bsbasis: the " + std::to_string(cols_) +
+                            " columns of the TensorBasis overflow the CSR column type; "
+                            "use std::int64_t");
+  const std::size_t E = static_cast<std::size_t>(entries_);
+  const std::size_t d = f_.size();
+  if (npts > std::numeric_limits<std::size_t>::max() / (E > d ? E : d) ||
+      npts > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()) / E)
+    throw std::length_error("bsbasis: " + std::to_string(npts) +
+                            " points overflow the entries of a TensorBasis");
+  const Args a = args(&nu);
+  chunk = std::max<std::int64_t>(chunk, 1);
+  const std::size_t S = std::min(static_cast<std::size_t>(chunk), npts);
+  Buffer<Col> j;
+  Buffer<double> B;
+  j.resize(S * E);
+  B.resize(S * E);
+  Csr<Index, Col> c;
+  c.rows = static_cast<std::int64_t>(npts);
+  c.cols = cols_;
+  c.indptr.resize(npts + 1);
+  c.indices.reserve(npts * E);
+  c.data.reserve(npts * E);
+  c.indptr[0] = 0;
+  const auto limit = static_cast<std::size_t>(std::numeric_limits<Index>::max());
+  for (std::size_t p0 = 0; p0 < npts; p0 += S) {
+    const std::size_t n = std::min(S, npts - p0);
+    std::int32_t *j32 = nullptr;
+    std::int64_t *j64 = nullptr;
+    if constexpr (std::is_same_v<Col, std::int32_t>) j32 = j.data();
+    else j64 = j.data();
+    const int st = bsbasis_tensor_design(
+        dims(), a.t.data(), a.nt.data(), a.order.data(), a.nj.data(),
+        nu.empty() ? nullptr : a.nu.data(), static_cast<std::int32_t>(mode_), x + p0 * d,
+        static_cast<std::int64_t>(n), nullptr, j32, j64, B.data(), nullptr);
+    if (st == BSBASIS_ERROR_RANGE) {
+      for (std::size_t p = p0; p < p0 + n; ++p)
+        for (std::size_t q = 0; q < d; ++q) {
+          const double v = x[p * d + q], lo = f_[q].left(), hi = f_[q].right();
+          if (!(v >= lo && v <= hi))
+            detail::fail_range(&x[p * d + q], 1, p * d + q, lo, hi,
+                               " of factor " + std::to_string(q));
+        }
+    }
+    if (st != BSBASIS_OK) detail::fail(st, "TensorBasis");
+    for (std::size_t m = 0; m < n; ++m) {
+      const std::size_t b = m * E;
+      if (j[b] >= 0) {
+        if (c.indices.size() + E > limit)
+          throw std::length_error("bsbasis: the entries of the TensorBasis overflow the CSR "
+                                  "index type; use a wider one");
+        c.indices.insert(c.indices.end(), j.begin() + b, j.begin() + b + E);
+        c.data.insert(c.data.end(), B.begin() + b, B.begin() + b + E);
+      }
+      c.indptr[p0 + m + 1] = static_cast<Index>(c.indices.size());
+    }
+  }
+  return c;
+}
+
+// A symmetric banded matrix in the upper form of LAPACK's band storage:
+// ab[(u + r - c) * n + c] = A[r][c] for r <= c, (u + 1) x n doubles row-major,
+// u the bandwidth; the positions that hold no element (r < 0) are 0.
+struct Banded {
+  std::int64_t n = 0;
+  int u = 0;
+  Buffer<double> ab;
+
+  // A[r][c] for any r, c in 0 .. n-1: 0 outside the band.
+  double at(std::int64_t r, std::int64_t c) const {
+    if (r < 0 || c < 0 || r >= n || c >= n)
+      throw std::out_of_range("bsbasis: Banded::at(" + std::to_string(r) + ", " +
+                              std::to_string(c) + ") outside a matrix of order " +
+                              std::to_string(n));
+    if (r > c) std::swap(r, c);
+    if (c - r > u) return 0.0;
+    return ab[static_cast<std::size_t>((u + r - c) * n + c)];
+  }
+};
+
+namespace detail {
+
+inline Banded banded(std::int64_t n, int u) {
+  if (static_cast<std::uint64_t>(n) >
+      std::numeric_limits<std::size_t>::max() / sizeof(double) / (static_cast<unsigned>(u) + 1))
+    throw std::length_error("bsbasis: a banded matrix of order " + std::to_string(n) +
+                            " is too large");
+  Banded b;
+  b.n = n;
+  b.u = u;
+  b.ab.resize(static_cast<std::size_t>(n) * (static_cast<std::size_t>(u) + 1));
+  return b;
+}
+
+}  // namespace detail
+
+// D^T D for the difference matrix D of order `order` (1 .. 4) on n >= 1
+// coefficients: bandwidth order, zero when n <= order.
+inline Banded difference_penalty(std::int64_t n, int order = 2) {
+  if (n < 1)
+    throw std::invalid_argument("bsbasis: difference_penalty needs n >= 1 coefficients, got " +
+                                std::to_string(n));
+  if (order < 1 || order > 4)
+    throw std::invalid_argument("bsbasis: the difference order must lie in 1 .. 4, got " +
+                                std::to_string(order));
+  Banded b = detail::banded(n, order);
+  detail::check(bsbasis_difference_penalty(n, order, b.ab.data()), "difference_penalty");
+  return b;
+}
+
+// The Gram matrix of the m-th derivatives of the basis functions over the
+// base interval: G[r][c] = integral of B_r^(m) B_c^(m), exact up to
+// rounding; bandwidth order - 1, zero when m >= order.
+inline Banded derivative_penalty(const KnotBasis &basis, int m = 2) {
+  if (m < 0)
+    throw std::invalid_argument("bsbasis: the derivative order m must be >= 0, got " +
+                                std::to_string(m));
+  Banded b = detail::banded(basis.nj(), basis.order() - 1);
+  detail::check(bsbasis_derivative_penalty(basis.knots().data(),
+                                           static_cast<std::int64_t>(basis.knots().size()),
+                                           basis.order(), basis.nj(), m, b.ab.data()),
+                "derivative_penalty");
+  return b;
+}
+
+// Knots for a basis of `order` from the data x: n_knots >= 2 base knots from
+// the least to the greatest abscissa with positive weight (weights: null
+// for all 1, else one per abscissa, finite and >= 0), and order - 1 knots
+// beyond each end; n_knots + 2 * (order - 1) in all, a KnotBasis of
+// n_knots + order - 2 columns.  Throws std::invalid_argument when an
+// abscissa or a weight is not finite, a weight is negative, or fewer than 2
+// distinct abscissae have positive weight.
+inline std::vector<double> make_knots(const double *x, std::size_t nx, std::int64_t n_knots,
+                                      int order = 4, KnotKind kind = KnotKind::Uniform,
+                                      Boundary boundary = Boundary::Clamped,
+                                      const double *weights = nullptr) {
+  detail::check_order(order);
+  if (n_knots < 2)
+    throw std::invalid_argument("bsbasis: make_knots needs n_knots >= 2, got " +
+                                std::to_string(n_knots));
+  const std::int64_t extra = 2 * (static_cast<std::int64_t>(order) - 1);
+  if (n_knots > static_cast<std::int64_t>(detail::kIntMax) - extra)
+    throw std::length_error("bsbasis: make_knots: " + std::to_string(n_knots) +
+                            " knots and " + std::to_string(extra) +
+                            " beyond the ends are more than an int counts");
+  // The knot vector is O(n_knots), not worth a Buffer: a KnotBasis takes it.
+  std::vector<double> t(static_cast<std::size_t>(n_knots + extra));
+  detail::check(bsbasis_make_knots(x, static_cast<std::int64_t>(nx), weights, n_knots, order,
+                                   static_cast<std::int32_t>(kind),
+                                   static_cast<std::int32_t>(boundary), t.data()),
+                "make_knots");
+  return t;
+}
+
+template <class R, class = detail::double_object_t<R>>
+std::vector<double> make_knots(const R &x, std::int64_t n_knots, int order = 4,
+                               KnotKind kind = KnotKind::Uniform,
+                               Boundary boundary = Boundary::Clamped) {
+  return detail::with_contiguous(x, [&](const double *p, std::size_t n) {
+    return make_knots(p, n, n_knots, order, kind, boundary, nullptr);
+  });
+}
+
+inline std::vector<double> make_knots(std::initializer_list<double> x, std::int64_t n_knots,
+                                      int order = 4, KnotKind kind = KnotKind::Uniform,
+                                      Boundary boundary = Boundary::Clamped) {
+  return make_knots(x.begin(), x.size(), n_knots, order, kind, boundary, nullptr);
+}
+
+template <class R, class W, class = detail::double_object_t<R>,
+          class = detail::double_range_t<W>>
+std::vector<double> make_knots(const R &x, std::int64_t n_knots, int order, KnotKind kind,
+                               Boundary boundary, const W &weights) {
+  return detail::with_contiguous(x, [&](const double *p, std::size_t n) {
+    return detail::with_contiguous(weights, [&](const double *w, std::size_t nw) {
+      if (nw != n)
+        throw std::invalid_argument("bsbasis: make_knots: " + std::to_string(nw) +
+                                    " weights for " + std::to_string(n) + " abscissae");
+      return make_knots(p, n, n_knots, order, kind, boundary, w);
+    });
+  });
+}
 
 }  // namespace bsbasis
 

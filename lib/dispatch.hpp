@@ -23,11 +23,19 @@ using UniformKernel = void (*)(const double *x, index_t nx, int *i, int *j,
 // spans of the columns at width order - 1 (derivative.cpp fills them).
 using DerivKernel = void (*)(const double *s, int nt, const int *j, double *B, index_t nx);
 
+// Derivatives of order nu (1 .. order-1) of nx blocks, from src (their
+// order - nu values, stopped as the grid kernels stop) to dst, with s[L]
+// the reciprocal spans at width L - 1 of every column for the levels
+// L = order - nu + 1 .. order (design.cpp fills them).
+using LevelsKernel = void (*)(const double *const *s, int nu, int nt, const int *j,
+                              const double *src, double *dst, index_t nx);
+
 // Entry points by order; null where an order has none.
 struct KernelTable {
   GridKernel grid[kMaxFixed + 1];
   UniformKernel uniform[kMaxFixed + 1];
   DerivKernel deriv[kMaxFixed + 1];
+  LevelsKernel levels[kMaxFixed + 1];
 };
 
 // No kernel at all: every call takes the generic path.

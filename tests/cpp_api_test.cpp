@@ -199,29 +199,29 @@ TEST(CppApi, ChunkedCallsMatchOneCall) {
 
 // The uniform derivatives as they were formed on the explicit integer knots
 // 0 .. nj + order - 1: the uniform kernel stopped one level short, then the
-// knot derivative kernel.  The closed right end takes the mirrored block at
-// order - 1: columns nj - 1 - c in reverse, signs flipped.
+// knot derivative kernel.  The closed right end takes the library's row
+// there (its left limits), as bsbasis_uniform_design forms it.
 Raw full_knot_derivatives(std::vector<double> x, int order, int nj,
                           bsbasis::RightEnd end) {
   std::vector<double> t(static_cast<std::size_t>(nj) + order);
   for (std::size_t m = 0; m < t.size(); ++m) t[m] = double(m);
-  const auto run = [&](std::vector<double> &xs) {
-    const int nx = static_cast<int>(xs.size()), n = nx * order;
-    Raw r{std::vector<int>(n), std::vector<int>(n), std::vector<double>(n, 0.0)};
-    blossom(xs.data(), nx, r.i.data(), r.j.data(), r.B.data(), n, order - 1, order, nj);
-    deriv_grid(t.data(), static_cast<int>(t.size()), r.i.data(), r.j.data(),
-               r.B.data(), n, nx, order);
-    return r;
-  };
-  Raw r = run(x);
+  const int nx = static_cast<int>(x.size()), n = nx * order;
+  Raw r{std::vector<int>(n), std::vector<int>(n), std::vector<double>(n, 0.0)};
+  blossom(x.data(), nx, r.i.data(), r.j.data(), r.B.data(), n, order - 1, order, nj);
+  deriv_grid(t.data(), static_cast<int>(t.size()), r.i.data(), r.j.data(), r.B.data(), n,
+             nx, order);
   if (end == bsbasis::RightEnd::closed) {
-    std::vector<double> left{double(order - 1)};
-    const Raw m = run(left);
+    const double right = nj;
+    std::vector<std::int32_t> j(order);
+    std::vector<double> B(order);
+    EXPECT_EQ(bsbasis_uniform_design(0.0, 1.0, nj, order, 1, BSBASIS_EXTRAPOLATE_ZERO, &right,
+                                     1, nullptr, j.data(), B.data(), nullptr),
+              BSBASIS_OK);
     for (std::size_t p = 0; p < x.size(); ++p) {
       if (x[p] != nj) continue;
       for (int q = 0; q < order; ++q) {
-        r.j[p * order + q] = nj - 1 - m.j[order - 1 - q];
-        r.B[p * order + q] = 0.0 - m.B[order - 1 - q];
+        r.j[p * order + q] = j[q];
+        r.B[p * order + q] = B[q];
       }
     }
   }

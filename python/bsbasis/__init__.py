@@ -5,7 +5,9 @@ load_library for where it is looked for).  This package validates the input,
 owns and sizes every array, and returns scipy.sparse matrices.
 """
 
-from ._core import design_matrix, interval_index, uniform_design_matrix
+from ._core import (design_matrix, interval_index, periodic_design_matrix,
+                    tensor_design_matrix, uniform_design_matrix)
+from ._penalties import derivative_penalty, difference_penalty, make_knots
 from ._lib import LibraryNotFoundError, library_path, load_library, reset_library
 
 __version__ = "0.1.0"
@@ -13,6 +15,11 @@ __version__ = "0.1.0"
 __all__ = [
     "design_matrix",
     "uniform_design_matrix",
+    "periodic_design_matrix",
+    "tensor_design_matrix",
+    "difference_penalty",
+    "derivative_penalty",
+    "make_knots",
     "interval_index",
     "load_library",
     "library_path",

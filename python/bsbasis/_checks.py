@@ -65,16 +65,23 @@ def check_option(value, name, allowed):
         raise ValueError("%s=%r is not one of %s" % (name, value, ", ".join(map(repr, allowed))))
 
 
+# Extrapolation modes and the library's codes for them.
+EXTRAPOLATE_ERROR, EXTRAPOLATE_ZERO, EXTRAPOLATE_PERIODIC = 0, 1, 5
+_MODES = {"zero": 1, "continue": 2, "constant": 3, "linear": 4, "periodic": 5}
+
+
 def check_extrapolate(extrapolate):
-    """False or "zero"; returns whether out-of-range abscissae get empty rows."""
-    if extrapolate is False or (isinstance(extrapolate, np.bool_) and not extrapolate):
-        return False
-    if isinstance(extrapolate, str) and extrapolate == "zero":
-        return True
-    if extrapolate is True or isinstance(extrapolate, (str, np.bool_)):
-        raise ValueError("extrapolate=%r is not supported: use False (out-of-range "
-                         "abscissae raise ValueError) or 'zero' (empty rows)" % (extrapolate,))
-    raise TypeError("extrapolate must be False or 'zero', got %r" % (extrapolate,))
+    """The library's code for an extrapolation mode: False, True or one of
+    the names in _MODES."""
+    if isinstance(extrapolate, (bool, np.bool_)):
+        return 2 if extrapolate else EXTRAPOLATE_ERROR
+    if isinstance(extrapolate, str):
+        if extrapolate in _MODES:
+            return _MODES[extrapolate]
+        raise ValueError("extrapolate=%r is not one of False, True, %s"
+                         % (extrapolate, ", ".join(map(repr, _MODES))))
+    raise TypeError("extrapolate must be a bool or one of %s, got %r"
+                    % (", ".join(map(repr, _MODES)), extrapolate))
 
 
 def check_degree(k, nu):
@@ -84,9 +91,9 @@ def check_degree(k, nu):
     if k + 1 > INT32_MAX // 2:
         raise ValueError("k=%d is too large" % k)
     nu = as_int(nu, "nu")
-    if nu not in (0, 1):
-        raise ValueError("nu must be 0 (values) or 1 (first derivatives), got %d" % nu)
-    return k, nu
+    if nu < 0:
+        raise ValueError("nu (the derivative order) must be >= 0, got %d" % nu)
+    return k, min(nu, k + 1)  # every order from k + 1 on gives zeros
 
 
 def check_threads(threads):
@@ -157,5 +164,6 @@ def range_error(x, inside, lo, hi, what):
         where = "not a number"
     return ValueError(
         "x: %d of %d abscissae are outside the base interval [%r, %r] or not finite; "
-        "the first, x[%d] = %r, is %s (extrapolate='zero' gives them empty rows)"
+        "the first, x[%d] = %r, is %s (extrapolate='zero' gives them empty rows, "
+        "other modes extrapolate)"
         % (nbad, len(x), lo, hi, p, v, where))

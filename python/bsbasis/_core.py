@@ -1,370 +1,82 @@
-"""Design matrices and interval search on top of the C kernels.
+"""Design matrices and interval search on top of the library.
 
-The kernels validate nothing: every argument is checked here before any
-kernel runs.  The kernels then fill the result in tiles of a few thousand
-abscissae, straight into the arrays that the result keeps: nothing is
-zero-filled that a kernel overwrites, the row indices that CSR does not keep
-go to a small buffer reused from tile to tile, and the per-tile work (row
-offsets, indptr) is done while the tile is in cache.
+Every argument is checked here before the library runs; the library then
+fills the result tile by tile (see _tiles).
 """
 
 import math
-import os
-import threading
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
-from . import _lib, _sparse
-from ._checks import (INT32_MAX, as_int, as_real, as_vector, check_degree,
-                      check_extrapolate, check_knots, check_option, check_threads,
-                      range_error)
-
-# Abscissae per kernel call: a tile's triplets (about 64 bytes per abscissa
-# at order 4) stay in the core's cache while the host finishes it.
-_TILE = 16384
-# Entries (rows * order) above which indices are int64.  Tests lower it.
-_INDEX32_LIMIT = INT32_MAX
-# Inputs with at least this many entries use every core by default.
-_PARALLEL_MIN_ENTRIES = 1 << 17
-
-_FORMAT_NAMES = tuple(_sparse.FORMATS) + ("blocks",)
-
-
-# ---------------------------------------------------------------- threads
-
-_pool_lock = threading.Lock()
-_pool = None
-_pool_size = 0
-
-
-def _executor(workers):
-    """A pool with at least `workers` threads, kept for later calls."""
-    global _pool, _pool_size
-    with _pool_lock:
-        if _pool is None or _pool_size < workers:
-            old = _pool
-            _pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="bsbasis")
-            _pool_size = workers
-            if old is not None:
-                old.shutdown(wait=False)
-        return _pool
-
-
-def _cores():
-    try:
-        return max(len(os.sched_getaffinity(0)), 1)
-    except AttributeError:  # not Linux
-        return os.cpu_count() or 1
-
-
-def _threads_for(threads, n, order):
-    if threads is not None:
-        return threads
-    return _cores() if n * order >= _PARALLEL_MIN_ENTRIES else 1
-
-
-# ---------------------------------------------------------------- kernels
+from . import _lib, _tiles
+from ._checks import (EXTRAPOLATE_ERROR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO, INT32_MAX,
+                      as_int, as_real, as_vector, check_degree, check_extrapolate,
+                      check_knots, check_option, check_threads, range_error)
 
 def _addr(a, offset):
     return a.ctypes.data + offset * a.itemsize
 
 
-class _Scratch:
-    """One worker's tile buffers, allocated on first use, with their addresses."""
-
-    def __init__(self, order):
-        self.order = order
-        self._bufs = {}
-
-    def _entry(self, name, dtype):
-        e = self._bufs.get(name)
-        if e is None:
-            b = np.empty(_TILE * self.order, dtype)
-            e = self._bufs[name] = (b, b.ctypes.data)
-        return e
-
-    def get(self, name, dtype):
-        return self._entry(name, dtype)[0]
-
-    def address(self, name, dtype):
-        return self._entry(name, dtype)[1]
-
+# ---------------------------------------------------------------- kernels
 
 class _KnotKernel:
-    """Values (nu=0) or first derivatives (nu=1) on the knots t."""
+    """Values or derivatives of any order on the knots t."""
 
-    def __init__(self, lib, t, order, nj, nu):
-        self.lib, self.order, self.nj, self.nu = lib, order, nj, nu
-        self.t, self.tp, self.nt = t, t.ctypes.data, len(t)
+    j64 = False
 
-    def __call__(self, x, xp, a, m, ip, jp, B, Bp, scratch):
-        o = self.order
-        if self.nu:
-            # The level below the top leaves position 0 unwritten; the
-            # derivative reads it.
-            e0 = a * o
-            B[e0:e0 + m * o:o] = 0.0
-            self.lib.blossom_grid(self.tp, self.nt, xp, m, ip, jp, Bp, m * o, o - 1, o, self.nj)
-            self.lib.deriv_grid(self.tp, self.nt, ip, jp, Bp, m * o, m, o)
-        else:
-            self.lib.blossom_grid(self.tp, self.nt, xp, m, ip, jp, Bp, m * o, o, o, self.nj)
+    def __init__(self, t, order, nj, nu, mode, x):
+        self.fn = _lib.kernels().bsbasis_design
+        self.args = (t.ctypes.data, len(t), order, nj, nu, mode)
+        self.entries, self.x, self.xp = order, x, x.ctypes.data
+
+    def __call__(self, a, m, ip, jp, Bp, nep):
+        _tiles.check_status(self.fn(*self.args, self.xp + 8 * a, m, ip, jp, Bp, nep))
 
 
-class _UniformKernel:
-    """Values or first derivatives on the knots origin + m*spacing."""
+class _UniformKernel(_KnotKernel):
+    """The same on the knots origin + m*spacing."""
 
-    def __init__(self, lib, order, nj, nu, origin, spacing):
-        self.lib, self.order, self.nj, self.nu = lib, order, nj, nu
-        self.origin, self.spacing = origin, spacing
-        self.plain = origin == 0.0 and spacing == 1.0
-        # On integer knots every span of the order-1 functions is the same, so
-        # the derivative kernel needs only a few knots and, instead of the
-        # true columns, one block of columns 0 .. order-1 repeated: its values
-        # are then those of the full knot sequence, at any column.
-        self.t = np.arange(2 * order, dtype=np.float64)
-        self.tp = self.t.ctypes.data
-        self._columns = None
-
-    def columns(self, m):
-        """Address of the repeated block of columns 0 .. order-1, for m abscissae."""
-        cols = self._columns
-        if cols is None or len(cols[0]) < m * self.order:
-            a = np.tile(np.arange(self.order, dtype=np.int32), m)
-            cols = self._columns = (a, a.ctypes.data)  # threads that race build equal arrays
-        return cols[1]
-
-    def __call__(self, x, xp, a, m, ip, jp, B, Bp, scratch):
-        o = self.order
-        e0 = a * o
-        if self.plain:
-            up = xp
-        else:
-            _grid_coordinates(x[a:a + m], scratch.get("u", np.float64)[:m], self.origin,
-                              self.spacing, o, self.nj)
-            up = scratch.address("u", np.float64)
-        if not self.nu:
-            self.lib.blossom(up, m, ip, jp, Bp, m * o, o, o, self.nj)
-            return
-        B[e0:e0 + m * o:o] = 0.0
-        self.lib.blossom(up, m, ip, jp, Bp, m * o, o - 1, o, self.nj)
-        self.lib.deriv_grid(self.tp, len(self.t), ip, self.columns(m), Bp, m * o, m, o)
-        if self.spacing != 1.0:
-            seg = B[e0:e0 + m * o]
-            np.divide(seg, self.spacing, out=seg)
+    def __init__(self, origin, spacing, n, order, nu, mode, x):
+        self.fn = _lib.kernels().bsbasis_uniform_design
+        self.args = (origin, spacing, n, order, nu, mode)
+        self.entries, self.x, self.xp = order, x, x.ctypes.data
 
 
-def _grid_coordinates(x, u, origin, spacing, order, nj):
-    """u = (x - origin) / spacing, placed in the interval that x has among
-    the knots origin + m*spacing as they round in floating point.
+class _PeriodicKernel(_KnotKernel):
+    """The periodic basis on the breaks."""
 
-    An abscissa on a knot maps to that integer exactly and one between knots
-    stays strictly between their integers, so rounding in the division never
-    moves it to a neighbouring interval.  Abscissae outside the base
-    interval map to NaN, which the kernel leaves out of range; the right end
-    maps to nj, which it leaves out of range too.
-    """
-    lo = origin + (order - 1) * spacing
-    hi = origin + nj * spacing
-    with np.errstate(all="ignore"):
-        inside = (x >= lo) & (x < hi)
-        r = (x - origin) / spacing
-        J = np.floor(r)
-        np.clip(J, order - 1, nj - 1, out=J)
-        for _ in range(64):
-            down = x < origin + spacing * J
-            up = x >= origin + spacing * (J + 1)
-            moved = (down | up) & inside
-            if not moved.any():
-                break
-            J -= down & inside
-            J += up & inside
-        np.clip(J, order - 1, nj - 1, out=J)
-        on_knot = x == origin + spacing * J
-        np.clip(r, np.nextafter(J, J + 1), np.nextafter(J + 1, J), out=r)
-        np.copyto(r, J, where=on_knot)
-    np.copyto(u, r)
-    u[~inside] = np.nan
-    u[x == hi] = nj
+    def __init__(self, breaks, order, nu, x):
+        self.fn = _lib.kernels().bsbasis_periodic_design
+        self.args = (breaks.ctypes.data, len(breaks), order, nu)
+        self.entries, self.x, self.xp = order, x, x.ctypes.data
 
 
-# ---------------------------------------------------------------- filling
+# ------------------------------------------------------------ abscissae
 
-class _Target:
-    """Where one call's tiles go: j and B always; the rows i for COO and
-    blocks; indptr for CSR when every row is full."""
-
-    def __init__(self, n, order, rows, indptr, index_dtype):
-        size = n * order
-        self.order = order
-        self.idx = index_dtype
-        self.direct = index_dtype == np.int32  # the kernels write int32 indices
-        self.j = np.empty(size, index_dtype)
-        self.B = np.empty(size, np.float64)
-        self.i = np.empty(size, index_dtype) if rows else None
-        self.jp, self.Bp = self.j.ctypes.data, self.B.ctypes.data
-        self.ip = self.i.ctypes.data if rows else None
-        self.indptr = None
-        if indptr:
-            self.indptr = np.empty(n + 1, index_dtype)
-            self.indptr[0] = 0
-            self.step = np.arange(order, (min(n, _TILE) + 1) * order, order,
-                                  dtype=index_dtype)
-
-    def tile(self, kernel, x, xp, a, m, scratch):
-        o = self.order
-        e0, e1 = a * o, (a + m) * o
-        if self.direct:
-            jp = self.jp + 4 * e0
-            ip = self.ip + 4 * e0 if self.i is not None else scratch.address("i", np.int32)
-        else:
-            jp = scratch.address("j", np.int32)
-            ip = scratch.address("i", np.int32)
-        kernel(x, xp + 8 * a, a, m, ip, jp, self.B, self.Bp + 8 * e0, scratch)
-        # The kernels number rows from 0 in each call.
-        if self.direct:
-            if self.i is not None and a:
-                seg = self.i[e0:e1]
-                np.add(seg, a, out=seg)
-        else:
-            np.copyto(self.j[e0:e1], scratch.get("j", np.int32)[:m * o])
-            if self.i is not None:
-                np.add(scratch.get("i", np.int32)[:m * o], a, out=self.i[e0:e1])
-        if self.indptr is not None:
-            np.add(self.step[:m], e0, out=self.indptr[a + 1:a + m + 1])
+def _abscissae(x, mode, lo, hi, ends):
+    """x for the library, and the mode to pass it.  Masked abscissae become
+    NaN: empty rows, never an error.  Under extrapolate=False the range is
+    checked here, so that the error can say where and by how much."""
+    x, mask = as_vector(x, "x")
+    if mask is not None:
+        x = np.where(mask, np.nan, x)
+    if mode != EXTRAPOLATE_ERROR or len(x) == 0:
+        return x, mode
+    if lo <= x.min() and x.max() <= hi:  # False for NaN
+        return x, mode
+    inside = (x >= lo) & (x <= hi)
+    allowed = inside if mask is None else inside | mask
+    if not allowed.all():
+        raise range_error(x, allowed, lo, hi, ends)
+    return x, EXTRAPOLATE_ZERO  # only masked rows are outside: they are empty
 
 
-def _fill(kernel, x, target, threads):
-    """Runs the kernel over x in tiles, in parallel when threads > 1.  Every
-    row depends only on its own abscissa: the result is the same bits for
-    any thread count."""
-    n = len(x)
-    ntiles = -(-n // _TILE)
-    workers = min(threads, ntiles)
-    xp = x.ctypes.data
-
-    def work(w):
-        scratch = _Scratch(target.order)
-        for tile in range(w * ntiles // workers, (w + 1) * ntiles // workers):
-            a = tile * _TILE
-            target.tile(kernel, x, xp, a, min(_TILE, n - a), scratch)
-
-    if workers == 1:
-        work(0)
-    elif workers > 1:
-        list(_executor(workers).map(work, range(workers)))
+def _common(k, nu, fmt, threads):
+    k, nu = check_degree(k, nu)
+    check_option(fmt, "format", _tiles.FORMAT_NAMES)
+    return k, nu, check_threads(threads)
 
 
-# ---------------------------------------------------------------- assembly
-
-def _index_dtype(n, order, ncols):
-    return np.int32 if max(n * order, n, ncols) <= _INDEX32_LIMIT else np.int64
-
-
-def _put_right_end(target, rows, cols, vals):
-    o = target.order
-    target.j.reshape(-1, o)[rows] = cols
-    target.B.reshape(-1, o)[rows] = vals
-
-
-def _assemble(target, n, ncols, keep, fmt):
-    """The result in the requested format.  keep: None when every row is
-    full, else which rows are (the others become empty)."""
-    o = target.order
-    if fmt == "blocks":
-        return target.i, target.j, target.B
-    layout, cls = _sparse.FORMATS[fmt]
-    data, cols, rows, indptr = target.B, target.j, target.i, target.indptr
-    if keep is not None:
-        data = data.reshape(n, o)[keep].ravel()
-        cols = cols.reshape(n, o)[keep].ravel()
-        if rows is not None:
-            rows = rows.reshape(n, o)[keep].ravel()
-        else:
-            indptr = np.zeros(n + 1, target.idx)
-            np.cumsum(keep, out=indptr[1:])
-            indptr *= o
-    shape = (n, ncols)
-    if layout == "coo":
-        return _sparse.build(cls, shape, {"data": data, "row": rows, "col": cols})
-    csr = {"data": data, "indices": cols, "indptr": indptr}
-    if layout == "csr":
-        return _sparse.build(cls, shape, csr)
-    m = _sparse.build(_sparse.FORMATS["csr"][1], shape, csr).tocsc()
-    return _sparse.build(cls, shape, {"data": m.data, "indices": m.indices,
-                                      "indptr": m.indptr})
-
-
-# ---------------------------------------------------------------- the calls
-
-class _Call:
-    """What design_matrix and uniform_design_matrix share: the abscissae,
-    the range check, the tiles and the assembly."""
-
-    def __init__(self, x, k, extrapolate, fmt, threads, ncols, lo, hi, ends):
-        self.order = k + 1
-        self.zero_outside = check_extrapolate(extrapolate)
-        check_option(fmt, "format", _FORMAT_NAMES)
-        self.fmt = fmt
-        self.threads = check_threads(threads)
-        x, mask = as_vector(x, "x")
-        self.ncols, self.lo, self.hi, self.ends = ncols, lo, hi, ends
-        self.x, self.keep = self._check_range(x, mask)
-
-    def _check_range(self, x, mask):
-        """x for the kernels, and None when every row is in range or else which
-        rows are.  Masked abscissae become NaN: empty rows, never an error."""
-        lo, hi = self.lo, self.hi
-        if mask is not None:
-            x = np.where(mask, np.nan, x)
-        self.at_end = False
-        if len(x) == 0:
-            return x, None
-        mn, mx = x.min(), x.max()
-        if lo <= mn and mx <= hi:  # False for NaN
-            self.at_end = mx == hi
-            return x, None
-        inside = (x >= lo) & (x <= hi)
-        self.at_end = True  # looked for when the rows are placed
-        if not self.zero_outside:
-            allowed = inside if mask is None else inside | mask
-            if not allowed.all():
-                raise range_error(x, allowed, lo, hi, self.ends)
-        return x, inside
-
-    def run(self, kernel, right_end):
-        n, o, fmt = len(self.x), self.order, self.fmt
-        rows = fmt in ("coo", "coo_matrix", "blocks")
-        indptr = not rows and self.keep is None
-        target = _Target(n, o, rows, indptr, _index_dtype(n, o, self.ncols))
-        _fill(kernel, self.x, target, _threads_for(self.threads, n, o))
-        if self.at_end:
-            ends = np.flatnonzero(self.x == self.hi)
-            if len(ends):
-                _put_right_end(target, ends, *right_end())
-        return _assemble(target, n, self.ncols, self.keep, fmt)
-
-
-def _knot_right_end(lib, t, order, nu, hi):
-    """Columns and values of the basis (or derivatives) at the right end hi
-    of the base interval, as limits from the left.  The kernels' intervals
-    are half-open, so this is evaluated on the mirrored problem, knots -t
-    reversed at -hi, where column c' is column len(t) - order - 1 - c', the
-    block runs the other way and derivatives change sign."""
-    nt = len(t)
-    f = np.zeros(nt + 1 + order)  # the mirrored knots, the abscissa, the block
-    np.negative(t[::-1], out=f[:nt])
-    f[nt] = -hi
-    ij = np.empty(2 * order, np.int32)
-    fp, ip = f.ctypes.data, ij.ctypes.data
-    tp, xp, Bp, jp = fp, fp + 8 * nt, fp + 8 * (nt + 1), ip + 4 * order
-    lib.blossom_grid(tp, nt, xp, 1, ip, jp, Bp, order, order - nu, order, nt - order)
-    if nu:
-        lib.deriv_grid(tp, nt, ip, jp, Bp, order, 1, order)
-    vals = f[:nt:-1]
-    if nu:
-        vals = 0.0 - vals  # not -vals: keeps zeros positive
-    return (nt - order - 1) - ij[:order - 1:-1], vals
 
 
 def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", threads=None):
@@ -379,12 +91,31 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
         Non-decreasing, finite knots.
     k : int
         Degree of the B-splines (order k + 1), as in scipy.interpolate.
-    nu : {0, 1}
-        0 for values, 1 for first derivatives.
-    extrapolate : {False, 'zero'}
-        False raises ValueError for abscissae outside the base interval
-        ``[t[k], t[nj]]`` or not finite, as scipy does; 'zero' gives them
-        empty rows.
+    nu : int, default 0
+        Derivative order: 0 for values, 1, 2, ... for derivatives.  From
+        k + 1 on the derivatives are 0, as in scipy; the row keeps the
+        columns of the values.
+    extrapolate : bool or str, default False
+        What an abscissa outside the base interval gets:
+
+        - False: ValueError, as scipy raises it for design matrices;
+        - 'zero': an empty row;
+        - True or 'continue': the end polynomial pieces, continued, as
+          scipy's ``extrapolate=True``;
+        - 'constant': the row at the nearest end; derivatives 0, as
+          scikit-learn's SplineTransformer;
+        - 'linear': value and first derivative at the nearest end,
+          continued linearly (second and higher derivatives 0), as
+          scikit-learn's SplineTransformer;
+        - 'periodic': x wrapped into the base interval, as scipy's
+          ``extrapolate='periodic'``.
+
+        NaN is never extrapolated: it gives an empty row in every mode but
+        False, as do +-inf except under 'constant' and 'zero' (the end row
+        and an empty row).  Deliberate differences: under 'periodic' an
+        abscissa inside the base interval is used as it is, where scipy
+        also passes it through its wrap formula (which can round it across
+        a knot); under 'constant' with k = 0 the row is the end value where scikit-learn gives zeros.
     nj : int, optional
         Number of basis functions (columns), ``k + 1 <= nj <= nt - k - 1``;
         default ``nt - k - 1``.  The base interval is ``[t[k], t[nj]]``.
@@ -392,7 +123,7 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
         A scipy sparse array (or matrix, for the ``*_matrix`` names) of
         shape (n, nj), canonical; or 'blocks': the raw triplets ``(i, j, B)``
         of n*(k+1) entries each, block p at entries p*(k+1) .. p*(k+1)+k,
-        where a row outside the base interval has column 0 and value 0.
+        where an empty row has column -1 and value 0.
     threads : int, optional
         Threads to use; by default every core for large inputs and one for
         small ones.  The result is the same bits for any value.
@@ -409,24 +140,24 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
     ------
     TypeError
         For arguments of the wrong type: a float k, a bool nu, an x or t
-        that is complex, boolean, string or object.
+        that is complex, boolean, string or object, an extrapolate that is
+        neither a bool nor a string.
     ValueError
         For wrong values: knots that are not finite, decrease, overflow
         (``t[-1] - t[0]`` not finite) or are too few, an empty base
-        interval, nj out of range, and abscissae outside the base interval
-        when extrapolate is False.
+        interval, nj out of range, a negative nu, an unknown mode, and
+        abscissae outside the base interval when extrapolate is False.
     """
-    k, nu = check_degree(k, nu)
+    k, nu, threads = _common(k, nu, format, threads)
+    mode = check_extrapolate(extrapolate)
     tv, tmask = as_vector(t, "t")
     if tmask is not None:
         raise ValueError("t must not be masked")
     nj = check_knots(tv, k, nj)
     lo, hi = float(tv[k]), float(tv[nj])
-    call = _Call(x, k, extrapolate, format, threads, nj, lo, hi,
-                 ("t[%d]" % k, "t[%d]" % nj))
-    lib = _lib.kernels()
-    return call.run(_KnotKernel(lib, tv, k + 1, nj, nu),
-                    lambda: _knot_right_end(lib, tv, k + 1, nu, hi))
+    xv, mode = _abscissae(x, mode, lo, hi, ("t[%d]" % k, "t[%d]" % nj))
+    kernel = _KnotKernel(tv, k + 1, nj, nu, mode, xv)
+    return _tiles.build(kernel, len(xv), nj, format, threads)
 
 
 def _check_grid(origin, spacing, k, n):
@@ -456,7 +187,8 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     Knot m lies at ``origin + m*spacing`` for m = 0 .. n+k, so there are n
     basis functions of degree k and the base interval is
     ``[origin + k*spacing, origin + n*spacing]``, closed.  The other
-    parameters are those of `design_matrix`.
+    parameters are those of `design_matrix`; derivatives are with respect
+    to x (divided by spacing once per order).
 
     An abscissa is placed among the knots as they round in floating point:
     one equal to a knot is on it.  The ends of the base interval are such
@@ -464,7 +196,8 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     0.3 against ``3*0.1``) is outside, as in scipy; the error says by how
     much.
     """
-    k, nu = check_degree(k, nu)
+    k, nu, threads = _common(k, nu, format, threads)
+    mode = check_extrapolate(extrapolate)
     n = as_int(n, "n")
     order = k + 1
     if n < order:
@@ -476,29 +209,204 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     plain = origin == 0.0 and spacing == 1.0
     lo = float(k) if plain else origin + k * spacing
     hi = float(n) if plain else origin + n * spacing
-    call = _Call(x, k, extrapolate, format, threads, n, lo, hi,
-                 ("origin + k*spacing", "origin + n*spacing"))
-    lib = _lib.kernels()
-    kernel = _UniformKernel(lib, order, n, nu, origin, spacing)
-    return call.run(kernel, lambda: _uniform_right_end(kernel))
+    xv, mode = _abscissae(x, mode, lo, hi, ("origin + k*spacing", "origin + n*spacing"))
+    kernel = _UniformKernel(origin, spacing, n, order, nu, mode, xv)
+    return _tiles.build(kernel, len(xv), n, format, threads)
 
 
-def _uniform_right_end(kernel):
-    """Mirrored about the middle of the grid, the integer grid maps onto
-    itself: the right end n goes to the left end k and column c to n-1-c."""
-    o, n = kernel.order, kernel.nj
-    u = np.array([o - 1.0])
-    i = np.empty(o, np.int32)
-    j = np.empty(o, np.int32)
-    B = np.zeros(o)
-    plain = _UniformKernel(kernel.lib, o, n, kernel.nu, 0.0, 1.0)
-    plain(u, u.ctypes.data, 0, 1, i.ctypes.data, j.ctypes.data, B, B.ctypes.data, None)
-    vals = B[::-1]
-    if kernel.nu:
-        vals = 0.0 - vals
-        if kernel.spacing != 1.0:
-            vals = vals / kernel.spacing
-    return (n - 1) - j[::-1], vals
+def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
+    """Periodic B-spline design matrix.
+
+    The m + 1 strictly increasing breaks ``u[0] < ... < u[m]`` span one
+    period, ``u[m] - u[0]``.  The knots continue the breaks periodically
+    on both sides, and the basis has m functions of degree k: a function
+    that leaves the period on the right continues in the columns on the
+    left.  This is scikit-learn's periodic SplineTransformer basis
+    (``knots=breaks[:, None], extrapolation='periodic'``).
+
+    Parameters
+    ----------
+    x : array_like, shape (n,), or a scalar
+        Abscissae.  Any finite x is in range: it is wrapped into
+        ``[u[0], u[m])``.  NaN, +-inf and masked entries give empty rows.
+    breaks : array_like, shape (m + 1,)
+        Finite, strictly increasing; m >= k + 1.
+    k : int
+        Degree.
+    nu, format, threads
+        As for `design_matrix`.
+
+    Returns
+    -------
+    scipy.sparse array, matrix or tuple of three ndarrays
+        Shape (n, m).  Columns within a row are sorted, so the CSR is
+        canonical.
+
+    Notes
+    -----
+    scikit-learn accepts m = k, where the first and the last function of
+    a row fall in the same column; it is refused here (ValueError), so
+    that every row keeps k + 1 distinct columns.
+    """
+    k, nu, threads = _common(k, nu, format, threads)
+    u, umask = as_vector(breaks, "breaks")
+    if umask is not None:
+        raise ValueError("breaks must not be masked")
+    m = len(u) - 1
+    if m < k + 1:
+        raise ValueError("breaks has %d elements: degree k=%d needs at least k+2 = %d "
+                         "(k+1 intervals in the period)" % (len(u), k, k + 2))
+    if len(u) > INT32_MAX - 2 * (k + 1):
+        raise ValueError("breaks has %d elements; too many" % len(u))
+    if not np.isfinite(u).all():
+        p = int(np.argmax(~np.isfinite(u)))
+        raise ValueError("breaks must be finite: breaks[%d] = %r" % (p, float(u[p])))
+    inc = u[1:] > u[:-1]
+    if not inc.all():
+        p = int(np.argmax(~inc))
+        raise ValueError("breaks must be strictly increasing: breaks[%d] = %r, "
+                         "breaks[%d] = %r" % (p, float(u[p]), p + 1, float(u[p + 1])))
+    period = float(u[-1] - u[0])
+    if not math.isfinite(period) or not math.isfinite(float(u[-1]) + period) or \
+            not math.isfinite(float(u[0]) - period):
+        raise ValueError("the period breaks[-1] - breaks[0] overflows, or the knots "
+                         "continued a period beyond the breaks do")
+    xv, _ = _abscissae(x, EXTRAPOLATE_PERIODIC, 0.0, 0.0, None)
+    kernel = _PeriodicKernel(u, k + 1, nu, xv)
+    return _tiles.build(kernel, len(xv), m, format, threads)
+
+
+# ---------------------------------------------------------------- tensor
+
+def _per_dimension(value, d, name, default):
+    """An int, or a sequence of d ints, as a list of d ints."""
+    if value is None:
+        return [default] * d
+    if np.ndim(value) == 0:
+        return [as_int(value, name)] * d
+    vals = list(value)
+    if len(vals) != d:
+        raise ValueError("%s has %d entries; it must have one per dimension (%d)"
+                         % (name, len(vals), d))
+    return [as_int(v, name) for v in vals]
+
+
+def _points(xvals, d):
+    """xvals as a C-contiguous float64 (npts, d) array, masked entries NaN."""
+    if isinstance(xvals, (str, bytes)):
+        raise TypeError("xvals must be an array of real numbers, got a string")
+    mask = None
+    if isinstance(xvals, np.ma.MaskedArray):
+        mask = np.ma.getmaskarray(xvals)
+        xvals = np.ma.getdata(xvals)
+    a = np.asarray(xvals)
+    if a.dtype.kind not in "iuf":
+        raise TypeError("xvals must hold real numbers, got dtype %s" % a.dtype)
+    if a.ndim != 2 or a.shape[1] != d:
+        raise ValueError("xvals must have shape (npts, %d) for %d knot vectors, got %s"
+                         % (d, d, a.shape))
+    a = np.require(a, np.float64, ["C", "A"])
+    if mask is not None and mask.any():
+        a = np.where(mask.any(axis=1)[:, None], np.nan, a)
+    return np.ascontiguousarray(a), mask
+
+
+class _TensorKernel:
+    """Kronecker rows of d bases."""
+
+    def __init__(self, ts, orders, njs, nus, mode, x, j64):
+        d = len(ts)
+        self.fn = _lib.kernels().bsbasis_tensor_design
+        # The arrays stay referenced: the library reads them at each tile.
+        self.arrays = [np.array([tv.ctypes.data for tv in ts], np.uintp),
+                       np.array([len(tv) for tv in ts], np.int64),
+                       np.array(orders, np.int32), np.array(njs, np.int64),
+                       np.array(nus, np.int32), ts, x]
+        self.tp, self.ntp, self.op, self.njp, self.nup = (
+            v.ctypes.data for v in self.arrays[:5])
+        self.d, self.mode, self.xp, self.j64 = d, mode, x.ctypes.data, j64
+        self.entries = int(np.prod(orders))
+
+    def __call__(self, a, m, ip, jp, Bp, nep):
+        j32, j64 = (None, jp) if self.j64 else (jp, None)
+        _tiles.check_status(self.fn(self.d, self.tp, self.ntp, self.op, self.njp, self.nup,
+                                    self.mode, self.xp + 8 * self.d * a, m, ip, j32, j64,
+                                    Bp, nep))
+
+
+def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr",
+                         threads=None):
+    """Tensor-product B-spline design matrix.
+
+    Parameters
+    ----------
+    xvals : array_like, shape (npts, d)
+        Points.  A row with a masked or (except under extrapolate=False)
+        NaN coordinate is empty.
+    t : sequence of d array_like
+        The knot vector of each dimension, as for `design_matrix`.
+    k : int or sequence of d ints
+        Degrees.
+    nu : int or sequence of d ints, optional
+        Derivative order in each dimension; default 0 (values).
+    extrapolate : bool or str, default False
+        As for `design_matrix`, in every dimension.  A row is empty when
+        any of its coordinates gives an empty row.
+    format, threads
+        As for `design_matrix`.
+
+    Returns
+    -------
+    scipy.sparse array, matrix or tuple of three ndarrays
+        Shape (npts, prod(nj)) with ``nj[a] = len(t[a]) - k[a] - 1``.  Row p
+        is the Kronecker product of the d rows of x[p, 0], ..., x[p, d-1]:
+        columns in C order (the last dimension varies fastest), as scipy's
+        ``NdBSpline.design_matrix``; values multiplied left to right.
+    """
+    check_option(format, "format", _tiles.FORMAT_NAMES)
+    threads = check_threads(threads)
+    mode = check_extrapolate(extrapolate)
+    if not (isinstance(t, (list, tuple)) or isinstance(t, np.ndarray) and t.ndim == 2):
+        raise TypeError("t must be a sequence of knot vectors, one per dimension, got %s"
+                        % type(t).__name__)
+    ts = list(t)
+    d = len(ts)
+    if not 1 <= d <= 64:
+        raise ValueError("t must hold between 1 and 64 knot vectors, got %d" % d)
+    ks = _per_dimension(k, d, "k", 0)
+    nus = _per_dimension(nu, d, "nu", 0)
+    tvs, njs = [], []
+    for a in range(d):
+        ks[a], nus[a] = check_degree(ks[a], nus[a])
+        tv, tmask = as_vector(ts[a], "t[%d]" % a)
+        if tmask is not None:
+            raise ValueError("t[%d] must not be masked" % a)
+        njs.append(check_knots(tv, ks[a], None))
+        tvs.append(tv)
+    orders = [kk + 1 for kk in ks]
+    ncols = math.prod(njs)
+    if ncols > 2**63 - 1:
+        raise ValueError("the tensor basis has %d columns; at most 2**63 - 1" % ncols)
+    x, mask = _points(xvals, d)
+    if mode == EXTRAPOLATE_ERROR and len(x):
+        for a in range(d):
+            lo, hi = float(tvs[a][ks[a]]), float(tvs[a][njs[a]])
+            col = x[:, a]
+            if not (lo <= col.min() and col.max() <= hi):
+                allowed = (col >= lo) & (col <= hi)
+                if mask is not None:
+                    allowed |= mask.any(axis=1)
+                if not allowed.all():
+                    raise ValueError("xvals[:, %d]: %s" % (a, range_error(
+                        col, allowed, lo, hi, ("t[%d][%d]" % (a, ks[a]),
+                                               "t[%d][%d]" % (a, njs[a]))).args[0]))
+                mode = EXTRAPOLATE_ZERO
+    E = math.prod(orders)
+    if E > INT32_MAX:
+        raise ValueError("rows of %d entries are too long" % E)
+    idx = _tiles.index_dtype(len(x), E, ncols)
+    kernel = _TensorKernel(tvs, orders, njs, nus, mode, x, idx == np.int64)
+    return _tiles.build(kernel, len(x), ncols, format, threads)
 
 
 def interval_index(keys, arr, guess=None):

@@ -39,6 +39,9 @@ class LibraryNotFoundError(OSError):
 
 _p = ctypes.c_void_p
 _i = ctypes.c_int
+_i32 = ctypes.c_int32
+_i64 = ctypes.c_int64
+_d = ctypes.c_double
 _SIGNATURES = {
     # name: (restype, argtypes)
     "blossom": (None, [_p, _i, _p, _p, _p, _i, _i, _i, _i]),
@@ -47,11 +50,21 @@ _SIGNATURES = {
     "binary_search_with_guess": (_i, [ctypes.c_double, _p, _i, _i]),
     "binary_search": (None, [_p, _p, _i, _p, _i]),
     "test": (None, [_p, _i, _p, _i, _p, _p, _i, _i]),
+    "bsbasis_strerror": (ctypes.c_char_p, [_i]),
+    "bsbasis_design": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
+    "bsbasis_uniform_design": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _i64, _p, _p, _p,
+                                    _p]),
+    "bsbasis_periodic_design": (_i, [_p, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
+    "bsbasis_tensor_design": (_i, [_i32, _p, _p, _p, _p, _p, _i32, _p, _i64, _p, _p, _p, _p,
+                                   _p]),
+    "bsbasis_difference_penalty": (_i, [_i64, _i32, _p]),
+    "bsbasis_derivative_penalty": (_i, [_p, _i64, _i32, _i64, _i32, _p]),
+    "bsbasis_make_knots": (_i, [_p, _i64, _p, _i64, _i32, _i32, _i32, _p]),
 }
 
 
 class Kernels:
-    """The six kernels of one loaded library, with their signatures set."""
+    """The functions of one loaded library, with their signatures set."""
 
     def __init__(self, cdll, path):
         self.path = path

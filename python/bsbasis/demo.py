@@ -16,7 +16,6 @@ import sys
 import time
 
 import numpy as np
-import scipy.sparse as sp
 import scipy.sparse.linalg as spla
 
 import bsbasis
@@ -68,10 +67,8 @@ def best_time(fn, repeats):
 
 def pspline_fit(B, y, lam):
     """Coefficients minimising |y - B a|^2 + lam |D2 a|^2."""
-    n = B.shape[1]
-    D = sp.diags([np.ones(n - 2), -2 * np.ones(n - 2), np.ones(n - 2)], [0, 1, 2],
-                 shape=(n - 2, n), format="csr")
-    A = (B.T @ B + lam * (D.T @ D)).tocsc()
+    P = bsbasis.difference_penalty(B.shape[1], 2, format="csr")
+    A = (B.T @ B + lam * P).tocsc()
     return spla.spsolve(A, B.T @ y)
 
 
