@@ -78,6 +78,31 @@ class Reader {
     return lo + static_cast<int>(b % span);
   }
 
+  // A 64-bit count: mostly lo .. hi, the top 16 byte values pick an extreme
+  // (around the sub-tiles of 512, the 32-bit limits, overflowing products).
+  int64_t any_count(int lo, int hi) {
+    static const int64_t extremes[16] = {INT64_MIN,
+                                         -(int64_t(1) << 32),
+                                         INT32_MIN,
+                                         -1,
+                                         0,
+                                         1,
+                                         511,
+                                         512,
+                                         513,
+                                         1025,
+                                         INT32_MAX,
+                                         int64_t(INT32_MAX) + 1,
+                                         int64_t(1) << 32,
+                                         INT64_MAX / 8,
+                                         INT64_MAX / 2 + 1,
+                                         INT64_MAX};
+    const uint8_t b = byte();
+    if (b >= 240) return extremes[b - 240];
+    const unsigned span = static_cast<unsigned>(hi - lo) + 1u;
+    return lo + static_cast<int64_t>(b % span);
+  }
+
   // An abscissa count: mostly 0 .. 27, sometimes around a tile of 256.
   int count() {
     static const int large[4] = {255, 256, 257, 300};

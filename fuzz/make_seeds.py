@@ -159,3 +159,122 @@ write('fuzz_test', 'order_zero',
       + (any_int(-4, 60, 3) + eighth(1.0)) * 5)
 write('fuzz_test', 'negative_count',
       any_int(-2, 12, 2) + any_int(-2, 60, -1) + [0, 0])
+
+# fuzz_extension: the first byte picks the function (0 design, 1 uniform,
+# 2 periodic, 3 tensor, 4 difference penalty, 5 derivative penalty,
+# 6 make_knots, 7 strerror), then the hostile flag; the last byte of an
+# input picks the instruction-set path.
+EXTREMES64 = [-2**63, -2**32, -2**31, -1, 0, 1, 511, 512, 513, 1025,
+              2**31 - 1, 2**31, 2**32, (2**63 - 1) // 8, 2**62, 2**63 - 1]
+SUBTILES = [511, 512, 513, 1023, 1024, 1025]
+
+
+def any_count(lo, hi, v):
+    if lo <= v <= hi and v - lo < 240:
+        return [v - lo]
+    return [240 + EXTREMES64.index(v)]
+
+
+def some_count(v):
+    return [v] if v < 30 else [30 + SUBTILES.index(v)]
+
+
+def breaks(n, start_half=0):
+    """n strictly increasing breaks a unit apart."""
+    return [start_half + 8] + [7] * n
+
+
+def design(order, extra, drop, nu, mode, nx, steps, xs, tail):
+    """Within the limits: nt = 2*order + extra, nj = nt - order - drop."""
+    return ([0, 0] + small(1, order) + [extra, drop] + small(0, nu) + small(0, mode)
+            + some_count(nx) + knots(steps) + xs + tail)
+
+
+write('fuzz_extension', 'design_cubic_second_derivative_continue',
+      design(4, 2, 0, 2, 2, 6, clamped,
+             eighth(-1.0) + eighth(0.5) + anchor(9) + eighth(2.875) + special('nan')
+             + eighth(3.5), [1, 1, 0]))
+write('fuzz_extension', 'design_error_in_range',
+      design(2, 4, 1, 0, 0, 4, [4] * 8,
+             eighth(1.0) + eighth(1.5) + eighth(2.0) + eighth(4.0), [0, 1, 1, 1]))
+write('fuzz_extension', 'design_third_derivative_linear_repeated_ends',
+      design(5, 3, 0, 3, 4, 5, [0, 0, 0, 0, 0, 2, 4, 4, 0, 0, 0, 0, 0],
+             eighth(-0.5) + anchor(4) + eighth(2.25) + anchor(8) + eighth(3.5), [1, 0, 2]))
+write('fuzz_extension', 'design_subtile_zero',
+      design(4, 20, 0, 1, 1, 513, [4] * 28,
+             eighth(3.0) + eighth(10.5) + special('inf') + eighth(25.0), [1, 1, 3]))
+write('fuzz_extension', 'design_constant_periodic_mode',
+      design(3, 6, 0, 0, 5, 7, [4] * 12,
+             eighth(-4.0) + eighth(0.0) + eighth(13.0) + eighth(27.5) + special('-inf')
+             + raw(1e17) + eighth(2.5), [1, 1, 1]))
+# hostile: order, nt (past INT32_MAX: no knots), nj, nu, mode, nx, give_t, give_x
+write('fuzz_extension', 'design_hostile_huge_nt',
+      [0, 1] + any_int(-2, 40, 4) + any_count(-2, 80, 2**31) + any_count(-2, 80, 8)
+      + any_int(-2, 12, 0) + any_int(-2, 8, 1) + any_count(-2, 40, 3) + [255, 255]
+      + eighth(1.0) * 3 + [1, 1, 0, 2])
+write('fuzz_extension', 'design_hostile_order_zero_nu_negative',
+      [0, 1] + any_int(-2, 40, 0) + any_count(-2, 80, 8) + any_count(-2, 80, 4)
+      + any_int(-2, 12, -1) + any_int(-2, 8, 7) + any_count(-2, 40, 2) + [255, 255]
+      + knots([4] * 8) + [0] + eighth(1.0) * 2 + [1, 1, 0, 1])
+
+# uniform: order, origin, spacing (indices), n - order, nu, mode, nx, x...
+write('fuzz_extension', 'uniform_third_spacing_nu2',
+      [1, 0] + small(1, 4) + [2, 3, 10] + small(0, 2) + small(0, 2) + some_count(6)
+      + anchor(2) + anchor(3) + eighth(0.0) + eighth(-1.0) + anchor(5) + special('nan')
+      + [1, 1, 0])
+write('fuzz_extension', 'uniform_far_origin_linear',
+      [1, 0] + small(1, 3) + [6, 4, 5] + small(0, 1) + small(0, 4) + some_count(4)
+      + anchor(0) + anchor(7) + anchor(4) + raw(1e15 - 3.0) + [0, 1, 1])
+write('fuzz_extension', 'uniform_subtile_periodic',
+      [1, 0] + small(1, 6) + [0, 1, 30] + small(0, 3) + small(0, 5) + some_count(1025)
+      + eighth(-3.5) + eighth(5.0) + anchor(6) + [1, 1, 1])
+
+# periodic: order, nbreaks - order - 1, nu, nx, breaks, x...
+write('fuzz_extension', 'periodic_cubic_wrap',
+      [2, 0] + small(1, 4) + [3] + small(0, 2) + some_count(6) + breaks(8)
+      + eighth(-3.0) + anchor(7) + eighth(0.5) + special('max') + special('nan')
+      + eighth(20.0) + [1, 1, 0])
+write('fuzz_extension', 'periodic_order_one_subtile',
+      [2, 0] + small(1, 1) + [0] + small(0, 0) + some_count(511) + breaks(2)
+      + eighth(0.0) + eighth(0.25) + anchor(1) + [0, 1, 2])
+
+# tensor: d, per factor (order, nt - 2*order, drop, nu, knots), give_nu,
+# mode, npts, jsel, coordinates, give_i
+write('fuzz_extension', 'tensor_two_cubic_linear_j64',
+      [3, 0] + small(1, 2)
+      + small(1, 4) + [2, 0, 1] + knots(clamped)
+      + small(1, 2) + [3, 0, 0] + knots([4] * 7)
+      + [1] + small(0, 3) + some_count(3) + [1]
+      + eighth(0.5) + eighth(1.5) + eighth(2.5) + anchor(3) + eighth(-1.0) + eighth(7.0)
+      + [1, 0])
+write('fuzz_extension', 'tensor_three_error_j32',
+      [3, 0] + small(1, 3)
+      + (small(1, 2) + [2, 0, 0] + knots([4] * 6)) * 3
+      + [0] + small(0, 0) + some_count(2) + [0]
+      + eighth(1.5) * 3 + eighth(2.25) * 3 + [0, 1, 3])
+write('fuzz_extension', 'tensor_hostile_d65',
+      [3, 1] + any_int(-2, 70, 65) + [0] * 8)
+
+# penalties
+write('fuzz_extension', 'difference_penalty_second_order',
+      [4, 0] + small(1, 12) + small(1, 2))
+write('fuzz_extension', 'difference_penalty_hostile_overflow',
+      [4, 1] + any_count(-2, 300, 2**62) + any_int(-2, 8, 3) + [255])
+write('fuzz_extension', 'derivative_penalty_cubic_m2',
+      [5, 0] + small(1, 4) + [2, 0] + small(0, 2) + knots(clamped))
+write('fuzz_extension', 'derivative_penalty_repeated_knots_m0',
+      [5, 0] + small(1, 3) + [6, 1] + small(0, 0) + knots([0, 0, 4, 0, 4, 4, 0, 4, 0, 0, 0, 0]))
+
+# make_knots: nx, weighted, n_knots, order, kind, boundary, x..., weights
+write('fuzz_extension', 'make_knots_quantile_weighted_extended',
+      [6, 0] + small(0, 6) + [1] + small(2, 5) + small(1, 4) + [1, 1]
+      + eighth(0.0) + eighth(2.0) + eighth(2.0) + eighth(5.5) + eighth(-1.0) + eighth(3.0)
+      + [2, 0, 1, 3, 2, 1])
+write('fuzz_extension', 'make_knots_uniform_clamped_huge',
+      [6, 0] + small(0, 3) + [0] + small(2, 4) + small(1, 3) + [0, 0]
+      + special('max') + special('-max') + eighth(1.0))
+write('fuzz_extension', 'make_knots_one_distinct',
+      [6, 0] + small(0, 3) + [0] + small(2, 4) + small(1, 2) + [1, 0]
+      + eighth(1.5) * 3)
+
+write('fuzz_extension', 'strerror_codes', [7, 0xff, 0xff, 0xff, 0xf9, 1])

@@ -1,11 +1,12 @@
 #!/bin/sh
 # The ABI gate.  Fails unless the shared object
-#   - exports exactly the six entry points (nm -D --defined-only),
+#   - exports exactly the six entry points and the bsbasis_* functions that
+#     include/bsbasis.h declares, all of them functions (nm -D --defined-only),
 #   - needs only the C runtime (NEEDED: libc, libm),
 #   - has no text relocations and no executable stack,
 # and unless include/bsbasis.h compiles as strict C99 and as C++ (with C
 # linkage), and a C host that dlopens the library gets known answers from
-# all six functions.
+# all six functions and from the extension API.
 #   scripts/check_abi.sh [path/to/libbsbasis.so]   (default: build/libbsbasis.so)
 set -eu
 cd "$(dirname "$0")/.."
@@ -26,14 +27,24 @@ fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 ok() { echo "ok:   $*"; }
 
-# Exported symbols: exactly the six.
-printf '%s\n' binary_search binary_search_with_guess blossom blossom_grid \
-  deriv_grid test >"$tmp/want"
+# Exported symbols: exactly the six and the header's bsbasis_* functions,
+# whose names come from the declarations that start a line of the header
+# (a return type, then the name and its parenthesis).
+sed -n -E 's/^[A-Za-z_][A-Za-z0-9_ ]*[ *](bsbasis_[a-z0-9_]+)\(.*/\1/p' include/bsbasis.h |
+  sort -u >"$tmp/declared"
+if [ ! -s "$tmp/declared" ]; then
+  bad "no bsbasis_* declarations found in include/bsbasis.h"
+fi
+{ printf '%s\n' binary_search binary_search_with_guess blossom blossom_grid deriv_grid test
+  cat "$tmp/declared"; } | sort -u >"$tmp/want"
 nm -D --defined-only "$lib" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$tmp/got"
 if cmp -s "$tmp/want" "$tmp/got"; then
-  ok "exports exactly the six functions"
+  ok "exports exactly the six functions and the $(wc -l <"$tmp/declared") declared bsbasis_* ones"
 else
-  bad "exported symbols differ from the six:"; diff "$tmp/want" "$tmp/got" || true
+  missing=$(comm -23 "$tmp/want" "$tmp/got" | tr '\n' ' ')
+  extra=$(comm -13 "$tmp/want" "$tmp/got" | tr '\n' ' ')
+  [ -n "$missing" ] && bad "declared or required but not exported: $missing"
+  [ -n "$extra" ] && bad "exported but not declared in include/bsbasis.h: $extra"
 fi
 nm -D --defined-only "$lib" | awk '$(NF-1) != "T" {print}' >"$tmp/nonfunc"
 [ -s "$tmp/nonfunc" ] && bad "exported symbols that are not functions: $(cat "$tmp/nonfunc")"
@@ -82,7 +93,7 @@ else
 fi
 
 # A C host that dlopens the library.
-if $CC -std=c99 -Wall -Wextra -Werror tests/abi_dlopen.c -o "$tmp/abi_dlopen" -ldl -lm &&
+if $CC -std=c99 -Wall -Wextra -Werror -Iinclude tests/abi_dlopen.c -o "$tmp/abi_dlopen" -ldl -lm &&
    "$tmp/abi_dlopen" "$(cd "$(dirname "$lib")" && pwd)/$(basename "$lib")"; then
   ok "dlopen/dlsym host gets known answers"
 else

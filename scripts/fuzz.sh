@@ -1,6 +1,8 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for
 # the given number of seconds (default 20), starting from fuzz/corpus/<target>.
+# fuzz_extension covers the whole extension API (bsbasis_*), the first byte
+# of an input choosing the function.
 # New inputs go to build-fuzz/corpus/<target>, crashes to build-fuzz/crashes.
 #   scripts/fuzz.sh            # about 20 s per target
 #   scripts/fuzz.sh 600        # ten minutes per target
@@ -9,7 +11,7 @@ set -eu
 cd "$(dirname "$0")/.."
 secs=${1:-20}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=${FUZZ_TARGETS:-"fuzz_blossom fuzz_blossom_grid fuzz_deriv_grid fuzz_binary_search_with_guess fuzz_binary_search fuzz_test"}
+targets=${FUZZ_TARGETS:-"fuzz_blossom fuzz_blossom_grid fuzz_deriv_grid fuzz_binary_search_with_guess fuzz_binary_search fuzz_test fuzz_extension"}
 
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBSBASIS_BUILD_FUZZ=ON -DBUILD_TESTING=OFF -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null

@@ -1,11 +1,15 @@
 /*
  * Loads the library the way a host does (dlopen, then dlsym by name) and
- * checks a few known answers of all six entry points.  Usage:
+ * checks a few known answers of all six entry points and of the extension
+ * API.  Usage:
  *   abi_dlopen path/to/libbsbasis.so
  */
 #include <dlfcn.h>
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
+
+#include "bsbasis.h" /* the status, mode and kind constants */
 
 typedef void blossom_fn(double *, int, int *, int *, double *, int, int, int, int);
 typedef void blossom_grid_fn(double *, int, double *, int, int *, int *, double *,
@@ -14,6 +18,16 @@ typedef void deriv_grid_fn(double *, int, int *, int *, double *, int, int, int)
 typedef int search_one_fn(double, double *, int, int);
 typedef void search_fn(double *, int *, int, double *, int);
 typedef void test_fn(double *, int, double *, int, int *, double *, int, int);
+typedef const char *strerror_fn(int);
+typedef int design_fn(const double *, int64_t, int32_t, int64_t, int32_t, int32_t,
+                      const double *, int64_t, int32_t *, int32_t *, double *, int64_t *);
+typedef int uniform_fn(double, double, int64_t, int32_t, int32_t, int32_t, const double *,
+                       int64_t, int32_t *, int32_t *, double *, int64_t *);
+typedef int periodic_fn(const double *, int64_t, int32_t, int32_t, const double *, int64_t,
+                        int32_t *, int32_t *, double *, int64_t *);
+typedef int difference_fn(int64_t, int32_t, double *);
+typedef int make_knots_fn(const double *, int64_t, const double *, int64_t, int32_t, int32_t,
+                          int32_t, double *);
 
 static int failures;
 
@@ -94,8 +108,66 @@ int main(int argc, char **argv) {
   for (int e = 0; e < 6; ++e)
     expect(tj[e] == wj[e] && tB[e] == (e % 3 == 2 ? 1.0 : 0.0), "test");
 
+  /* The extension API, resolved by name like the rest. */
+  strerror_fn *se = (strerror_fn *)sym(h, "bsbasis_strerror");
+  design_fn *de = (design_fn *)sym(h, "bsbasis_design");
+  uniform_fn *ud = (uniform_fn *)sym(h, "bsbasis_uniform_design");
+  periodic_fn *pd = (periodic_fn *)sym(h, "bsbasis_periodic_design");
+  difference_fn *dp = (difference_fn *)sym(h, "bsbasis_difference_penalty");
+  make_knots_fn *mk = (make_knots_fn *)sym(h, "bsbasis_make_knots");
+  if (failures) return 1;
+
+  expect(se(0) && se(0)[0] && se(-1) && se(-1)[0], "bsbasis_strerror");
+
+  /* Values and first derivatives at 3.5 on knots 0 .. 13: the bits of
+     blossom_grid and deriv_grid above; i may be NULL. */
+  int32_t ej[4], ei[4];
+  double eB[4];
+  int64_t ne = -1;
+  expect(de(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ZERO, &x, 1, ei, ej, eB, &ne) == BSBASIS_OK &&
+             ne == 0, "bsbasis_design status");
+  for (int q = 0; q < 4; ++q)
+    expect(ei[q] == 0 && ej[q] == q && eB[q] == G[q], "bsbasis_design values");
+  expect(de(t, 14, 4, 10, 1, BSBASIS_EXTRAPOLATE_ZERO, &x, 1, NULL, ej, eB, NULL) == BSBASIS_OK,
+         "bsbasis_design nu 1 status");
+  for (int q = 0; q < 4; ++q) expect(ej[q] == q && eB[q] == D[q], "bsbasis_design nu 1");
+  /* Outside the base interval [3, 10]: an empty row, or an error. */
+  double out = 12.0;
+  expect(de(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ZERO, &out, 1, NULL, ej, eB, &ne) ==
+                 BSBASIS_OK && ne == 1 && ej[0] == -1 && eB[3] == 0.0,
+         "bsbasis_design empty row");
+  expect(de(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ERROR, &out, 1, NULL, ej, eB, NULL) ==
+             BSBASIS_ERROR_RANGE, "bsbasis_design range");
+  expect(de(NULL, 14, 4, 10, 0, 1, &x, 1, NULL, ej, eB, NULL) == BSBASIS_ERROR_NULL,
+         "bsbasis_design NULL knots");
+
+  /* The uniform grid 0, 1, ... is the integer grid of blossom. */
+  expect(ud(0.0, 1.0, 10, 4, 0, BSBASIS_EXTRAPOLATE_ZERO, &x, 1, NULL, ej, eB, NULL) ==
+             BSBASIS_OK, "bsbasis_uniform_design status");
+  for (int q = 0; q < 4; ++q) expect(ej[q] == q && eB[q] == B[q], "bsbasis_uniform_design");
+
+  /* Linear periodic basis on breaks 0 .. 4: 4.5 wraps to 0.5, halfway
+     between the hats of columns 0 and 1. */
+  double u[5] = {0, 1, 2, 3, 4}, xp = 4.5;
+  expect(pd(u, 5, 2, 0, &xp, 1, NULL, ej, eB, NULL) == BSBASIS_OK && ej[0] == 0 &&
+             ej[1] == 1 && eB[0] == 0.5 && eB[1] == 0.5, "bsbasis_periodic_design");
+
+  /* First differences on 3 coefficients: D^T D = [1 -1 0; -1 2 -1; 0 -1 1],
+     upper band form with the corner 0. */
+  double ab[6];
+  const double wab[6] = {0, -1, -1, 1, 2, 1};
+  expect(dp(3, 1, ab) == BSBASIS_OK, "bsbasis_difference_penalty status");
+  for (int e = 0; e < 6; ++e) expect(ab[e] == wab[e], "bsbasis_difference_penalty");
+
+  /* Five equally spaced knots on 0 .. 4, clamped for order 2. */
+  double kt[7];
+  const double wkt[7] = {0, 0, 1, 2, 3, 4, 4};
+  expect(mk(arr, 5, NULL, 5, 2, BSBASIS_KNOTS_UNIFORM, BSBASIS_BOUNDARY_CLAMPED, kt) ==
+             BSBASIS_OK, "bsbasis_make_knots status");
+  for (int e = 0; e < 7; ++e) expect(kt[e] == wkt[e], "bsbasis_make_knots");
+
   dlclose(h);
   if (failures) return 1;
-  printf("abi_dlopen: all six entry points answer correctly\n");
+  printf("abi_dlopen: the six entry points and the extension API answer correctly\n");
   return 0;
 }

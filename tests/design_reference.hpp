@@ -173,11 +173,12 @@ struct OnGrid {
   IntegerGrid knots() const { return IntegerGrid{}; }
 };
 
-// The piece of interval J at u, derivatives divided by the scale.
+// The piece of interval J at u, derivatives divided by the scale (once per
+// order; zeros stay zeros, so nu >= order needs none).
 template <class G>
 std::vector<double> scaled_piece(const G &g, long J, double u, int nu) {
   std::vector<double> b = piece(g.knots(), g.order, J, u, nu);
-  for (int d = 0; d < nu && g.scale() != 1.0; ++d)
+  for (int d = 0; d < nu && d < g.order && g.scale() != 1.0; ++d)
     for (double &v : b) v = v / g.scale();
   return b;
 }

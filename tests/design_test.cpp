@@ -5,6 +5,7 @@
 // arrays, a status for every bad argument.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -21,7 +22,7 @@ using namespace testing_bsbasis;
 
 namespace {
 
-constexpr int kCalls = 1000;
+constexpr int kCalls = 600;
 constexpr int kPad = 8;
 constexpr int32_t kIdle = -77;
 constexpr double kIdleB = -77.0;
@@ -768,6 +769,50 @@ TEST(DesignContract, StatusOfBadTensors) {
     EXPECT_EQ(o.pj64()[0], int64_t(65538) * 65538 - 1);
     EXPECT_EQ(o.pB()[0], 1.0);
   }
+}
+
+// Derivative orders past the order give zeros, and at once: nu = INT32_MAX
+// on knots in every mode, and on a grid whose spacing is not 1 (each
+// derivative divides by it), rows in range and continued.
+TEST(DesignContract, HugeDerivativeOrderGivesZerosAtOnce) {
+  const std::vector<double> x = {5.5, -100.0, 200.0, 7.25, 3.0, 10.0};
+  const auto start = std::chrono::steady_clock::now();
+  for (int mode = 1; mode < 6; ++mode)
+    EXPECT_EQ(differences(ref::design(kKnots, 4, 8, INT32_MAX, mode, x),
+                          lib_design(kKnots, 4, 8, INT32_MAX, mode, x, kPlain), 8, kPlain),
+              "")
+        << "mode " << mode;
+  const int C = BSBASIS_EXTRAPOLATE_CONTINUE;
+  EXPECT_EQ(differences(ref::uniform_design(0.0, 0.5, 20, 4, INT32_MAX, C, x),
+                        lib_uniform(0.0, 0.5, 20, 4, INT32_MAX, C, x, kPlain), 20, kPlain),
+            "");
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 2.0);
+}
+
+// Every finite abscissa wraps into the period, even where x - u[0] would
+// overflow: a row that is not empty and sums to 1.
+TEST(DesignContract, PeriodicWrapsEveryFiniteAbscissa) {
+  const std::vector<double> u = {-1e300, -2e299, 0.0, 5e299, 1e300};
+  const double big = std::numeric_limits<double>::max();
+  const std::vector<double> x = {big, -big, 1.5e308, -1.5e308, 3e300, -7e300, 0.25};
+  for (int order = 1; order <= 4; ++order) {
+    const Out o = lib_periodic(u, order, 0, x, kPlain);
+    ASSERT_EQ(o.status, BSBASIS_OK);
+    EXPECT_TRUE(o.guards_intact());
+    EXPECT_EQ(o.nempty, 0) << "order " << order;
+    for (size_t p = 0; p < x.size(); ++p) {
+      double sum = 0.0;
+      for (int q = 0; q < order; ++q) sum += o.B[kPad + p * order + q];
+      EXPECT_NEAR(sum, 1.0, 1e-12) << "order " << order << " x " << x[p];
+    }
+  }
+  // The same wrap in the PERIODIC mode of bsbasis_design.
+  const std::vector<double> t = ref::periodic_knots(u, 3);
+  const Out d = lib_design(t, 3, int(t.size()) - 3, 0, BSBASIS_EXTRAPOLATE_PERIODIC, x, kPlain);
+  ASSERT_EQ(d.status, BSBASIS_OK);
+  EXPECT_EQ(d.nempty, 0);
 }
 
 // Every code has its own fixed, non-empty text; unknown codes share one.

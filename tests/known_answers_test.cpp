@@ -10,10 +10,13 @@
 // integer and repeated knots, abscissae on knots and one ulp off, between,
 // outside and non-finite, sorted and not, and sizes across a tile.
 //
-// After a deliberate change of the output, write the file anew with
+// The extension API likewise, against tests/extension_answers.txt.
+//
+// After a deliberate change of the output, write the files anew with
 //   BSBASIS_WRITE_KNOWN_ANSWERS=1 build/tests/known_answers_test
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -200,6 +203,198 @@ std::map<std::string, uint64_t> read_file(const char *path) {
     if (fields >> name >> hex) answers[name] = std::strtoull(hex.c_str(), nullptr, 16);
   }
   return answers;
+}
+
+// ------------------------------------------------ the extension API
+
+// What a call of the extension API gives: its status, *nempty, and every
+// entry (rows, columns, values).
+void add_call(Hash &h, int status, int64_t nempty, const std::vector<int32_t> &i,
+              const std::vector<int64_t> &j, const std::vector<double> &B) {
+  h.add(uint64_t(uint32_t(status)));
+  h.add(uint64_t(nempty));
+  h.add(B.size());
+  for (size_t e = 0; e < B.size(); ++e) {
+    h.add(uint64_t(uint32_t(i[e])));
+    h.add(uint64_t(j[e]));
+    h.add(bits(B[e]));
+  }
+}
+
+std::vector<int64_t> wide(const std::vector<int32_t> &j) {
+  return std::vector<int64_t>(j.begin(), j.end());
+}
+
+// Abscissae for a base interval [lo, hi]: around the knots as above, the
+// ends and one ulp beyond them; under ERROR moved into [lo, hi].
+std::vector<double> around(Gen &g, const std::vector<double> &near, double lo, double hi,
+                           size_t n, int mode) {
+  std::vector<double> x = abscissae(g, near, n, g.next() & 1);
+  for (double &v : x) {
+    const int pick = g.below(8);
+    if (pick == 0) v = lo;
+    if (pick == 1) v = hi;
+    if (pick == 2) v = std::nextafter(lo, -kInf);
+    if (pick == 3) v = std::nextafter(hi, kInf);
+    if (mode == BSBASIS_EXTRAPOLATE_ERROR && !(v >= lo && v <= hi)) v = (g.next() & 1) ? lo : hi;
+  }
+  return x;
+}
+
+const char *const kModeNames[] = {"error", "zero", "continue", "constant", "linear", "periodic"};
+
+// Every mode, derivative orders 0 to order + 1, on knot sequences with
+// simple and repeated knots (at the ends of the base interval too); the
+// uniform grid at spacings that round; periodic bases; tensor products of
+// two and three factors.
+std::map<std::string, uint64_t> compute_extension() {
+  Gen g(20261209);
+  Hash mode_hash[6], uni, per, ten;
+  const size_t sizes[] = {0, 1, 7, 129, 513, 1100};
+
+  for (int order = 1; order <= 8; ++order) {
+    for (int kind = 0; kind < 3; ++kind)
+      for (int intervals : {2, 9, 40}) {
+        const std::vector<double> t = knots(g, order, kind, intervals);
+        const int nt = int(t.size());
+        if (nt < 2 * order) continue;
+        const int nj = nt - order - g.below(std::min(3, nt - 2 * order + 1));
+        const size_t nx = sizes[g.below(6)];
+        for (int mode = 0; mode < 6; ++mode) {
+          const std::vector<double> x = around(g, t, t[order - 1], t[nj], nx, mode);
+          for (int nu = 0; nu <= order + 1; ++nu) {
+            std::vector<int32_t> i(nx * order), j(nx * order);
+            std::vector<double> B(nx * order);
+            int64_t ne = -1;
+            const int st = bsbasis_design(t.data(), nt, order, nj, nu, mode, x.data(),
+                                          int64_t(nx), i.data(), j.data(), B.data(), &ne);
+            add_call(mode_hash[mode], st, ne, i, wide(j), B);
+          }
+        }
+      }
+
+    const double origins[] = {0.0, -3.7, 0.1, 1000.25};
+    const double spacings[] = {1.0, 0.1, 1.0 / 3.0, 2.75};
+    for (int round = 0; round < 4; ++round) {
+      const double origin = origins[g.below(4)];
+      const double spacing = spacings[g.below(4)];
+      const int64_t n = order + g.below(30);
+      std::vector<double> near;
+      for (int64_t m = -2; m <= n + order + 1; ++m) near.push_back(origin + spacing * double(m));
+      const int mode = g.below(6);
+      const size_t nx = sizes[g.below(6)];
+      const std::vector<double> x = around(g, near, origin + spacing * (order - 1.0),
+                                           origin + spacing * double(n), nx, mode);
+      for (int nu = 0; nu <= order + 1; ++nu) {
+        std::vector<int32_t> i(nx * order), j(nx * order);
+        std::vector<double> B(nx * order);
+        int64_t ne = -1;
+        const int st = bsbasis_uniform_design(origin, spacing, n, order, nu, mode, x.data(),
+                                              int64_t(nx), i.data(), j.data(), B.data(), &ne);
+        add_call(uni, st, ne, i, wide(j), B);
+      }
+    }
+
+    for (int round = 0; round < 3; ++round) {
+      std::vector<double> u = {g.dyadic(-2.0, 2.0)};
+      const int m = order + g.below(12);
+      for (int k = 0; k < m; ++k) u.push_back(u.back() + (1 + g.below(32)) / 16.0);
+      std::vector<double> near = u;
+      near.push_back(u[0] - 3.5 * (u[m] - u[0]));
+      near.push_back(u[m] + 2.25 * (u[m] - u[0]));
+      std::sort(near.begin(), near.end());
+      const size_t nx = sizes[g.below(6)];
+      const std::vector<double> x = around(g, near, u[0], u[m], nx, BSBASIS_EXTRAPOLATE_ZERO);
+      for (int nu = 0; nu <= order + 1; ++nu) {
+        std::vector<int32_t> i(nx * order), j(nx * order);
+        std::vector<double> B(nx * order);
+        int64_t ne = -1;
+        const int st = bsbasis_periodic_design(u.data(), int64_t(u.size()), order, nu, x.data(),
+                                               int64_t(nx), i.data(), j.data(), B.data(), &ne);
+        add_call(per, st, ne, i, wide(j), B);
+      }
+    }
+  }
+
+  for (int round = 0; round < 40; ++round) {
+    const int d = 2 + g.below(2);
+    std::vector<std::vector<double>> ts;
+    std::vector<const double *> tp;
+    std::vector<int64_t> nt, nj;
+    std::vector<int32_t> order, nu;
+    int E = 1;
+    for (int a = 0; a < d; ++a) {
+      const int o = 1 + g.below(4);
+      const int kind = g.below(2);
+      const int intervals = 1 + g.below(10);
+      ts.push_back(knots(g, o, kind, intervals));
+      order.push_back(o);
+      nt.push_back(int64_t(ts.back().size()));
+      nj.push_back(nt.back() - o);
+      nu.push_back(g.below(o + 1));
+      E *= o;
+    }
+    for (const auto &t : ts) tp.push_back(t.data());
+    const int mode = g.below(6);
+    const size_t npts = sizes[g.below(6)];
+    std::vector<double> x(npts * d);
+    for (int a = 0; a < d; ++a) {
+      const std::vector<double> xa =
+          around(g, ts[a], ts[a][order[a] - 1], ts[a][nj[a]], npts, mode);
+      for (size_t p = 0; p < npts; ++p) x[p * d + a] = xa[p];
+    }
+    const bool values = g.next() & 1;
+    std::vector<int32_t> i(npts * E), j32(npts * E);
+    std::vector<int64_t> j64(npts * E);
+    std::vector<double> B(npts * E), B64(npts * E);
+    int64_t ne = -1, ne64 = -1;
+    const int st = bsbasis_tensor_design(d, tp.data(), nt.data(), order.data(), nj.data(),
+                                         values ? nullptr : nu.data(), mode, x.data(),
+                                         int64_t(npts), i.data(), j32.data(), nullptr, B.data(),
+                                         &ne);
+    add_call(ten, st, ne, i, wide(j32), B);
+    const int st64 = bsbasis_tensor_design(d, tp.data(), nt.data(), order.data(), nj.data(),
+                                           values ? nullptr : nu.data(), mode, x.data(),
+                                           int64_t(npts), nullptr, nullptr, j64.data(),
+                                           B64.data(), &ne64);
+    add_call(ten, st64, ne64, i, j64, B64);
+  }
+
+  std::map<std::string, uint64_t> out;
+  for (int mode = 0; mode < 6; ++mode)
+    out[std::string("design_") + kModeNames[mode]] = mode_hash[mode].h;
+  out["uniform_design"] = uni.h;
+  out["periodic_design"] = per.h;
+  out["tensor_design"] = ten.h;
+  return out;
+}
+
+// Writes the answers (the generic paths) when BSBASIS_WRITE_KNOWN_ANSWERS is
+// set, else checks every path against them.
+void check_or_write(const char *path, std::map<std::string, uint64_t> (*compute_fn)(),
+                    const char *heading) {
+  if (std::getenv("BSBASIS_WRITE_KNOWN_ANSWERS")) {
+    UsePath use(paths_here().front());  // the generic paths
+    std::ofstream out(path);
+    out << heading << format(compute_fn());
+    std::printf("wrote %s\n", path);
+    return;
+  }
+  const std::map<std::string, uint64_t> want = read_file(path);
+  ASSERT_FALSE(want.empty()) << "cannot read " << path;
+  for (const Path &p : paths_here()) {
+    UsePath use(p);
+    const std::map<std::string, uint64_t> got = compute_fn();
+    ASSERT_EQ(got.size(), want.size()) << path;
+    EXPECT_EQ(format(got), format(want)) << "path " << p.name;
+  }
+}
+
+TEST(KnownAnswers, ExtensionGivesTheRecordedBits) {
+  check_or_write(BSBASIS_EXTENSION_ANSWERS, compute_extension,
+                 "# Hashes of the exact output bits (status, *nempty, rows, columns,\n"
+                 "# values) of the extension API on the inputs of known_answers_test.cpp;\n"
+                 "# the same on every path, compiler and machine.\n");
 }
 
 TEST(KnownAnswers, EveryPathGivesTheRecordedBits) {

@@ -5,8 +5,8 @@ import scipy.sparse as sp
 
 from . import _lib
 from ._checks import INT32_MAX, as_int, as_vector, check_knots, check_option
+from ._tiles import check_status
 
-_MEMORY_ERROR = -9
 _PENALTY_FORMATS = ("banded", "csr", "csr_matrix")
 _KINDS = ("uniform", "quantile")
 _BOUNDARIES = ("clamped", "extended")
@@ -14,11 +14,7 @@ _BOUNDARIES = ("clamped", "extended")
 
 def _call(fn, *args):
     """Runs a library function; a non-zero status raises with its description."""
-    status = fn(*args)
-    if status == 0:
-        return
-    text = _lib.kernels().bsbasis_strerror(status).decode()
-    raise (MemoryError if status == _MEMORY_ERROR else ValueError)(text)
+    check_status(fn(*args))
 
 
 def _symmetric(ab, format):

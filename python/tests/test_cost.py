@@ -26,9 +26,20 @@ def nbytes(m):
 def test_csr_call_needs_little_beyond_its_result():
     t = np.r_[[0.0] * 3, np.linspace(0, 1, 101), [1.0] * 3]
     x = np.random.default_rng(0).uniform(0, 1, 300_000)
-    for nu in (0, 1):
+    for nu in (0, 1, 2):
         peak, m = peak_bytes(lambda: bsbasis.design_matrix(x, t, 3, nu=nu, threads=2))
         assert peak <= 1.1 * nbytes(m), (peak, nbytes(m))
+    wide = x * 1.2 - 0.1  # a tenth beyond each end
+    for mode in ("linear", "periodic"):
+        peak, m = peak_bytes(lambda: bsbasis.design_matrix(wide, t, 3, extrapolate=mode,
+                                                           threads=2))
+        assert peak <= 1.1 * nbytes(m), (mode, peak, nbytes(m))
+    points = np.c_[x, x[::-1]]
+    peak, m = peak_bytes(lambda: bsbasis.tensor_design_matrix(points, (t, t), 3, threads=2))
+    assert peak <= 1.1 * nbytes(m), (peak, nbytes(m))
+    breaks = np.linspace(0, 1, 30)
+    peak, m = peak_bytes(lambda: bsbasis.periodic_design_matrix(wide, breaks, 3))
+    assert peak <= 1.1 * nbytes(m), (peak, nbytes(m))
 
 
 def test_uniform_derivatives_cost_what_their_abscissae_cost():
