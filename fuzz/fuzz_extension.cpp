@@ -123,7 +123,6 @@ bool documented_empty(int mode, double x, double lo, double hi) {
 void check_empty_rows(const fz::Buf<int32_t> &j, const fz::Buf<double> &x, int order, int mode,
                       double lo, double hi) {
   for (long p = 0; p < x.size(); ++p)
-    if (!(mode == 5 && std::isfinite(x[p]) && !std::isfinite(x[p] - lo)))  // LOCAL ONLY
     FZ_CHECK((j[p * order] == -1) == documented_empty(mode, x[p], lo, hi), p, j[p * order]);
 }
 
@@ -202,7 +201,6 @@ void uniform(fz::Reader &in) {
   const int64_t nx = hostile ? in.any_count(-2, 40) : some_count(in);
   const bool give_x = !hostile || in.byte() >= 16;
   if (nx > kMaxCount || order > kMaxCount) return;
-  if (nu > 1000) return;  // LOCAL ONLY
   const int64_t n_entries = order > 0 && nx > 0 ? order * nx : 0;
   if (n_entries > kMaxEntries) return;
 
@@ -537,7 +535,6 @@ void make_knots(fz::Reader &in) {
     }
   }
   data = data && lo < hi;
-  if (weighted && kind == 1) return;  // LOCAL ONLY
   if (!data) {
     FZ_CHECK(st == BSBASIS_ERROR_DATA, st);
     return;

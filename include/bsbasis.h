@@ -151,9 +151,8 @@ const char *bsbasis_strerror(int status);
  *   CONSTANT  the block at the nearest end; derivatives 0
  *   LINEAR    value and first derivative at the nearest end, continued
  *             linearly; second and higher derivatives 0 (+-inf: empty row)
- *   PERIODIC  x outside [lo, hi) wrapped to lo + (x - lo) mod (hi - lo),
- *             the remainder as numpy forms it (+-inf: empty row); x in
- *             [lo, hi) is used as it is */
+ *   PERIODIC  every x wrapped to lo + (x - lo) mod (hi - lo), the
+ *             remainder as numpy forms it (+-inf: an empty row) */
 #define BSBASIS_EXTRAPOLATE_ERROR 0
 #define BSBASIS_EXTRAPOLATE_ZERO 1
 #define BSBASIS_EXTRAPOLATE_CONTINUE 2

@@ -398,13 +398,17 @@ double floor_mod(double a, double b) {
   return r;
 }
 
-// x wrapped into [lo, hi) with period hi - lo (hi itself goes to lo);
-// non-finite x to NaN.  An x outside lands where lo + the remainder rounds,
-// which may be hi.
+// x wrapped to lo + (x - lo) mod (hi - lo), the difference and the
+// remainder as numpy forms them, for every x: a difference that rounds to
+// the period wraps to lo, as hi does.  Where x - lo overflows, the exact
+// remainders of x and lo give the one of their difference.  x may land on
+// hi by rounding; non-finite x goes to NaN.
 double wrap(double x, double lo, double hi) {
   if (!is_finite(x)) return NAN;
-  if (x >= lo && x < hi) return x;
-  return lo + floor_mod(x - lo, hi - lo);
+  const double period = hi - lo, d = x - lo;
+  if (d >= 0.0 && d < period) return lo + d;  // the remainder is d itself
+  if (is_finite(d)) return lo + floor_mod(d, period);
+  return lo + floor_mod(floor_mod(x, period) - floor_mod(lo, period), period);
 }
 
 // Sub-tiles on a knot sequence.  wrapped: a buffer for the wrapped
@@ -421,7 +425,7 @@ int64_t knot_tiles(const double *t, int nt, const Plan &pl, LevelTables &tables,
     const int n = static_cast<int>(nx - p0 < S ? nx - p0 : S);
     const index_t e0 = block_offset(p0, o);
     const double *u = x + p0;
-    if (pl.mode == BSBASIS_EXTRAPOLATE_PERIODIC && !pl.inside) {
+    if (pl.mode == BSBASIS_EXTRAPOLATE_PERIODIC) {
       for (int m = 0; m < n; ++m) wrapped[m] = wrap(x[p0 + m], pl.ends.lo, pl.ends.hi);
       u = wrapped;
     }
@@ -615,7 +619,8 @@ class Call {
     pl.mode = mode;
     pl.nj = nj;
     pl.iscratch = rows_.data();
-    pl.inside = cover.half_open;
+    // A wrapped abscissa may land on hi: PERIODIC always looks.
+    pl.inside = cover.half_open && mode != BSBASIS_EXTRAPOLATE_PERIODIC;
     const size_t half = derives(nu, order) ? compact(order) : 0;
     pl.compact = Compact{cj_.data(), cb_.data()};
     pl.wide = Compact{cj_.data() + half, cb_.data() + half};
@@ -655,6 +660,7 @@ class Call {
 int design_checked(const double *t, int nt, int order, int nj, int nu, int mode,
                    const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
                    int64_t *nempty) {
+  nu = min_int(nu, order);  // every order from `order` on gives zeros
   const double lo = t[order - 1], hi = t[nj];
   const Coverage cover = coverage(x, nx, lo, hi);
   if (mode == BSBASIS_EXTRAPOLATE_ERROR && !cover.closed) return BSBASIS_ERROR_RANGE;
@@ -713,6 +719,7 @@ int check_grid(double origin, double spacing, int64_t n, int32_t order) {
 int uniform_checked(double origin, double spacing, int n, int order, int nu, int mode,
                     const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
                     int64_t *nempty) {
+  nu = min_int(nu, order);  // every order from `order` on gives zeros
   const Grid g{origin, spacing, order - 1, n};
   const bool plain = g.plain();
   const double lo = plain ? order - 1.0 : g.knot(order - 1.0);

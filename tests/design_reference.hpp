@@ -90,18 +90,22 @@ std::vector<double> piece(const K &k, int order, long J, double x, int nu) {
   return b;
 }
 
-// numpy's floating remainder (the sign of the divisor), then x wrapped into
-// [lo, hi] with period hi - lo; non-finite x to NaN.
+// x wrapped to lo + (x - lo) mod (hi - lo), numpy's remainder (the sign
+// of the divisor) of the rounded difference; non-finite x to NaN.
 inline double wrap(double x, double lo, double hi) {
   if (!std::isfinite(x)) return NAN;
-  if (x >= lo && x < hi) return x;
   const double P = hi - lo;
-  double r = std::fmod(x - lo, P);
-  if (r == 0.0)
-    r = 0.0;
-  else if (r < 0.0)
-    r = r + P;
-  return lo + r;
+  const auto mod = [P](double a) {  // numpy's remainder
+    double r = std::fmod(a, P);
+    if (r == 0.0)
+      r = 0.0;
+    else if (r < 0.0)
+      r = r + P;
+    return r;
+  };
+  const double d = x - lo;
+  if (std::isfinite(d)) return lo + mod(d);
+  return lo + mod(mod(x) - mod(lo));  // x - lo overflows: exact remainders
 }
 
 // What the rows need of a basis, on knots or on the uniform grid.

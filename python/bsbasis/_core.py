@@ -112,10 +112,8 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
 
         NaN is never extrapolated: it gives an empty row in every mode but
         False, as do +-inf except under 'constant' and 'zero' (the end row
-        and an empty row).  Deliberate differences: under 'periodic' an
-        abscissa inside the base interval is used as it is, where scipy
-        also passes it through its wrap formula (which can round it across
-        a knot); under 'constant' with k = 0 the row is the end value where scikit-learn gives zeros.
+        and an empty row).  Deliberate difference: under 'constant' with
+        k = 0 the row is the end value, where scikit-learn gives zeros.
     nj : int, optional
         Number of basis functions (columns), ``k + 1 <= nj <= nt - k - 1``;
         default ``nt - k - 1``.  The base interval is ``[t[k], t[nj]]``.
