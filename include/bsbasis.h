@@ -225,7 +225,9 @@ int bsbasis_derivative_penalty(const double *t, int64_t nt, int32_t order, int64
  * or at weighted quantiles (QUANTILE).  The order - 1 knots beyond each end
  * repeat it (CLAMPED) or continue the spacing of the end interval
  * (EXTENDED).  BSBASIS_ERROR_DATA when x or a weight is not finite, a
- * weight is negative, or fewer than 2 distinct abscissae have weight. */
+ * weight is negative, the weights' sum overflows, fewer than 2 distinct
+ * abscissae have weight, or a knot would not be finite (data spanning more
+ * than a double holds, or ends continued beyond it). */
 #define BSBASIS_KNOTS_UNIFORM 0
 #define BSBASIS_KNOTS_QUANTILE 1
 #define BSBASIS_BOUNDARY_CLAMPED 0

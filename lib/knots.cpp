@@ -81,8 +81,13 @@ double weighted_quantile(const Base &b, double q) {
   return b.s[lo < b.ns ? lo : b.ns - 1].x;
 }
 
+// The ends are the least and the greatest abscissa with weight: the
+// weighted percentiles at 0 and 100 are those unless the cumulative
+// weights round (a weight below the total's resolution adds nothing).
 double base_knot(const Base &b, index_t i) {
   if (b.kind == BSBASIS_KNOTS_UNIFORM) return linspace_at(b.lo, b.hi, b.n_knots, i);
+  if (b.cdf && i == 0) return b.s[0].x;
+  if (b.cdf && i == b.n_knots - 1) return b.s[b.ns - 1].x;
   const double q = quantile_at(b, i);
   return b.cdf ? weighted_quantile(b, q) : plain_quantile(b, q);
 }

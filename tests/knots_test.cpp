@@ -125,6 +125,22 @@ TEST(MakeKnots, WeightedQuantilesAreLowerQuantilesOfTheRepeatedData) {
   }
 }
 
+TEST(MakeKnots, WeightedEndsAreTheExtremesEvenWhenTheWeightsRound) {
+  // 1e-20 adds nothing to a total of 1, yet its abscissa has weight: it is
+  // the right end.  Likewise a huge weight in the middle.
+  const Knots small({0.0, 1.0}, std::vector<double>{1.0, 1e-20}.data(), 3, 1,
+                    BSBASIS_KNOTS_QUANTILE, BSBASIS_BOUNDARY_CLAMPED);
+  ASSERT_EQ(small.status, BSBASIS_OK);
+  EXPECT_EQ(small[0], 0.0);
+  EXPECT_EQ(small[2], 1.0);
+  const Knots huge({-2.0, 0.5, 3.0}, std::vector<double>{1.0, 1e300, 1.0}.data(), 4, 2,
+                   BSBASIS_KNOTS_QUANTILE, BSBASIS_BOUNDARY_CLAMPED);
+  ASSERT_EQ(huge.status, BSBASIS_OK);
+  EXPECT_EQ(huge[1], -2.0);
+  EXPECT_EQ(huge[2], 0.5);
+  EXPECT_EQ(huge[4], 3.0);
+}
+
 TEST(MakeKnots, SameBitsForAnyInputOrder) {
   std::mt19937_64 rng(10);
   std::vector<double> x = random_data(rng, 60), w(60);
