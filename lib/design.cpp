@@ -243,14 +243,14 @@ template <class Width>
 void widen_blocks(Compact c, int n, Width L) {
   for (int p = n - 1; p >= 0; --p) {
     const index_t from = block_offset(p, L), to = block_offset(p, L + 1);
-    int32_t jb[kMaxFixed + 1];
-    double bb[kMaxFixed + 1];
     if constexpr (std::is_same_v<Width, int>) {
       for (int q = L - 1; q >= 0; --q) {
         c.j[to + 1 + q] = c.j[from + q];
         c.b[to + 1 + q] = c.b[from + q];
       }
     } else {
+      int32_t jb[L];
+      double bb[L];
       memcpy(jb, c.j + from, sizeof(int32_t) * L);
       memcpy(bb, c.b + from, sizeof(double) * L);
       memcpy(c.j + to + 1, jb, sizeof(int32_t) * L);
@@ -273,9 +273,9 @@ void widen(Compact c, int n, int L) {
 }
 
 // The nu-th derivatives of n blocks of the order-`order` basis in c, from
-// the kernel's blocks of L0 = order - nu + 1 entries stopped one level
-// below their top (position 0 cleared here): the levels L0 .. order, each
-// by level(L) on blocks of L.
+// blocks of L0 = order - nu + 1 entries holding the order - nu values above
+// a 0 (as narrow leaves them): the levels L0 .. order, each by level(L) on
+// blocks of L.
 template <class Level>
 void derive_compact(Compact c, int n, int order, int nu, const Level &level) {
   const int L0 = order - nu + 1;
@@ -376,7 +376,7 @@ struct Plan {
   int order, nu, mode, nj;
   Ends ends;
   int *iscratch;
-  bool inside;  // every abscissa lies in [lo, hi): no row to fix, none to wrap
+  bool inside;  // every abscissa lies in [lo, hi) and stays there: no row to fix
   Compact compact, wide;
 };
 
