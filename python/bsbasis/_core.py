@@ -20,14 +20,16 @@ def _addr(a, offset):
 # ---------------------------------------------------------------- kernels
 
 class _KnotKernel:
-    """Values or derivatives of any order on the knots t."""
+    """Values or derivatives of any order on the knots t.  `knots`: how many
+    knots each call checks, which a tile should at least match."""
 
     j64 = False
+    knots = 0
 
     def __init__(self, t, order, nj, nu, mode, x):
         self.fn = _lib.kernels().bsbasis_design
         self.args = (t.ctypes.data, len(t), order, nj, nu, mode)
-        self.entries, self.x, self.xp = order, x, x.ctypes.data
+        self.entries, self.x, self.xp, self.knots = order, x, x.ctypes.data, len(t)
 
     def __call__(self, a, m, ip, jp, Bp, nep):
         _tiles.check_status(self.fn(*self.args, self.xp + 8 * a, m, ip, jp, Bp, nep))
@@ -48,7 +50,7 @@ class _PeriodicKernel(_KnotKernel):
     def __init__(self, breaks, order, nu, x):
         self.fn = _lib.kernels().bsbasis_periodic_design
         self.args = (breaks.ctypes.data, len(breaks), order, nu)
-        self.entries, self.x, self.xp = order, x, x.ctypes.data
+        self.entries, self.x, self.xp, self.knots = order, x, x.ctypes.data, len(breaks)
 
 
 # ------------------------------------------------------------ abscissae
@@ -324,6 +326,7 @@ class _TensorKernel:
             v.ctypes.data for v in self.arrays[:5])
         self.d, self.mode, self.xp, self.j64 = d, mode, x.ctypes.data, j64
         self.entries = int(np.prod(orders))
+        self.knots = sum(len(tv) for tv in ts)
 
     def __call__(self, a, m, ip, jp, Bp, nep):
         j32, j64 = (None, jp) if self.j64 else (jp, None)

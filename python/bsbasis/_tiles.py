@@ -85,8 +85,10 @@ class _Scratch:
     """One worker's tile buffers, allocated on first use, with their addresses."""
 
     def __init__(self, size):
-        self.size = size
+        self.size = size  # of a tile's entries
         self._bufs = {}
+        self.count = np.zeros(1, np.int64)  # the empty rows of the last tile
+        self.count_address = self.count.ctypes.data
 
     def _entry(self, name, dtype):
         e = self._bufs.get(name)
@@ -116,7 +118,9 @@ class Target:
         E = kernel.entries
         size = n * E
         self.kernel, self.n, self.entries, self.idx = kernel, n, E, index_dtype
-        self.rows_per_tile = tile_rows(E)
+        # The library checks every knot at each call: a tile of at least as
+        # many rows keeps that below one knot per row.
+        self.rows_per_tile = max(tile_rows(E), getattr(kernel, "knots", 0))
         wide = index_dtype == np.int64
         self.direct = not wide or getattr(kernel, "j64", False)
         self.j = np.empty(size, index_dtype)
@@ -132,7 +136,7 @@ class Target:
                                   dtype=index_dtype)
 
     def scratch(self):
-        return _Scratch(self.rows_per_tile * self.entries)
+        return _Scratch(min(self.rows_per_tile, self.n) * self.entries)
 
     def tile(self, a, m, scratch):
         E, wide = self.entries, self.idx == np.int64
@@ -142,9 +146,8 @@ class Target:
             ip = scratch.address("i", np.int32) if wide else self.i.ctypes.data + 4 * e0
         jp = (self.jp + self.j.itemsize * e0 if self.direct
               else scratch.address("j", np.int32))
-        nep = scratch.address("ne", np.int64)
-        self.kernel(a, m, ip, jp, self.Bp + 8 * e0, nep)
-        self.empty[a] = int(scratch.get("ne", np.int64)[0])
+        self.kernel(a, m, ip, jp, self.Bp + 8 * e0, scratch.count_address)
+        self.empty[a] = int(scratch.count[0])
         if not self.direct:
             np.copyto(self.j[e0:e1], scratch.get("j", np.int32)[:m * E])
         if self.i is not None:

@@ -63,3 +63,19 @@ def test_interval_index_with_guess_makes_no_call_per_key(monkeypatch):
     got = bsbasis.interval_index(keys, arr, guess=np.zeros(len(keys), np.int64))
     np.testing.assert_array_equal(got, want)
     assert len(calls) == 1
+
+
+def test_knots_are_checked_once_per_tile_of_at_least_as_many_rows(monkeypatch):
+    # The library reads every knot at each call: with 2e5 knots, 3e5
+    # abscissae must take two calls, not one per default tile of 16384.
+    lib = _lib.kernels()
+    calls = []
+    fn = lib.bsbasis_design
+    monkeypatch.setattr(lib, "bsbasis_design", lambda *a: calls.append(1) or fn(*a))
+    t = np.r_[[0.0] * 3, np.linspace(0, 1, 200_000), [1.0] * 3]
+    x = np.sort(np.random.default_rng(2).uniform(0, 1, 300_000))
+    m = bsbasis.design_matrix(x, t, 3, nu=2, threads=1)
+    assert len(calls) == 2
+    ref = bsbasis.design_matrix(x[-1000:], t, 3, nu=2)  # rows of the second call
+    np.testing.assert_array_equal(m.data[-4000:], ref.data)
+    np.testing.assert_array_equal(m.indices[-4000:], ref.indices)
