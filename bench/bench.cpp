@@ -360,6 +360,83 @@ void knot_count_cost(int reps) {
 
 }  // namespace
 
+// The normal equations X^T W X, X^T W y (with y^T W y, the weights' sum
+// and the count) straight from the abscissae of W1 and W2, against the
+// kernel alone on the same input.  Checked against sums of the design's
+// rows.
+int normal_cost(std::vector<Workload> &ws, int reps, const std::string &only) {
+  int failures = 0;
+  bool header = false;
+  for (Workload &w : ws) {
+    if (w.name != "W1" && w.name != "W2") continue;
+    const std::string name = w.name == "W1" ? "N1" : "N2";
+    if (!only.empty() && ("," + only + ",").find("," + name + ",") == std::string::npos)
+      continue;
+    if (!header) {
+      std::printf("\nnormal equations X^T W X + X^T W y, banded, from the abscissae\n");
+      header = true;
+    }
+    const long nx = static_cast<long>(w.x.size());
+    const int o = w.order, nj = w.nj, nt = static_cast<int>(w.t.size());
+    std::vector<double> y(nx), wt(nx);
+    for (long p = 0; p < nx; ++p) {
+      y[p] = std::sin(7.0 * w.x[p]);
+      wt[p] = 0.5 + (p % 7) * 0.25;
+    }
+    std::vector<double> ab(static_cast<size_t>(o) * nj), rhs(nj), sums(2);
+    int64_t count = 0;
+    auto zero = [&] {
+      std::fill(ab.begin(), ab.end(), 0.0);
+      std::fill(rhs.begin(), rhs.end(), 0.0);
+      sums[0] = sums[1] = 0.0;
+      count = 0;
+    };
+    Out out(static_cast<size_t>(nx) * o);
+    const double t_kernel = time_best(reps, [] {}, [&] { run_kernel(w, out); });
+    int status = 0;
+    const double t_normal = time_best(reps, zero, [&] {
+      status = bsbasis_normal_equations(w.t.data(), nt, o, nj, 0, BSBASIS_EXTRAPOLATE_ZERO,
+                                        w.x.data(), y.data(), wt.data(), nx, ab.data(),
+                                        rhs.data(), sums.data(), &count, nullptr);
+    });
+    // The design's rows, summed in double: agreement within rounding.
+    std::vector<double> G(ab.size()), r(nj);
+    std::vector<int32_t> j(static_cast<size_t>(nx) * o);
+    std::vector<double> B(static_cast<size_t>(nx) * o);
+    bsbasis_design(w.t.data(), nt, o, nj, 0, BSBASIS_EXTRAPOLATE_ZERO, w.x.data(), nx,
+                   nullptr, j.data(), B.data(), nullptr);
+    for (long p = 0; p < nx; ++p) {
+      if (j[p * o] < 0) continue;
+      for (int a = 0; a < o; ++a) {
+        for (int c = a; c < o; ++c)
+          G[static_cast<size_t>(o - 1 + a - c) * nj + j[p * o] + c] +=
+              wt[p] * B[p * o + a] * B[p * o + c];
+        r[j[p * o] + a] += wt[p] * B[p * o + a] * y[p];
+      }
+    }
+    double err = 0, scale = 0;
+    for (size_t e = 0; e < G.size(); ++e) {
+      err = std::max(err, std::fabs(G[e] - ab[e]));
+      scale = std::max(scale, std::fabs(G[e]));
+    }
+    double rerr = 0, rscale = 0;
+    for (int c = 0; c < nj; ++c) {
+      rerr = std::max(rerr, std::fabs(r[c] - rhs[c]));
+      rscale = std::max(rscale, std::fabs(r[c]));
+    }
+    const bool ok = status == 0 && err <= 1e-10 * scale && rerr <= 1e-10 * rscale &&
+                    count == nx;
+    failures += !ok;
+    const double mpts = 1e-6 * static_cast<double>(nx);
+    std::printf("%-3s as %s: %8.1f Mpts/s, kernel alone %8.1f Mpts/s: %.2f of %s's "
+                "throughput  %s\n",
+                name.c_str(), w.name.c_str(), mpts / t_normal, mpts / t_kernel,
+                t_kernel / t_normal, w.name.c_str(), ok ? "ok" : "FAILED");
+    std::fflush(stdout);
+  }
+  return failures;
+}
+
 int main(int argc, char **argv) {
   long nx = 1000000;
   int reps = 7;
@@ -374,7 +451,7 @@ int main(int argc, char **argv) {
     else if (!std::strcmp(argv[a], "--isa") && a + 1 < argc)
       isa = argv[++a];
     else {
-      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1,W10] [--isa NAME]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--reps N] [--nx N] [--only W1,W10,N1] [--isa NAME]\n", argv[0]);
       return 2;
     }
   }
@@ -407,7 +484,8 @@ int main(int argc, char **argv) {
               "Mpts/s", "", "Mpts/s", "Mpts/s", "", "");
   int failures = 0;
   double t_w1 = 0, t_w6 = 0, t_w10 = 0;
-  for (Workload &w : workloads(nx)) {
+  std::vector<Workload> ws = workloads(nx);
+  for (Workload &w : ws) {
     if (!only.empty() && ("," + only + ",").find("," + w.name + ",") == std::string::npos)
       continue;
     const size_t n = w.x.size() * w.order;
@@ -453,6 +531,7 @@ int main(int argc, char **argv) {
   if (t_w1 > 0 && t_w10 > 0)
     std::printf("\nW10 (second derivatives) at %.2f of W1's throughput (values)\n",
                 t_w1 / t_w10);
+  failures += normal_cost(ws, reps, only);
   if (only.empty() || only == "W6") call_cost(3 * reps);
   if (only.empty() || only == "knots") knot_count_cost(reps);
   if (failures) std::printf("\nFAILED: a kernel disagrees with Eigen\n");

@@ -235,6 +235,63 @@ int bsbasis_derivative_penalty(const double *t, int64_t nt, int32_t order, int64
 int bsbasis_make_knots(const double *x, int64_t nx, const double *weights, int64_t n_knots,
                        int32_t order, int32_t kind, int32_t boundary, double *t);
 
+/* ------------------------------------------------------------------------
+ * Normal equations and spline values, without a design matrix.
+ *
+ * bsbasis_normal_equations ADDS to its outputs the weighted sums of the
+ * basis rows X[p] (values or nu-th derivatives, as bsbasis_design forms
+ * them) over the abscissae x[0 .. nx-1], so that calls may be chained:
+ *
+ *   ab   += X^T W X   banded, u = order - 1: order*nj doubles, laid out as
+ *                     the penalties above (scipy's solveh_banded upper form)
+ *   rhs  += X^T W y   nj doubles             (y and rhs given, or neither)
+ *   sums[0] += y^T W y, sums[1] += sum of w  (sums[0] only when y is given)
+ *   *count  += the rows that are not empty (the abscissae in range)
+ *
+ * w may be NULL (every weight 1); weights must be finite and >= 0.  Only
+ * rows that are not empty contribute, so y may hold anything on an empty
+ * row; on any other row it must be finite.  Otherwise the status is
+ * BSBASIS_ERROR_DATA and *bad_row (when not NULL) names the first row at
+ * fault; it is -1 after any other status.  Every check, the range check of
+ * ERROR included, comes before the first output is touched: a call that
+ * fails adds nothing.
+ *
+ * Bits.  The abscissae are taken in tiles of BSBASIS_NORMAL_TILE, counted
+ * from x[0].  A tile's sums start at zero and add its rows one by one in
+ * order, each row's terms being (w*b_a)*b_c, (w*b_a)*y, (w*y)*y and w; then
+ * every sum of the tile is added to the output, tile after tile.  So the
+ * result depends only on the tiles: a run split into calls at multiples of
+ * the tile gives the same bits as one call, and so does any host that forms
+ * tiles in parallel (each into zeroed outputs) and adds them in order.
+ * Weights of 1 and no weights give the same bits.
+ * ------------------------------------------------------------------------ */
+#define BSBASIS_NORMAL_TILE 65536
+
+int bsbasis_normal_equations(const double *t, int64_t nt, int32_t order, int64_t nj,
+                             int32_t nu, int32_t extrapolate, const double *x,
+                             const double *y, const double *w, int64_t nx, double *ab,
+                             double *rhs, double *sums, int64_t *count, int64_t *bad_row);
+
+/* The same on the uniform knots of bsbasis_uniform_design (n columns). */
+int bsbasis_uniform_normal_equations(double origin, double spacing, int64_t n,
+                                     int32_t order, int32_t nu, int32_t extrapolate,
+                                     const double *x, const double *y, const double *w,
+                                     int64_t nx, double *ab, double *rhs, double *sums,
+                                     int64_t *count, int64_t *bad_row);
+
+/* The spline with coefficients c[0 .. nj-1] (or its nu-th derivative) at
+ * the nx abscissae: out[p] = X[p] c, formed as ((b_0*c_0 + b_1*c_1) + ...)
+ * over the block's columns in order; 0 on an empty row.  out may not
+ * overlap x or c. */
+int bsbasis_evaluate(const double *t, int64_t nt, int32_t order, int64_t nj, int32_t nu,
+                     int32_t extrapolate, const double *c, const double *x, int64_t nx,
+                     double *out);
+
+/* The same on the uniform knots of bsbasis_uniform_design (n coefficients). */
+int bsbasis_uniform_evaluate(double origin, double spacing, int64_t n, int32_t order,
+                             int32_t nu, int32_t extrapolate, const double *c,
+                             const double *x, int64_t nx, double *out);
+
 #ifdef __cplusplus
 }
 #endif

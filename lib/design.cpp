@@ -23,7 +23,7 @@
 namespace bsbasis {
 namespace {
 
-constexpr int32_t kModes = BSBASIS_EXTRAPOLATE_PERIODIC + 1;
+constexpr int32_t kModes = kModeCount;
 constexpr size_t kStackEntries = 16384;
 
 // Abscissae per sub-tile: a few thousand entries, at least 16 abscissae.
@@ -585,6 +585,10 @@ Coverage coverage(const double *x, index_t nx, double lo, double hi) {
 
 int design_sub_tile(int order) { return sub_tile(order); }
 
+bool within_closed(const double *x, index_t nx, double lo, double hi) {
+  return coverage(x, nx, lo, hi).closed;
+}
+
 int check_basis(const double *t, int64_t nt, int32_t order, int64_t nj) {
   if (order < 1) return BSBASIS_ERROR_ORDER;
   if (nt < 0 || nt > INT32_MAX) return BSBASIS_ERROR_COUNT;
@@ -696,7 +700,6 @@ BSBASIS_EXPORT int bsbasis_design(const double *t, int64_t nt, int32_t order, in
 }
 
 namespace bsbasis {
-namespace {
 
 int check_grid(double origin, double spacing, int64_t n, int32_t order) {
   if (order < 1) return BSBASIS_ERROR_ORDER;
@@ -714,16 +717,19 @@ int check_grid(double origin, double spacing, int64_t n, int32_t order) {
   return BSBASIS_OK;
 }
 
-}  // namespace
+void uniform_bounds(double origin, double spacing, int n, int order, double *lo, double *hi) {
+  const Grid g{origin, spacing, order - 1, n};
+  *lo = g.plain() ? order - 1.0 : g.knot(order - 1.0);
+  *hi = g.plain() ? static_cast<double>(n) : g.knot(n);
+}
 
 int uniform_checked(double origin, double spacing, int n, int order, int nu, int mode,
                     const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
                     int64_t *nempty) {
   nu = min_int(nu, order);  // every order from `order` on gives zeros
   const Grid g{origin, spacing, order - 1, n};
-  const bool plain = g.plain();
-  const double lo = plain ? order - 1.0 : g.knot(order - 1.0);
-  const double hi = plain ? static_cast<double>(n) : g.knot(n);
+  double lo, hi;
+  uniform_bounds(origin, spacing, n, order, &lo, &hi);
   const Coverage cover = coverage(x, nx, lo, hi);
   if (mode == BSBASIS_EXTRAPOLATE_ERROR && !cover.closed) return BSBASIS_ERROR_RANGE;
   if (nempty) *nempty = 0;

@@ -21,6 +21,23 @@ int design_checked(const double *t, int nt, int order, int nj, int nu, int mode,
                    const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
                    int64_t *nempty);
 
+// BSBASIS_OK when the uniform grid is usable, else the status to return.
+int check_grid(double origin, double spacing, int64_t n, int32_t order);
+
+// The base interval of a checked uniform grid, as its evaluation forms it.
+void uniform_bounds(double origin, double spacing, int n, int order, double *lo, double *hi);
+
+// bsbasis_uniform_design on checked arguments.
+int uniform_checked(double origin, double spacing, int n, int order, int nu, int mode,
+                    const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
+                    int64_t *nempty);
+
+// Whether every x lies in [lo, hi] (NaN does not).
+bool within_closed(const double *x, index_t nx, double lo, double hi);
+
+// The number of extrapolation modes.
+constexpr int kModeCount = BSBASIS_EXTRAPOLATE_PERIODIC + 1;
+
 }  // namespace bsbasis
 
 #endif

@@ -30,12 +30,30 @@ using DerivKernel = void (*)(const double *s, int nt, const int *j, double *B, i
 using LevelsKernel = void (*)(const double *const *s, int nu, int nt, const int *j,
                               const double *src, double *dst, index_t nx);
 
+// A tile's running sums of the normal equations: G banded (the upper form,
+// n columns, u = order - 1), R the right-hand side (null without y), the
+// weighted sum of squares and of weights, the rows counted, and the least
+// and greatest first column touched (lo > hi: none yet).
+struct TileSums {
+  double *G, *R;
+  index_t n;
+  double yty, sw;
+  int64_t count;
+  int32_t lo, hi;
+};
+
+// Adds nx blocks (j, B as the design writes them, empty rows skipped) with
+// weights w and responses y (either may be null) to s, row after row.
+using SumsKernel = void (*)(const int32_t *j, const double *B, const double *w,
+                            const double *y, index_t nx, TileSums *s);
+
 // Entry points by order; null where an order has none.
 struct KernelTable {
   GridKernel grid[kMaxFixed + 1];
   UniformKernel uniform[kMaxFixed + 1];
   DerivKernel deriv[kMaxFixed + 1];
   LevelsKernel levels[kMaxFixed + 1];
+  SumsKernel sums[kMaxFixed + 1];
 };
 
 // No kernel at all: every call takes the generic path.

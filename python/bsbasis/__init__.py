@@ -7,6 +7,8 @@ owns and sizes every array, and returns scipy.sparse matrices.
 
 from ._core import (design_matrix, interval_index, periodic_design_matrix,
                     tensor_design_matrix, uniform_design_matrix)
+from ._normal import (NormalEquations, evaluate_spline, normal_equations,
+                      uniform_normal_equations)
 from ._penalties import derivative_penalty, difference_penalty, make_knots
 from ._lib import LibraryNotFoundError, library_path, load_library, reset_library
 
@@ -20,6 +22,10 @@ __all__ = [
     "difference_penalty",
     "derivative_penalty",
     "make_knots",
+    "normal_equations",
+    "uniform_normal_equations",
+    "NormalEquations",
+    "evaluate_spline",
     "interval_index",
     "load_library",
     "library_path",

@@ -60,6 +60,12 @@ _SIGNATURES = {
     "bsbasis_difference_penalty": (_i, [_i64, _i32, _p]),
     "bsbasis_derivative_penalty": (_i, [_p, _i64, _i32, _i64, _i32, _p]),
     "bsbasis_make_knots": (_i, [_p, _i64, _p, _i64, _i32, _i32, _i32, _p]),
+    "bsbasis_normal_equations": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _p, _p, _i64,
+                                      _p, _p, _p, _p, _p]),
+    "bsbasis_uniform_normal_equations": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _p, _p,
+                                              _i64, _p, _p, _p, _p, _p]),
+    "bsbasis_evaluate": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _p, _i64, _p]),
+    "bsbasis_uniform_evaluate": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _p, _i64, _p]),
 }
 
 
