@@ -10,6 +10,7 @@ and scipy allocate during one call (tracemalloc), beyond what was allocated
 before it.
 
     python3 bench/python_bench.py [--reps 7] [--n 1000000] [--big 10000000]
+                                  [--only design|normal]
 """
 
 import argparse
@@ -127,11 +128,16 @@ def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--reps", type=int, default=7)
     p.add_argument("--n", type=int, default=1_000_000, help="abscissae of the large calls")
-    p.add_argument("--big", type=int, default=10_000_000, help="abscissae of the memory check")
+    p.add_argument("--big", type=int, default=10_000_000,
+                   help="abscissae of the memory check and of the normal equations")
+    p.add_argument("--only", choices=("design", "normal"), help="one part of the tables")
     args = p.parse_args(argv)
 
     t = knots()
     rng = np.random.default_rng(0)
+    if args.only == "normal":
+        normal_table(t, np.sort(rng.uniform(0.0, 1.0, args.big)), args.reps)
+        return 0
     unsorted = rng.uniform(0.0, 1.0, args.n)
     xs = np.sort(unsorted)
     series = np.linspace(0.0, 1.0, 391)
@@ -183,7 +189,69 @@ def main(argv=None):
     print("|---|---:|---:|---:|")
     print("| bsbasis | %.0f | %.3f | <= 1.1 |" % (ours / 1e6, ours / res))
     print("| scipy | %.0f | %.3f | |" % (theirs / 1e6, theirs / res))
+
+    if args.only is None:
+        normal_table(t, xb, args.reps)
     return 0
+
+
+def scipy_normal(x, t, y, w):
+    """The scipy route to the normal equations: the design matrix, then two
+    sparse products."""
+    B = BSpline.design_matrix(x, t, K)
+    return B.T @ (w[:, None] * B), B.T @ (w * y)
+
+
+_RSS_CHILD = r"""
+import resource, sys
+import numpy as np
+sys.path.insert(0, sys.argv[1])
+import bsbasis
+t = np.r_[[0.0] * 3, np.linspace(0, 1, 101), [1.0] * 3]
+x = np.sort(np.random.default_rng(0).uniform(0.0, 1.0, int(sys.argv[2])))
+y, w = np.sin(6 * x), np.ones(len(x))
+bsbasis.normal_equations(x[:1000], t, 3, y=y[:1000], weights=w[:1000], threads=1)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+bsbasis.normal_equations(x, t, 3, y=y, weights=w, threads=int(sys.argv[3]))
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+def rss_growth(n, threads):
+    """Growth of the peak resident memory of a fresh process over one call,
+    its inputs already in memory, in MB."""
+    import subprocess
+    out = subprocess.run([sys.executable, "-c", _RSS_CHILD,
+                          os.path.join(os.path.dirname(HERE), "python"), str(n), str(threads)],
+                         check=True, capture_output=True, text=True).stdout
+    return int(out) / 1024.0
+
+
+def normal_table(t, x, reps):
+    y = np.sin(6 * x) + 0.1 * np.cos(40 * x)
+    w = 0.5 + (np.arange(len(x)) % 3) * 0.5
+    ne = bsbasis.normal_equations(x, t, K, y=y, weights=w)
+    G, r = scipy_normal(x[:100000], t, y[:100000], w[:100000])
+    part = bsbasis.normal_equations(x[:100000], t, K, y=y[:100000], weights=w[:100000])
+    G = G.toarray()
+    assert abs(part.rhs - r).max() < 1e-12 * abs(r).max()
+    assert abs(part.gram[K] - np.diag(G)).max() < 1e-12 * abs(G).max()
+    print("\nnormal equations X^T W X, X^T W y of %g sorted rows, cubic, %d intervals "
+          "(scipy: design_matrix, then B.T @ (w[:, None] * B) and B.T @ (w * y)):\n"
+          % (len(x), INTERVALS))
+    theirs = min(timed(lambda: scipy_normal(x, t, y, w)) for _ in range(2))
+    print("| threads | bsbasis ms | scipy ms | scipy / bsbasis | goal | peak memory growth MB "
+          "| goal |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for threads in (1, None):
+        mine = min(timed(lambda: bsbasis.normal_equations(x, t, K, y=y, weights=w,
+                                                          threads=threads))
+                   for _ in range(reps))
+        grow = rss_growth(len(x), threads or len(os.sched_getaffinity(0)))
+        print("| %s | %.4g | %.4g | %.1f | %s | %.1f | <= 64 |"
+              % (threads or "default", mine * 1e3, theirs * 1e3, theirs / mine,
+                 ">= 30" if threads == 1 else "", grow))
+    del ne
 
 
 if __name__ == "__main__":

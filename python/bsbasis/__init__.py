@@ -10,6 +10,7 @@ from ._core import (design_matrix, interval_index, periodic_design_matrix,
 from ._normal import (NormalEquations, evaluate_spline, normal_equations,
                       uniform_normal_equations)
 from ._penalties import derivative_penalty, difference_penalty, make_knots
+from ._pspline import PSplineFit, fit_pspline
 from ._lib import LibraryNotFoundError, library_path, load_library, reset_library
 
 __version__ = "0.1.0"
@@ -26,6 +27,8 @@ __all__ = [
     "uniform_normal_equations",
     "NormalEquations",
     "evaluate_spline",
+    "fit_pspline",
+    "PSplineFit",
     "interval_index",
     "load_library",
     "library_path",
