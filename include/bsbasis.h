@@ -261,8 +261,10 @@ int bsbasis_make_knots(const double *x, int64_t nx, const double *weights, int64
  * order, each row's terms being (w*b_a)*b_c, (w*b_a)*y, (w*y)*y and w; then
  * every sum of the tile is added to the output, tile after tile.  So the
  * result depends only on the tiles: a run split into calls at multiples of
- * the tile gives the same bits as one call, and so does any host that forms
- * tiles in parallel (each into zeroed outputs) and adds them in order.
+ * the tile, each call adding to the outputs of the one before, gives the
+ * same bits as one call, and so does any host that forms tiles in parallel
+ * (each into zeroed outputs) and adds them to the total in tile order.
+ * Sums that stay zero in a tile are not added.
  * Weights of 1 and no weights give the same bits.
  * ------------------------------------------------------------------------ */
 #define BSBASIS_NORMAL_TILE 65536

@@ -16,6 +16,11 @@
 //   bsbasis::Banded P = bsbasis::difference_penalty(basis.nj(), 2);
 //   std::vector<double> knots = bsbasis::make_knots(x, 10, 4);
 //
+//   // A penalised least-squares fit without a design matrix:
+//   bsbasis::NormalEquations ne = bsbasis::normal_equations(basis, x, y, w);
+//   std::vector<double> c = bsbasis::solve(ne, P, 1e-3);   // (X'WX + 1e-3 P) c = X'Wy
+//   bsbasis::Buffer<double> f = bsbasis::evaluate(basis, c, x);
+//
 // Every evaluation, penalty and knot placement is a call of the extension API
 // of bsbasis.h: the classes here validate, allocate and wrap.  A basis is
 // validated when it is built and throws std::invalid_argument naming the
@@ -74,6 +79,7 @@
 #include <array>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -81,10 +87,12 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -1193,6 +1201,482 @@ std::vector<double> make_knots(const R &x, std::int64_t n_knots, int order, Knot
       return make_knots(p, n, n_knots, order, kind, boundary, w);
     });
   });
+}
+
+// The normal equations of a weighted least-squares fit on a basis, summed
+// by the library without a design matrix: over the data (x, y, w), with X[p]
+// the row of x[p] (values or nu-th derivatives), only the rows that are not
+// empty counting.
+struct NormalEquations {
+  int order = 0;
+  std::int64_t n = 0;        // columns: the basis's nj
+  Banded gram;               // X^T W X, bandwidth order - 1
+  std::vector<double> rhs;   // X^T W y, n values; none without responses
+  double yty = 0.0;          // y^T W y; 0 without responses
+  double sum_weights = 0.0;  // the sum of the weights
+  std::int64_t count = 0;    // the rows that are not empty
+
+  bool has_responses() const { return !rhs.empty(); }
+
+  // Elementwise a = a + b, as the library adds one tile to the next: the
+  // sums of x[0, m) plus those of x[m, m + k), m a multiple of
+  // BSBASIS_NORMAL_TILE and k at most one tile, are the bits of the sums of
+  // x[0, m + k).  Other splits agree up to rounding.  Throws
+  // std::invalid_argument unless both have the same order, columns and
+  // either both or neither responses.
+  NormalEquations &operator+=(const NormalEquations &b);
+};
+
+inline NormalEquations operator+(NormalEquations a, const NormalEquations &b) {
+  a += b;
+  return a;
+}
+
+namespace detail {
+
+inline std::string shape(const NormalEquations &a) {
+  return "order " + std::to_string(a.order) + ", " + std::to_string(a.n) + " columns, " +
+         (a.has_responses() ? "with" : "without") + " responses";
+}
+
+inline void check_shape(const Banded &a, const char *what) {
+  if (a.n < 0 || a.u < 0 ||
+      a.ab.size() != static_cast<std::size_t>(a.n) * (static_cast<std::size_t>(a.u) + 1))
+    throw std::invalid_argument(std::string("bsbasis: ") + what + " holds " +
+                                std::to_string(a.ab.size()) + " doubles, not (u + 1) * n = (" +
+                                std::to_string(a.u) + " + 1) * " + std::to_string(a.n));
+}
+
+inline void check_length(std::size_t got, std::size_t want, const char *what,
+                         const char *of) {
+  if (got != want)
+    throw std::invalid_argument(std::string("bsbasis: ") + what + " has " +
+                                std::to_string(got) + " values for " + std::to_string(want) +
+                                " " + of);
+}
+
+}  // namespace detail
+
+inline NormalEquations &NormalEquations::operator+=(const NormalEquations &b) {
+  if (order != b.order || n != b.n || has_responses() != b.has_responses() ||
+      gram.n != b.gram.n || gram.u != b.gram.u || gram.ab.size() != b.gram.ab.size() ||
+      rhs.size() != b.rhs.size())
+    throw std::invalid_argument("bsbasis: cannot add NormalEquations of " + detail::shape(b) +
+                                " to those of " + detail::shape(*this));
+  double *g = gram.ab.data();
+  const double *h = b.gram.ab.data();
+  for (std::size_t e = 0; e < gram.ab.size(); ++e) g[e] = g[e] + h[e];
+  for (std::size_t e = 0; e < rhs.size(); ++e) rhs[e] = rhs[e] + b.rhs[e];
+  yty = yty + b.yty;
+  sum_weights = sum_weights + b.sum_weights;
+  count += b.count;
+  return *this;
+}
+
+namespace detail {
+
+// Zero sums of order and n columns.
+inline NormalEquations zero_sums(int order, std::int64_t n, bool responses) {
+  NormalEquations s;
+  s.order = order;
+  s.n = n;
+  s.gram = banded(n, order - 1);
+  std::fill(s.gram.ab.begin(), s.gram.ab.end(), 0.0);
+  if (responses) s.rhs.assign(static_cast<std::size_t>(n), 0.0);
+  return s;
+}
+
+// Sums the rows [p0, p0 + len) into s, which holds zeros; by call, the
+// library on them.  Returns the status; *bad the library's bad row.
+template <class Call>
+int tile_sums(const Call &call, const double *x, const double *y, const double *w,
+              std::size_t p0, std::size_t len, NormalEquations &s, std::int64_t *bad) {
+  double sums[2] = {0.0, 0.0};
+  const int st = call(x + p0, y ? y + p0 : nullptr, w ? w + p0 : nullptr,
+                      static_cast<std::int64_t>(len), s.gram.ab.data(),
+                      y ? s.rhs.data() : nullptr, sums, &s.count, bad);
+  s.yty = sums[0];
+  s.sum_weights = sums[1];
+  return st;
+}
+
+// A failed tile [p0, p0 + len) as an exception that names the row at fault.
+[[noreturn]] inline void fail_sums(int st, std::int64_t bad, std::size_t p0, std::size_t len,
+                                   const double *x, const double *y, const double *w,
+                                   Interval base) {
+  if (st == BSBASIS_ERROR_RANGE) fail_range(x + p0, len, p0, base.lo, base.hi, "");
+  if (st == BSBASIS_ERROR_DATA && bad >= 0 && static_cast<std::size_t>(bad) < len) {
+    const std::size_t p = p0 + static_cast<std::size_t>(bad);
+    const bool weight = w && !(std::isfinite(w[p]) && w[p] >= 0.0);
+    throw std::invalid_argument(
+        "bsbasis: normal_equations: row " + std::to_string(p) + ": " +
+        (weight ? "the weight is " + num(w[p]) + "; weights must be finite and >= 0"
+                : "y is " + num(y ? y[p] : 0.0) +
+                      "; responses must be finite on the rows that are not empty"));
+  }
+  fail(st, "normal_equations");
+}
+
+// The normal equations of the nx rows x, y (may be null), w (may be null:
+// weights 1) by call(x, y, w, n, ab, rhs, sums, count, bad_row), the
+// library on n rows.  One call over everything, or, with threads > 1 and
+// more than one tile, one call per tile of BSBASIS_NORMAL_TILE rows on
+// `threads` workers, each into zeroed sums; the tiles are added in order as
+// they come, which gives the bits of the one call.  At most 2 * threads
+// tiles' sums are held at once.
+template <class Call>
+NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const double *x,
+                            const double *y, const double *w, std::size_t nx, int threads,
+                            Interval base) {
+  if (threads < 1)
+    throw std::invalid_argument("bsbasis: normal_equations needs threads >= 1, got " +
+                                std::to_string(threads));
+  NormalEquations total = zero_sums(order, n, y != nullptr);
+  if (nx == 0) return total;
+  const std::size_t T = BSBASIS_NORMAL_TILE;
+  const std::size_t tiles = (nx - 1) / T + 1;
+  if (threads == 1 || tiles == 1) {
+    std::int64_t bad = -1;
+    const int st = tile_sums(call, x, y, w, 0, nx, total, &bad);
+    if (st != BSBASIS_OK) fail_sums(st, bad, 0, nx, x, y, w, base);
+    return total;
+  }
+
+  struct Slot {
+    NormalEquations sums;
+    std::int64_t bad = -1;
+    int status = BSBASIS_OK;
+    bool ready = false;
+  };
+  const std::size_t workers = std::min(static_cast<std::size_t>(threads), tiles);
+  const std::size_t S = std::min(2 * workers, tiles);
+  std::vector<Slot> slot(S);
+  for (Slot &s : slot) {
+    s.sums = total;  // the shape; each tile zeroes it
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  std::size_t next = 0, added = 0;  // the next tile to take, the tiles added
+  bool stop = false;
+
+  // A worker takes tile k once tile k - S, the last in its slot, is added.
+  auto work = [&] {
+    for (;;) {
+      std::size_t k;
+      {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return stop || next >= tiles || next < added + S; });
+        if (stop || next >= tiles) return;
+        k = next++;
+      }
+      Slot &s = slot[k % S];
+      NormalEquations &t = s.sums;
+      std::fill(t.gram.ab.begin(), t.gram.ab.end(), 0.0);
+      std::fill(t.rhs.begin(), t.rhs.end(), 0.0);
+      t.count = 0;
+      s.bad = -1;
+      const std::size_t p0 = k * T;
+      const int st = tile_sums(call, x, y, w, p0, std::min(T, nx - p0), t, &s.bad);
+      {
+        std::lock_guard<std::mutex> lock(m);
+        s.status = st;
+        s.ready = true;
+      }
+      cv.notify_all();
+    }
+  };
+
+  // Stops and joins the workers however this function is left.
+  std::vector<std::thread> crew;
+  struct Join {
+    std::vector<std::thread> &crew;
+    std::mutex &m;
+    std::condition_variable &cv;
+    bool &stop;
+    ~Join() {
+      {
+        std::lock_guard<std::mutex> lock(m);
+        stop = true;
+      }
+      cv.notify_all();
+      for (std::thread &t : crew) t.join();
+    }
+  } join{crew, m, cv, stop};
+  crew.reserve(workers);
+  for (std::size_t q = 0; q < workers; ++q) crew.emplace_back(work);
+
+  for (std::size_t k = 0; k < tiles; ++k) {
+    Slot &s = slot[k % S];
+    {
+      std::unique_lock<std::mutex> lock(m);
+      cv.wait(lock, [&] { return s.ready; });
+    }
+    if (s.status != BSBASIS_OK) {
+      const std::size_t p0 = k * T;
+      fail_sums(s.status, s.bad, p0, std::min(T, nx - p0), x, y, w, base);
+    }
+    total += s.sums;
+    {
+      std::lock_guard<std::mutex> lock(m);
+      s.ready = false;
+      added = k + 1;
+    }
+    cv.notify_all();
+  }
+  return total;
+}
+
+}  // namespace detail
+
+// The normal equations of the basis's rows (derivatives of order nu; 0: the
+// values) on the nx abscissae x, with responses y and weights w (each nx
+// values, or null: no responses, every weight 1).  Weights must be finite
+// and >= 0, and y finite on the rows that are not empty; else
+// std::invalid_argument names the first row at fault ("row 12: ...").
+// Extrapolate::Error throws as values() does.  threads >= 1 workers share
+// the tiles of BSBASIS_NORMAL_TILE rows; the result has the same bits for
+// any number of them.
+inline NormalEquations normal_equations(const KnotBasis &basis, const double *x,
+                                        std::size_t nx, const double *y, const double *w,
+                                        int nu = 0, int threads = 1) {
+  detail::check_nu(nu);
+  const double *t = basis.knots().data();
+  const std::int64_t nt = static_cast<std::int64_t>(basis.knots().size());
+  const int order = basis.order(), nj = basis.nj();
+  const int mode = static_cast<int>(basis.extrapolate());
+  return detail::normal_sums(
+      [=](const double *xc, const double *yc, const double *wc, std::int64_t m, double *ab,
+          double *rhs, double *sums, std::int64_t *count, std::int64_t *bad) {
+        return bsbasis_normal_equations(t, nt, order, nj, nu, mode, xc, yc, wc, m, ab, rhs,
+                                        sums, count, bad);
+      },
+      order, nj, x, y, w, nx, threads, {basis.left(), basis.right()});
+}
+
+inline NormalEquations normal_equations(const UniformBasis &basis, const double *x,
+                                        std::size_t nx, const double *y, const double *w,
+                                        int nu = 0, int threads = 1) {
+  detail::check_nu(nu);
+  const double origin = basis.origin(), spacing = basis.spacing();
+  const int order = basis.order(), nj = basis.nj();
+  const int mode = static_cast<int>(basis.extrapolate());
+  return detail::normal_sums(
+      [=](const double *xc, const double *yc, const double *wc, std::int64_t m, double *ab,
+          double *rhs, double *sums, std::int64_t *count, std::int64_t *bad) {
+        return bsbasis_uniform_normal_equations(origin, spacing, nj, order, nu, mode, xc, yc,
+                                                wc, m, ab, rhs, sums, count, bad);
+      },
+      order, nj, x, y, w, nx, threads, {basis.left(), basis.right()});
+}
+
+// x, y, w: ranges of doubles; an empty y or w means none (no responses,
+// every weight 1), any other must hold as many values as x.
+template <class Basis, class X, class Y, class W, class = detail::double_object_t<X>,
+          class = detail::double_range_t<Y>, class = detail::double_range_t<W>>
+NormalEquations normal_equations(const Basis &basis, const X &x, const Y &y, const W &w,
+                                 int nu = 0, int threads = 1) {
+  return detail::with_contiguous(x, [&](const double *px, std::size_t nx) {
+    return detail::with_contiguous(y, [&](const double *py, std::size_t ny) {
+      return detail::with_contiguous(w, [&](const double *pw, std::size_t nw) {
+        if (ny != 0) detail::check_length(ny, nx, "y", "abscissae");
+        if (nw != 0) detail::check_length(nw, nx, "w", "abscissae");
+        return normal_equations(basis, px, nx, ny ? py : nullptr, nw ? pw : nullptr, nu,
+                                threads);
+      });
+    });
+  });
+}
+
+// Every weight 1.
+template <class Basis, class X, class Y, class = detail::double_object_t<X>,
+          class = detail::double_range_t<Y>>
+NormalEquations normal_equations(const Basis &basis, const X &x, const Y &y, int nu = 0,
+                                 int threads = 1) {
+  return detail::with_contiguous(x, [&](const double *px, std::size_t nx) {
+    return detail::with_contiguous(y, [&](const double *py, std::size_t ny) {
+      if (ny != 0) detail::check_length(ny, nx, "y", "abscissae");
+      return normal_equations(basis, px, nx, ny ? py : nullptr, nullptr, nu, threads);
+    });
+  });
+}
+
+namespace detail {
+
+// out[p] = X[p] coef at the nx abscissae by call(x, n, out), the library.
+template <class Call>
+Buffer<double> spline_values(const Call &call, std::size_t ncoef, int nj, const double *x,
+                             std::size_t nx, int nu, Interval base) {
+  check_nu(nu);
+  check_length(ncoef, static_cast<std::size_t>(nj), "coef", "columns");
+  Buffer<double> out;
+  out.resize(nx);
+  if (nx == 0) return out;
+  const int st = call(x, static_cast<std::int64_t>(nx), out.data());
+  if (st == BSBASIS_ERROR_RANGE) fail_range(x, nx, 0, base.lo, base.hi, "");
+  check(st, "evaluate");
+  return out;
+}
+
+}  // namespace detail
+
+// The spline with coefficients coef (nj of them), or its derivative of
+// order nu, at the nx abscissae: X[p] coef, 0 on an empty row.
+inline Buffer<double> evaluate(const KnotBasis &basis, const double *coef, std::size_t ncoef,
+                               const double *x, std::size_t nx, int nu = 0) {
+  const double *t = basis.knots().data();
+  const std::int64_t nt = static_cast<std::int64_t>(basis.knots().size());
+  const int order = basis.order(), nj = basis.nj();
+  const int mode = static_cast<int>(basis.extrapolate());
+  return detail::spline_values(
+      [&](const double *xc, std::int64_t m, double *out) {
+        return bsbasis_evaluate(t, nt, order, nj, nu, mode, coef, xc, m, out);
+      },
+      ncoef, nj, x, nx, nu, {basis.left(), basis.right()});
+}
+
+inline Buffer<double> evaluate(const UniformBasis &basis, const double *coef,
+                               std::size_t ncoef, const double *x, std::size_t nx,
+                               int nu = 0) {
+  const double origin = basis.origin(), spacing = basis.spacing();
+  const int order = basis.order(), nj = basis.nj();
+  const int mode = static_cast<int>(basis.extrapolate());
+  return detail::spline_values(
+      [&](const double *xc, std::int64_t m, double *out) {
+        return bsbasis_uniform_evaluate(origin, spacing, nj, order, nu, mode, coef, xc, m,
+                                        out);
+      },
+      ncoef, nj, x, nx, nu, {basis.left(), basis.right()});
+}
+
+template <class Basis, class C, class X, class = detail::double_range_t<C>,
+          class = detail::double_object_t<X>>
+Buffer<double> evaluate(const Basis &basis, const C &coef, const X &x, int nu = 0) {
+  return detail::with_contiguous(coef, [&](const double *pc, std::size_t nc) {
+    return detail::with_contiguous(x, [&](const double *px, std::size_t nx) {
+      return evaluate(basis, pc, nc, px, nx, nu);
+    });
+  });
+}
+
+// Thrown by solve_banded for a matrix that is not positive definite to
+// working precision: a pivot of its Cholesky factorisation (the diagonal
+// entry left once the rows above are eliminated) at most n * eps times its
+// largest diagonal entry.  An std::invalid_argument, like every other
+// error here; column() is the column of that pivot.
+class SingularSystem : public std::invalid_argument {
+ public:
+  SingularSystem(const std::string &what, std::int64_t column)
+      : std::invalid_argument(what), column_(column) {}
+  std::int64_t column() const noexcept { return column_; }
+
+ private:
+  std::int64_t column_;
+};
+
+// G + lam * P for symmetric banded G and P of the same order, whatever their
+// bandwidths: the result has the larger one.  lam must be finite and >= 0.
+inline Banded add_penalty(const Banded &g, const Banded &p, double lam) {
+  detail::check_shape(g, "the matrix");
+  detail::check_shape(p, "the penalty");
+  if (g.n != p.n)
+    throw std::invalid_argument("bsbasis: add_penalty: a penalty of order " +
+                                std::to_string(p.n) + " for a matrix of order " +
+                                std::to_string(g.n));
+  if (!(std::isfinite(lam) && lam >= 0.0))
+    throw std::invalid_argument("bsbasis: add_penalty: lam is " + detail::num(lam) +
+                                "; it must be finite and >= 0");
+  const std::int64_t n = g.n;
+  const int u = std::max(g.u, p.u);
+  Banded s = detail::banded(n, u);
+  for (int d = 0; d <= u; ++d)  // the d-th superdiagonal
+    for (std::int64_t c = 0; c < n; ++c) {
+      const double a = d <= g.u ? g.ab[static_cast<std::size_t>((g.u - d) * n + c)] : 0.0;
+      const double b = d <= p.u ? p.ab[static_cast<std::size_t>((p.u - d) * n + c)] : 0.0;
+      s.ab[static_cast<std::size_t>((u - d) * n + c)] = c < d ? 0.0 : a + lam * b;
+    }
+  return s;
+}
+
+// Solves A c = rhs for a symmetric positive definite banded A (n values of
+// rhs) by the Cholesky factorisation A = U^T U, U upper with A's bandwidth.
+// Throws SingularSystem when A is singular or not positive definite (see
+// there), std::invalid_argument when an entry of A or rhs is not finite.
+inline std::vector<double> solve_banded(const Banded &a, const double *rhs, std::size_t nrhs) {
+  detail::check_shape(a, "the matrix");
+  detail::check_length(nrhs, static_cast<std::size_t>(a.n), "rhs", "columns");
+  const std::int64_t n = a.n, u = a.u;
+  Buffer<double> f(a.ab.begin(), a.ab.end());  // becomes U, in A's layout
+  auto at = [&](std::int64_t r, std::int64_t c) -> double & {
+    return f[static_cast<std::size_t>((u + r - c) * n + c)];
+  };
+  double top = 0.0;
+  for (std::int64_t c = 0; c < n; ++c) {
+    for (std::int64_t r = std::max<std::int64_t>(0, c - u); r <= c; ++r)
+      if (!std::isfinite(at(r, c)))
+        throw std::invalid_argument("bsbasis: solve_banded: A[" + std::to_string(r) + "][" +
+                                    std::to_string(c) + "] is " + detail::num(at(r, c)));
+    if (!std::isfinite(rhs[c]))
+      throw std::invalid_argument("bsbasis: solve_banded: rhs[" + std::to_string(c) +
+                                  "] is " + detail::num(rhs[c]));
+    top = std::max(top, at(c, c));
+  }
+  const double tol = static_cast<double>(n) * std::numeric_limits<double>::epsilon() * top;
+  for (std::int64_t j = 0; j < n; ++j) {
+    const std::int64_t k0 = std::max<std::int64_t>(0, j - u);
+    double d = at(j, j);
+    for (std::int64_t k = k0; k < j; ++k) d = d - at(k, j) * at(k, j);
+    if (!(d > tol))
+      throw SingularSystem(
+          "bsbasis: solve_banded: the matrix is singular or not positive definite: the "
+          "pivot of column " + std::to_string(j) + " is " + detail::num(d) +
+              ", at most n * eps * (largest diagonal entry) = " + detail::num(tol) +
+              " (columns without data need a penalty, lam > 0)",
+          j);
+    const double r = std::sqrt(d);
+    at(j, j) = r;
+    for (std::int64_t c = j + 1; c <= std::min(n - 1, j + u); ++c) {
+      double s = at(j, c);
+      for (std::int64_t k = std::max(k0, c - u); k < j; ++k) s = s - at(k, j) * at(k, c);
+      at(j, c) = s / r;
+    }
+  }
+  // U^T z = rhs, then U c = z, in place.
+  std::vector<double> c(rhs, rhs + n);
+  for (std::int64_t j = 0; j < n; ++j) {
+    double s = c[static_cast<std::size_t>(j)];
+    for (std::int64_t k = std::max<std::int64_t>(0, j - u); k < j; ++k)
+      s = s - at(k, j) * c[static_cast<std::size_t>(k)];
+    c[static_cast<std::size_t>(j)] = s / at(j, j);
+  }
+  for (std::int64_t j = n - 1; j >= 0; --j) {
+    double s = c[static_cast<std::size_t>(j)];
+    for (std::int64_t k = j + 1; k <= std::min(n - 1, j + u); ++k)
+      s = s - at(j, k) * c[static_cast<std::size_t>(k)];
+    c[static_cast<std::size_t>(j)] = s / at(j, j);
+  }
+  return c;
+}
+
+template <class R, class = detail::double_range_t<R>>
+std::vector<double> solve_banded(const Banded &a, const R &rhs) {
+  return detail::with_contiguous(
+      rhs, [&](const double *p, std::size_t n) { return solve_banded(a, p, n); });
+}
+
+// The coefficients of the least-squares fit: (X^T W X) c = X^T W y, or with
+// a penalty (X^T W X + lam * penalty) c = X^T W y.  Throws
+// std::invalid_argument without responses, SingularSystem as solve_banded.
+inline std::vector<double> solve(const NormalEquations &ne) {
+  if (!ne.has_responses())
+    throw std::invalid_argument("bsbasis: solve: the NormalEquations hold no responses");
+  return solve_banded(ne.gram, ne.rhs);
+}
+
+inline std::vector<double> solve(const NormalEquations &ne, const Banded &penalty,
+                                 double lam) {
+  if (!ne.has_responses())
+    throw std::invalid_argument("bsbasis: solve: the NormalEquations hold no responses");
+  return solve_banded(add_penalty(ne.gram, penalty, lam), ne.rhs);
 }
 
 }  // namespace bsbasis

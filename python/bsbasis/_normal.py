@@ -152,8 +152,8 @@ class _Sums:
                 np.zeros(self.n) if self.y is not None else None,
                 np.zeros(2), np.zeros(1, np.int64))
 
-    def __call__(self, a, m, out=None):
-        gram, rhs, sums, count = self.zeros() if out is None else out
+    def __call__(self, a, m, acc=None):
+        gram, rhs, sums, count = self.zeros() if acc is None else acc
         bad = np.zeros(1, np.int64)
         y, w = self.y, self.w
         status = self.fn(*self.args, self.x.ctypes.data + 8 * a,
@@ -166,24 +166,47 @@ class _Sums:
         _tiles.check_status(status)
         return gram, rhs, sums, count
 
-    def run(self, threads):
+    def accumulators(self, out):
+        """The arrays the sums are added to: zeros, or those of `out`."""
+        if out is None:
+            return self.zeros()
+        if not isinstance(out, NormalEquations):
+            raise TypeError("out must be a NormalEquations, got %s" % type(out).__name__)
+        if out.gram.shape != (self.order, self.n):
+            raise ValueError("out has a band of shape %s; this basis needs (%d, %d)"
+                             % (out.gram.shape, self.order, self.n))
+        if (out.rhs is None) != (self.y is None):
+            raise ValueError("out was formed %s responses and this call has %s"
+                             % ("with" if out.rhs is not None else "without",
+                                "none" if self.y is None else "some"))
+        # Copies, so that a call that fails part way leaves `out` as it was.
+        return (np.array(out.gram, order="C"),
+                None if out.rhs is None else np.array(out.rhs, order="C"),
+                np.array([out.yty or 0.0, out.sum_weights]), np.array([out.count], np.int64))
+
+    def run(self, threads, out=None):
         nx = len(self.x)
         tiles = -(-nx // TILE)
         threads = _tiles.threads_for(threads, nx, self.order)
+        acc = self.accumulators(out)
         if threads == 1 or tiles <= 1:
-            out = self(0, nx)
+            self(0, nx, acc)
         else:
-            out = self._parallel(min(threads, tiles), tiles)
-        gram, rhs, sums, count = out
+            self._parallel(min(threads, tiles), tiles, acc)
+        gram, rhs, sums, count = acc
         has_y = rhs is not None
-        return NormalEquations(gram, rhs, float(sums[0]) if has_y else None, float(sums[1]),
-                               int(count[0]))
+        if out is None:
+            return NormalEquations(gram, rhs, float(sums[0]) if has_y else None,
+                                   float(sums[1]), int(count[0]))
+        out.gram, out.rhs = gram, rhs
+        out.yty = float(sums[0]) if has_y else None
+        out.sum_weights, out.count = float(sums[1]), int(count[0])
+        return out
 
-    def _parallel(self, threads, tiles):
+    def _parallel(self, threads, tiles, total):
         # Tiles in parallel, each from zero, added to the total in tile order:
         # what one call does.  At most 2*threads tiles wait at a time.
         nx = len(self.x)
-        total = self.zeros()
         pool = _tiles._executor(threads)
         window = 2 * threads
         for start in range(0, tiles, window):
@@ -198,11 +221,10 @@ class _Sums:
             finally:
                 for f in futures:
                     f.cancel()
-        return total
 
 
 def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, nj=None,
-                     threads=None):
+                     threads=None, out=None):
     """Normal equations of a B-spline least-squares fit, without the design
     matrix.
 
@@ -234,6 +256,9 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     threads : int, optional
         Threads to use; by default every core for large inputs.  The result
         is the same bits for any value.
+    out : NormalEquations, optional
+        Sums of earlier data on the same basis (with responses if and only
+        if y is given), to add this data to, in place; it is returned.
 
     Returns
     -------
@@ -244,9 +269,10 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     The sums run in tiles of `TILE` abscissae counted from ``x[0]``: a
     tile's sums start at zero and add its rows in order, then the tiles are
     added to the total in order.  The result is therefore the same bits for
-    any thread count, and for data split at multiples of `TILE` whose
-    partial results are added in order with ``+``.  Splits elsewhere agree
-    within rounding.
+    any thread count, and for data passed in consecutive parts through
+    `out` when every part but the last holds a multiple of `TILE` rows.
+    ``a + b`` adds b's total at once, so it gives those bits when b is a
+    single tile; other splits agree within rounding.
 
     Raises
     ------
@@ -270,7 +296,7 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     fn = _lib.kernels().bsbasis_normal_equations
     sums = _Sums(fn, (tv.ctypes.data, len(tv), k + 1, nj, nu, mode), k + 1, nj, xv, yv, wv)
     sums.t = tv  # the knots stay alive while the library reads them
-    return sums.run(threads)
+    return sums.run(threads, out)
 
 
 def _grid(k, n, origin, spacing):
@@ -289,7 +315,7 @@ def _grid(k, n, origin, spacing):
 
 
 def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None, nu=0,
-                             extrapolate=False, threads=None):
+                             extrapolate=False, threads=None, out=None):
     """`normal_equations` on the uniform grid of `uniform_design_matrix`:
     knots ``origin + m*spacing``, n basis functions of degree k."""
     k, nu = check_degree(k, nu)
@@ -300,7 +326,8 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
     yv = _data(y, "y", len(xv))
     wv = _data(weights, "weights", len(xv))
     fn = _lib.kernels().bsbasis_uniform_normal_equations
-    return _Sums(fn, (origin, spacing, n, k + 1, nu, mode), k + 1, n, xv, yv, wv).run(threads)
+    return _Sums(fn, (origin, spacing, n, k + 1, nu, mode), k + 1, n, xv, yv, wv).run(threads,
+                                                                                     out)
 
 
 # ---------------------------------------------------------------- values

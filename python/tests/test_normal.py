@@ -85,6 +85,21 @@ def test_threads_and_tile_splits_give_the_same_bits():
                                       weights=w[a:a + TILE], threads=1)
              for a in range(0, len(x), TILE)]
     same_bits(one, sum(parts))
+    # Consecutive parts added in place, all but the last whole tiles.
+    chained = bsbasis.normal_equations(x[:2 * TILE], t, 3, y=y[:2 * TILE], weights=w[:2 * TILE])
+    before = chained.gram.copy()
+    bad = y[2 * TILE:].copy()
+    bad[-1] = np.nan
+    with pytest.raises(ValueError, match=r"y\[%d\]" % (len(bad) - 1)):
+        bsbasis.normal_equations(x[2 * TILE:], t, 3, y=bad, weights=w[2 * TILE:], out=chained,
+                                 threads=2)
+    assert np.array_equal(chained.gram, before) and chained.count == 2 * TILE
+    got = bsbasis.normal_equations(x[2 * TILE:], t, 3, y=y[2 * TILE:], weights=w[2 * TILE:],
+                                   out=chained, threads=2)
+    assert got is chained
+    same_bits(one, chained)
+    with pytest.raises(ValueError, match="without responses"):
+        bsbasis.normal_equations(x, t, 3, y=y, out=bsbasis.normal_equations(x, t, 3))
     # Elsewhere the split agrees within rounding.
     a = bsbasis.normal_equations(x[:1001], t, 3, y=y[:1001], weights=w[:1001])
     b = bsbasis.normal_equations(x[1001:], t, 3, y=y[1001:], weights=w[1001:])
