@@ -1,16 +1,21 @@
 // The extension API on decoded arguments; the first byte picks the function:
-//   0 bsbasis_design            4 bsbasis_difference_penalty
-//   1 bsbasis_uniform_design    5 bsbasis_derivative_penalty
-//   2 bsbasis_periodic_design   6 bsbasis_make_knots
-//   3 bsbasis_tensor_design     7 bsbasis_strerror
+//   0 bsbasis_design               6 bsbasis_make_knots
+//   1 bsbasis_uniform_design       7 bsbasis_strerror
+//   2 bsbasis_periodic_design      8 bsbasis_normal_equations
+//   3 bsbasis_tensor_design        9 bsbasis_uniform_normal_equations
+//   4 bsbasis_difference_penalty  10 bsbasis_evaluate
+//   5 bsbasis_derivative_penalty  11 bsbasis_uniform_evaluate
 // Then a flag: within the limits of bsbasis.h, or hostile (any counts,
 // orders, modes, NULL pointers, knots with NaN, infinities, repeats and huge
 // values).  Every array is exactly as large as the arguments claim, so that
 // AddressSanitizer reports any access outside it.  Within the limits the
 // status is BSBASIS_OK (BSBASIS_ERROR_RANGE for an outside abscissa under
 // ERROR) and the evaluations match design_reference.hpp bit for bit;
-// outside them the status is an error.
+// outside them the status is an error.  The normal equations and spline
+// values are formed from bsbasis_design's rows as bsbasis.h spells out,
+// bit for bit, with BSBASIS_ERROR_DATA for the first row of bad data.
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "bsbasis.h"
@@ -559,6 +564,371 @@ void make_knots(fz::Reader &in) {
     for (int64_t c = 0; c < k; ++c) FZ_CHECK(t[c] == lo && t[size - 1 - c] == hi, c);
 }
 
+// ------------------------------------ normal equations, spline values
+
+constexpr int64_t kMaxRows = 8193;
+
+// Abscissa counts: small, on either side of the sub-tiles of 512, and past
+// the design's larger sub-tiles (16384 / order rows, at most 4096).
+int64_t row_count(fz::Reader &in) {
+  static const int64_t large[10] = {511, 512, 513, 1023, 1024, 1025, 1639, 2049, 4097, 8193};
+  const int v = in.small(0, 39);
+  return v < 30 ? v : large[v - 30];
+}
+
+// A basis on knots (as design() decodes it) or on the uniform grid (as
+// uniform() does), with the header's verdict on it.
+struct Basis {
+  bool on_grid = false;
+  int32_t order = 0;
+  int64_t nt = 0, cols = 0;  // cols: nj on knots, n on the grid
+  std::vector<double> tv;
+  std::unique_ptr<fz::Buf<double>> t;
+  bool give_t = true;
+  double origin = 0.0, spacing = 0.0;
+  bool valid = false, clear = true;  // clear: not near the grid's resolution
+  double lo = 0.0, hi = 0.0;
+  std::vector<double> anchors;
+
+  const double *pt() const { return give_t ? t->data() : nullptr; }
+
+  // The design's rows (no i): what the sums and values are formed from.
+  int rows(int32_t nu, int32_t mode, const double *x, int64_t nx, int32_t *j,
+           double *B) const {
+    if (on_grid)
+      return bsbasis_uniform_design(origin, spacing, cols, order, nu, mode, x, nx, nullptr, j,
+                                    B, nullptr);
+    return bsbasis_design(pt(), nt, order, cols, nu, mode, x, nx, nullptr, j, B, nullptr);
+  }
+};
+
+// Decodes a basis; false when its arrays would pass the caps.
+bool decode_basis(fz::Reader &in, bool on_grid, bool hostile, Basis &b) {
+  b.on_grid = on_grid;
+  b.order = hostile ? in.any_int(-2, 40) : in.small(1, 10);
+  if (b.order > kMaxCount) return false;
+  if (on_grid) {
+    static const double origins[8] = {0.0, -3.0, 0.1, 1e6 + 0.3, -2.5e-3, 12345.678, 1e15, -7.5};
+    static const double spacings[8] = {1.0, 0.5, 0.1, 1.0 / 3.0, 7.25, 1e-3, 0x1p-20, 2.9};
+    b.origin = hostile ? in.any_double(origins, 8) : origins[in.small(0, 7)];
+    b.spacing = hostile ? in.any_double(spacings, 8) : spacings[in.small(0, 7)];
+    b.cols = hostile ? in.any_count(-2, 80) : b.order + in.small(0, 40);
+    b.t.reset(new fz::Buf<double>(0));
+    const int64_t n = b.cols;
+    const int order = b.order;
+    bool grid = order >= 1 && n >= order && n <= INT32_MAX - int64_t(order) &&
+                std::isfinite(b.origin) && std::isfinite(b.spacing) && b.spacing > 0.0;
+    if (grid) {
+      const double last = b.origin + double(n + order - 1) * b.spacing;
+      const double big = std::max(std::fabs(b.origin), std::fabs(last));
+      const double res = std::nextafter(big, INFINITY) - big;
+      grid = std::isfinite(last) && b.spacing > 2.0 * res;
+      b.clear = !grid || b.spacing > 8.0 * res;
+    }
+    b.valid = grid;
+    if (grid) {
+      const ref::OnGrid g{b.origin, b.spacing, n, order};
+      b.lo = g.lo();
+      b.hi = g.hi();
+      for (int64_t m : {int64_t(-2), int64_t(0), int64_t(order - 1), int64_t(order), n - 1, n,
+                        n + order - 1, n + order + 1})
+        b.anchors.push_back(g.knot(double(m)));
+    }
+    return true;
+  }
+  b.nt = hostile ? in.any_count(-2, 80) : 2 * int64_t(b.order) + in.small(0, 40);
+  b.cols = hostile ? in.any_count(-2, 80) : b.nt - b.order - in.small(0, b.nt - 2 * b.order);
+  b.give_t = !hostile || in.byte() >= 16;
+  // A knot count the header forbids gets an empty array, not to be touched.
+  const bool huge_nt = b.nt > INT32_MAX;
+  if (b.nt > kMaxKnots && !huge_nt) return false;
+  if (!huge_nt) b.tv = knots(in, b.nt, hostile);
+  b.t.reset(new fz::Buf<double>(static_cast<long>(b.tv.size())));
+  std::copy(b.tv.begin(), b.tv.end(), b.t->data());
+  b.valid = !huge_nt && b.give_t && basis_ok(b.t->data(), b.nt, b.order, b.cols);
+  if (b.valid) {
+    b.lo = b.tv[b.order - 1];
+    b.hi = b.tv[b.cols];
+  }
+  b.anchors = b.tv;
+  return true;
+}
+
+// A response: finite (small, or large enough that its square overflows),
+// or any double.
+double response(fz::Reader &in, bool any) {
+  if (any) return in.any_double(nullptr, 0);
+  const uint8_t v = in.byte();
+  return v < 240 ? (v - 120) * 0.0625 : (v - 247) * 1e154;
+}
+
+// A weight: a small multiple of 1/4 (0 included) or 1e300, or any double
+// (negative, -0, NaN, infinite).
+double weight(fz::Reader &in, bool any) {
+  if (any) return in.any_double(nullptr, 0);
+  const uint8_t v = in.byte();
+  return v < 248 ? (v % 8) * 0.25 : 1e300;
+}
+
+// The first 32 decoded, the rest repeating them.
+template <class F>
+void fill(fz::Buf<double> &a, F next) {
+  for (long k = 0; k < a.size(); ++k) a[k] = k < 32 ? next() : a[k % 32];
+}
+
+bool same_bits(const fz::Buf<double> &a, const std::vector<double> &b) {
+  return a.size() == long(b.size()) &&
+         (a.size() == 0 || std::memcmp(&a[0], b.data(), b.size() * sizeof(double)) == 0);
+}
+
+// The sum the header prescribes, up to the sign of a zero: a column the
+// rows do not touch may keep -0 rather than -0 + 0.
+bool same_sum(double got, double want) {
+  return fz::same(got, want) || (got == 0.0 && want == 0.0);
+}
+
+// Output prefills: zeros, negative zeros, small values, or some NaN,
+// infinite and huge (the outputs only ever get sums added).
+void prefill(fz::Buf<double> &a, int style) {
+  static const double hostile[5] = {NAN, INFINITY, -DBL_MAX, 0.75, -0.0};
+  for (long k = 0; k < a.size(); ++k)
+    a[k] = style == 0 ? 0.0
+         : style == 1 ? -0.0
+         : style == 2 ? double(int(k * 37 % 19) - 9) * 0.25
+                      : hostile[k % 5];
+}
+
+void normal_equations(fz::Reader &in, bool on_grid) {
+  const bool hostile = in.flag();
+  Basis b;
+  if (!decode_basis(in, on_grid, hostile, b)) return;
+  const int32_t order = b.order;
+  const int32_t nu = hostile ? in.any_int(-2, 12) : in.small(0, order + 1);
+  const int32_t mode = hostile ? in.any_int(-2, 8) : in.small(0, 5);
+  const int64_t nx = hostile ? in.any_count(-2, 40) : row_count(in);
+  // Which optional pointers are given; hostile: one required one NULL
+  // (0 x, 1 ab, 2 sums, 3 count, 4 rhs).
+  const uint8_t opt = in.byte();
+  const int null_one = hostile && in.byte() >= 160 ? in.small(0, 4) : -1;
+  const bool give_y = opt & 1, give_w = opt & 2, give_bad = opt & 4;
+  const bool give_rhs = (give_y || (opt & 8)) && null_one != 4;
+  const bool give_x = null_one != 0, give_ab = null_one != 1, give_sums = null_one != 2,
+             give_count = null_one != 3;
+  const uint8_t style = in.byte();
+  const bool any_y = style & 1, any_w = style & 2, nan_outside = style & 4;
+  const int fill_style = (style >> 3) & 3;
+  // Counts past the caps: only without x (then nothing may be read).
+  const bool huge_nx = nx > kMaxRows;
+  if (huge_nx && give_x) return;
+  const int64_t rows_given = huge_nx || nx < 0 ? 0 : nx;
+  int64_t ab_size = 0, cols_size = 0;
+  if (order >= 1 && b.cols >= 1 && b.cols <= kMaxEntries / order) {
+    ab_size = int64_t(order) * b.cols;
+    cols_size = b.cols;
+  } else if (b.valid) {
+    return;  // an array too large to give
+  }
+
+  fz::Buf<double> x(rows_given), y(give_y && !huge_nx ? rows_given : 0),
+      w(give_w && !huge_nx ? rows_given : 0);
+  abscissae(in, x, b.anchors, mode == BSBASIS_EXTRAPOLATE_ERROR && b.valid, b.lo, b.hi);
+  fill(y, [&] { return response(in, any_y); });
+  fill(w, [&] { return weight(in, any_w); });
+  if (nan_outside)
+    for (long p = 0; p < y.size(); ++p)
+      if (!(x[p] >= b.lo && x[p] <= b.hi)) y[p] = NAN;
+  fz::Buf<double> ab(ab_size), rhs(cols_size), sums(2);
+  prefill(ab, fill_style);
+  prefill(rhs, fill_style);
+  prefill(sums, fill_style);
+  int64_t count = fill_style * 1000 - 7, bad_row = -7;
+  const std::vector<double> ab0 = ab.copy(), rhs0 = rhs.copy(), sums0 = sums.copy();
+  const std::vector<double> x0 = x.copy(), y0 = y.copy(), w0 = w.copy(), t0 = b.t->copy();
+  const int64_t count0 = count;
+
+  const double *px = give_x ? x.data() : nullptr;
+  const double *py = give_y && !huge_nx ? y.data() : nullptr;
+  const double *pw = give_w && !huge_nx ? w.data() : nullptr;
+  double *pab = give_ab ? ab.data() : nullptr, *prhs = give_rhs ? rhs.data() : nullptr;
+  double *psums = give_sums ? sums.data() : nullptr;
+  int64_t *pcount = give_count ? &count : nullptr, *pbad = give_bad ? &bad_row : nullptr;
+  const int st = on_grid ? bsbasis_uniform_normal_equations(b.origin, b.spacing, b.cols, order,
+                                                            nu, mode, px, py, pw, nx, pab, prhs,
+                                                            psums, pcount, pbad)
+                         : bsbasis_normal_equations(b.pt(), b.nt, order, b.cols, nu, mode, px,
+                                                    py, pw, nx, pab, prhs, psums, pcount, pbad);
+
+  // For any arguments: the inputs are read only; a call that fails adds
+  // nothing; *bad_row names a row under DATA only.
+  FZ_CHECK(same_bits(x, x0) && same_bits(y, y0) && same_bits(w, w0) && same_bits(*b.t, t0));
+  if (give_bad) {
+    if (st == BSBASIS_ERROR_DATA)
+      FZ_CHECK(bad_row >= 0 && bad_row < nx, bad_row, nx);
+    else
+      FZ_CHECK(bad_row == -1, bad_row, st);
+  }
+  if (st != BSBASIS_OK) {
+    FZ_CHECK(same_bits(ab, ab0) && same_bits(rhs, rhs0) && same_bits(sums, sums0) &&
+                 count == count0, st);
+  }
+  if (!give_y) FZ_CHECK(same_bits(rhs, rhs0), st);  // rhs only with y
+
+  const bool valid = b.valid && nu >= 0 && mode >= 0 && mode <= 5 && nx >= 0 && !huge_nx &&
+                     (nx == 0 || give_x) && give_ab && give_sums && give_count &&
+                     (!give_y || give_rhs);
+  if (!valid) {
+    FZ_CHECK(argument_error(st), st);
+    return;
+  }
+  if (!give_y && give_rhs && argument_error(st)) return;  // rhs without y: either answer
+  if (!b.clear) {  // near the grid's resolution: either answer
+    FZ_CHECK(st == BSBASIS_OK || st == BSBASIS_ERROR_RANGE || st == BSBASIS_ERROR_DATA ||
+                 argument_error(st), st);
+    if (st != BSBASIS_OK) return;
+  }
+  const bool range =
+      b.clear && mode == BSBASIS_EXTRAPOLATE_ERROR && !all_in(x.data(), nx, 1, b.lo, b.hi);
+  if (range) {  // a data fault may be found first
+    FZ_CHECK(st == BSBASIS_ERROR_RANGE || st == BSBASIS_ERROR_DATA, st);
+    return;
+  }
+
+  // The design's rows, and the first row of bad data: a weight negative
+  // or not finite, or a response not finite on a row that is not empty.
+  std::vector<int32_t> j(size_t(nx) * order);
+  std::vector<double> B(size_t(nx) * order);
+  FZ_CHECK(b.rows(nu, mode, x.data(), nx, j.data(), B.data()) == BSBASIS_OK);
+  int64_t bad = -1;
+  for (int64_t p = 0; p < nx && bad < 0; ++p) {
+    const bool w_bad = pw && !(w[p] >= 0.0 && std::isfinite(w[p]));
+    const bool y_bad = py && !std::isfinite(y[p]) && j[p * order] >= 0;
+    if (w_bad || y_bad) bad = p;
+  }
+  if (bad >= 0) {
+    FZ_CHECK(st == BSBASIS_ERROR_DATA, st, bad);
+    if (give_bad) FZ_CHECK(bad_row == bad, bad_row, bad);
+    return;
+  }
+  FZ_CHECK(st == BSBASIS_OK, st);
+
+  // One tile (nx < BSBASIS_NORMAL_TILE): sums from zero, row after row,
+  // then added to the outputs.
+  const int u = order - 1;
+  const int64_t n = b.cols;
+  std::vector<double> G(size_t(order) * n, 0.0), R(n, 0.0);
+  double yty = 0.0, sw = 0.0, bound = 0.0;
+  int64_t rows = 0;
+  for (int64_t p = 0; p < nx; ++p) {
+    const int32_t c0 = j[p * order];
+    if (c0 < 0) continue;
+    FZ_CHECK(c0 + order <= n, c0, n);
+    const double *bp = B.data() + p * order;
+    const double wp = pw ? w[p] : 1.0;
+    double bm = 0.0;
+    for (int a = 0; a < order; ++a) {
+      const double wb = wp * bp[a];
+      for (int c = a; c < order; ++c) {
+        double &g = G[size_t(u + a - c) * n + c0 + c];
+        g = g + wb * bp[c];
+      }
+      if (py) R[c0 + a] = R[c0 + a] + wb * y[p];
+      bm = std::isfinite(bp[a]) ? std::max(bm, std::fabs(bp[a])) : INFINITY;
+    }
+    if (py) yty = yty + (wp * y[p]) * y[p];
+    sw = sw + wp;
+    ++rows;
+    // A bound on the magnitude of every term of the row.
+    const double ya = py ? std::fabs(y[p]) : 0.0;
+    bound = bound + (wp * bm * std::max(bm, ya) + wp * ya * ya + wp);
+  }
+  for (long e = 0; e < ab.size(); ++e) FZ_CHECK(same_sum(ab[e], ab0[e] + G[e]), e);
+  for (long c = 0; c < rhs.size(); ++c)
+    FZ_CHECK(py ? same_sum(rhs[c], rhs0[c] + R[c]) : fz::bits(rhs[c]) == fz::bits(rhs0[c]), c);
+  FZ_CHECK(py ? same_sum(sums[0], sums0[0] + yty) : fz::bits(sums[0]) == fz::bits(sums0[0]));
+  FZ_CHECK(same_sum(sums[1], sums0[1] + sw));
+  FZ_CHECK(count - count0 == rows && rows >= 0 && rows <= nx, count - count0, rows);
+
+  // Finite prefills, finite rows and terms well inside the range of
+  // doubles: every output stays finite (no inf - inf, no 0 * inf).
+  double pre = 0.0;
+  for (const std::vector<double> *v : {&ab0, &rhs0, &sums0})
+    for (double e : *v) pre = std::isfinite(e) ? std::max(pre, std::fabs(e)) : INFINITY;
+  if (pre < DBL_MAX / 8 && bound < DBL_MAX / 8) {
+    for (long e = 0; e < ab.size(); ++e) FZ_CHECK(std::isfinite(ab[e]), e);
+    for (long c = 0; c < rhs.size(); ++c) FZ_CHECK(std::isfinite(rhs[c]), c);
+    FZ_CHECK(std::isfinite(sums[0]) && std::isfinite(sums[1]));
+  }
+}
+
+void evaluate(fz::Reader &in, bool on_grid) {
+  const bool hostile = in.flag();
+  Basis b;
+  if (!decode_basis(in, on_grid, hostile, b)) return;
+  const int32_t order = b.order;
+  const int32_t nu = hostile ? in.any_int(-2, 12) : in.small(0, order + 1);
+  const int32_t mode = hostile ? in.any_int(-2, 8) : in.small(0, 5);
+  const int64_t nx = hostile ? in.any_count(-2, 40) : row_count(in);
+  // Hostile: one pointer NULL (0 x, 1 c, 2 out).
+  const int null_one = hostile && in.byte() >= 160 ? in.small(0, 2) : -1;
+  const bool give_x = null_one != 0, give_c = null_one != 1, give_out = null_one != 2;
+  const bool any_c = in.flag();
+  const bool huge_nx = nx > kMaxRows;
+  if (huge_nx && give_x) return;
+  const int64_t rows_given = huge_nx || nx < 0 ? 0 : nx;
+  int64_t cols_size = 0;
+  if (b.cols >= 1 && b.cols <= kMaxEntries)
+    cols_size = b.cols;
+  else if (b.valid)
+    return;
+
+  fz::Buf<double> x(rows_given), c(cols_size), out(rows_given);
+  abscissae(in, x, b.anchors, mode == BSBASIS_EXTRAPOLATE_ERROR && b.valid, b.lo, b.hi);
+  fill(c, [&] { return response(in, any_c); });
+  // A value no row gives, so that a row left unwritten shows.
+  const double unwritten = std::nextafter(-1234.5, 0.0);
+  out.fill(unwritten);
+  const std::vector<double> x0 = x.copy(), c0 = c.copy(), t0 = b.t->copy();
+
+  const double *px = give_x ? x.data() : nullptr, *pc = give_c ? c.data() : nullptr;
+  double *pout = give_out ? out.data() : nullptr;
+  const int st = on_grid ? bsbasis_uniform_evaluate(b.origin, b.spacing, b.cols, order, nu, mode,
+                                                    pc, px, nx, pout)
+                         : bsbasis_evaluate(b.pt(), b.nt, order, b.cols, nu, mode, pc, px, nx,
+                                            pout);
+
+  FZ_CHECK(same_bits(x, x0) && same_bits(c, c0) && same_bits(*b.t, t0));
+  const bool valid = b.valid && nu >= 0 && mode >= 0 && mode <= 5 && nx >= 0 && !huge_nx &&
+                     give_c && (nx == 0 || (give_x && give_out));
+  if (!valid) {
+    FZ_CHECK(argument_error(st), st);
+    return;
+  }
+  if (!b.clear) {
+    FZ_CHECK(st == BSBASIS_OK || st == BSBASIS_ERROR_RANGE || argument_error(st), st);
+    if (st != BSBASIS_OK) return;
+  } else {
+    const bool range =
+        mode == BSBASIS_EXTRAPOLATE_ERROR && !all_in(x.data(), nx, 1, b.lo, b.hi);
+    if (!expect(st, valid, range)) return;
+  }
+  // out[p] = ((b_0*c_0 + b_1*c_1) + ...) over the row's columns; 0 on an
+  // empty row.
+  std::vector<int32_t> j(size_t(nx) * order);
+  std::vector<double> B(size_t(nx) * order);
+  FZ_CHECK(b.rows(nu, mode, x.data(), nx, j.data(), B.data()) == BSBASIS_OK);
+  for (int64_t p = 0; p < nx; ++p) {
+    const int32_t *jp = j.data() + p * order;
+    const double *bp = B.data() + p * order;
+    if (jp[0] < 0) {
+      FZ_CHECK(out[p] == 0.0, p);
+      continue;
+    }
+    double v = bp[0] * c[jp[0]];
+    for (int q = 1; q < order; ++q) v = v + bp[q] * c[jp[q]];
+    FZ_CHECK(fz::same(out[p], v), p);
+  }
+}
+
 void strerror_any(fz::Reader &in) {
   int code = 0;
   for (int b = 0; b < 4; ++b) code = int(unsigned(code) << 8 | in.byte());
@@ -571,7 +941,7 @@ void strerror_any(fz::Reader &in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
-  switch (in.byte() % 8) {
+  switch (in.byte() % 12) {
     case 0: design(in); break;
     case 1: uniform(in); break;
     case 2: periodic(in); break;
@@ -579,7 +949,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 4: difference_penalty(in); break;
     case 5: derivative_penalty(in); break;
     case 6: make_knots(in); break;
-    default: strerror_any(in); break;
+    case 7: strerror_any(in); break;
+    case 8: normal_equations(in, false); break;
+    case 9: normal_equations(in, true); break;
+    case 10: evaluate(in, false); break;
+    default: evaluate(in, true); break;
   }
   return 0;
 }

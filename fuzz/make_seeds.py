@@ -278,3 +278,104 @@ write('fuzz_extension', 'make_knots_one_distinct',
       + eighth(1.5) * 3)
 
 write('fuzz_extension', 'strerror_codes', [7, 0xff, 0xff, 0xff, 0xf9, 1])
+
+# normal equations (8 on knots, 9 on the grid) and spline values (10, 11):
+# the basis (knots: order, nt - 2*order, drop, knots; grid: order, origin,
+# spacing, n - order), nu, mode, nx, then for the sums: which of y, w,
+# bad_row (bits 0-2; bit 3: rhs without y), [hostile: a NULL], the data
+# style (bit 0: any y, bit 1: any w, bit 2: NaN y outside, bits 3-4: the
+# prefill), x..., y..., w...; for the values: [hostile: a NULL], any c, x...,
+# c...
+ROWS = [511, 512, 513, 1023, 1024, 1025, 1639, 2049, 4097, 8193]
+
+
+def row_count(v):
+    return [v] if v < 30 else [30 + ROWS.index(v)]
+
+
+def resp(v):  # a finite response, a multiple of 1/16 in -7.5 .. 7.4375
+    return [int(v * 16) + 120]
+
+
+def wt(v):  # a weight, a multiple of 1/4 in 0 .. 1.75
+    return [int(v * 4)]
+
+
+def knots_basis(order, extra, drop, steps):
+    return small(1, order) + [extra, drop] + knots(steps)
+
+
+write('fuzz_extension', 'normal_cubic_clamped_weighted',
+      [8, 0] + knots_basis(4, 2, 0, clamped) + small(0, 0) + small(0, 1) + row_count(6)
+      + [7, 0]
+      + eighth(-1.0) + eighth(0.5) + anchor(9) + eighth(2.875) + special('nan') + eighth(1.5)
+      + resp(1.0) + resp(-2.5) + resp(0.25) + resp(3.0) + resp(7.0) + resp(-0.5)
+      + wt(1.0) + wt(0.5) + wt(0.0) + wt(1.75) + wt(1.0) + wt(0.25) + [1])
+write('fuzz_extension', 'normal_linear_error_derivative_no_weights',
+      [8, 0] + knots_basis(2, 4, 1, [4] * 8) + small(0, 1) + small(0, 0) + row_count(5)
+      + [1, 16]
+      + eighth(1.0) + eighth(1.5) + eighth(2.0) + eighth(4.0) + eighth(9.0) + [0]
+      + resp(0.5) + resp(-1.0) + resp(2.0) + resp(0.0) + resp(1.5) + [0])
+write('fuzz_extension', 'normal_nan_response_on_empty_row',
+      [8, 0] + knots_basis(3, 6, 0, [4] * 12) + small(0, 0) + small(0, 1) + row_count(4)
+      + [5, 4]
+      + eighth(3.0) + eighth(-3.0) + special('inf') + eighth(4.5)
+      + resp(1.0) * 4 + [2])
+write('fuzz_extension', 'normal_bad_response_in_range',
+      [8, 0] + knots_basis(4, 3, 1, [4] * 11) + small(0, 2) + small(0, 4) + row_count(3)
+      + [5, 1]
+      + eighth(4.0) + eighth(5.5) + eighth(6.0)
+      + eighth(1.0) + special('nan') + special('-inf') + [1])
+write('fuzz_extension', 'normal_subtiles_order_eight',
+      [8, 0] + knots_basis(8, 30, 0, [4] * 46) + small(0, 0) + small(0, 2) + row_count(2049)
+      + [3, 8]
+      + sum((eighth(-1.0 + 0.875 * k) for k in range(32)), [])
+      + sum((resp(0.0625 * k - 1.0) for k in range(32)), [])
+      + sum((wt(0.25 * (k % 8)) for k in range(32)), []) + [2])
+# hostile: order, nt, nj, give_t, knots, [spoil], nu, mode, nx, which, NULL
+write('fuzz_extension', 'normal_hostile_no_ab',
+      [8, 1] + any_int(-2, 40, 3) + any_count(-2, 80, 9) + any_count(-2, 80, 6) + [255]
+      + knots([4] * 9) + [0] + any_int(-2, 12, 0) + any_int(-2, 8, 1)
+      + any_count(-2, 40, 3) + [1, 200, 1, 0] + eighth(3.0) * 3 + resp(1.0) * 3 + [0])
+write('fuzz_extension', 'normal_hostile_y_without_rhs',
+      [8, 1] + any_int(-2, 40, 2) + any_count(-2, 80, 6) + any_count(-2, 80, 4) + [255]
+      + knots([4] * 6) + [0] + any_int(-2, 12, 0) + any_int(-2, 8, 2)
+      + any_count(-2, 40, 2) + [1, 200, 4, 0] + eighth(2.0) * 2 + resp(1.0) * 2 + [1])
+write('fuzz_extension', 'uniform_normal_third_spacing_weighted',
+      [9, 0] + small(1, 4) + [2, 3, 10] + small(0, 1) + small(0, 3) + row_count(6)
+      + [7, 16]
+      + anchor(2) + anchor(3) + eighth(0.0) + eighth(-1.0) + anchor(5) + special('nan')
+      + resp(1.0) + resp(2.0) + resp(-3.0) + resp(0.5) + resp(0.0) + resp(4.0)
+      + wt(0.5) + wt(1.0) + wt(1.5) + wt(0.0) + wt(0.25) + wt(1.0) + [1])
+write('fuzz_extension', 'uniform_normal_negative_weight',
+      [9, 0] + small(1, 3) + [0, 0, 5] + small(0, 0) + small(0, 3) + row_count(3)
+      + [6, 2]
+      + eighth(2.5) + eighth(3.5) + eighth(4.5)
+      + eighth(1.0) + special('-0') + [7, 24] + [0])
+write('fuzz_extension', 'uniform_normal_hostile_negative_nx',
+      [9, 1] + any_int(-2, 40, 4) + anchor(0) + anchor(0) + any_count(-2, 80, 12)
+      + any_int(-2, 12, 1) + any_int(-2, 8, 3) + any_count(-2, 40, -1) + [3, 0, 0] + [0])
+write('fuzz_extension', 'evaluate_cubic_clamped_second_derivative',
+      [10, 0] + knots_basis(4, 2, 0, clamped) + small(0, 2) + small(0, 4) + row_count(5)
+      + [0]
+      + eighth(-1.0) + eighth(0.5) + anchor(9) + eighth(2.875) + special('nan')
+      + resp(1.0) + resp(-2.0) + resp(0.5) + resp(3.0) + resp(0.25) + resp(-1.0) + [1])
+write('fuzz_extension', 'evaluate_periodic_mode_nan_coefficient',
+      [10, 0] + knots_basis(3, 4, 0, [4] * 10) + small(0, 0) + small(0, 5) + row_count(4)
+      + [1]
+      + eighth(-3.0) + eighth(2.5) + eighth(20.0) + special('-inf')
+      + eighth(1.0) + special('nan') + eighth(2.0) + eighth(0.5) + eighth(-1.0)
+      + eighth(3.0) + eighth(0.0) + [2])
+write('fuzz_extension', 'evaluate_hostile_no_coefficients',
+      [10, 1] + any_int(-2, 40, 2) + any_count(-2, 80, 6) + any_count(-2, 80, 4) + [255]
+      + knots([4] * 6) + [0] + any_int(-2, 12, 0) + any_int(-2, 8, 1)
+      + any_count(-2, 40, 0) + [200, 1, 0] + [0])
+write('fuzz_extension', 'uniform_evaluate_subtiles_first_derivative',
+      [11, 0] + small(1, 4) + [1, 2, 40] + small(0, 1) + small(0, 2) + row_count(4097)
+      + [0] + sum((eighth(-3.0 + 0.125 * k) for k in range(32)), [])
+      + sum((resp(0.125 * k - 2.0) for k in range(32)), []) + [1])
+write('fuzz_extension', 'uniform_evaluate_error_far_origin',
+      [11, 0] + small(1, 3) + [6, 4, 5] + small(0, 0) + small(0, 0) + row_count(4)
+      + [0] + anchor(2) + anchor(5) + raw(1e15 + 10.0) + anchor(3) + [0]
+      + resp(1.0) + resp(2.0) + resp(3.0) + resp(4.0) + resp(5.0) + resp(-1.0) + resp(-2.0)
+      + resp(0.5) + [0])

@@ -244,7 +244,8 @@ int bsbasis_make_knots(const double *x, int64_t nx, const double *weights, int64
  *
  *   ab   += X^T W X   banded, u = order - 1: order*nj doubles, laid out as
  *                     the penalties above (scipy's solveh_banded upper form)
- *   rhs  += X^T W y   nj doubles             (y and rhs given, or neither)
+ *   rhs  += X^T W y   nj doubles             (required with y; without y it is
+ *                                            neither read nor written)
  *   sums[0] += y^T W y, sums[1] += sum of w  (sums[0] only when y is given)
  *   *count  += the rows that are not empty (the abscissae in range)
  *
@@ -252,9 +253,9 @@ int bsbasis_make_knots(const double *x, int64_t nx, const double *weights, int64
  * rows that are not empty contribute, so y may hold anything on an empty
  * row; on any other row it must be finite.  Otherwise the status is
  * BSBASIS_ERROR_DATA and *bad_row (when not NULL) names the first row at
- * fault; it is -1 after any other status.  Every check, the range check of
- * ERROR included, comes before the first output is touched: a call that
- * fails adds nothing.
+ * fault; it is -1 after any other status.  Every check comes before the
+ * first output is touched, so a call that fails adds nothing; under ERROR
+ * the range of the abscissae is checked first.
  *
  * Bits.  The abscissae are taken in tiles of BSBASIS_NORMAL_TILE, counted
  * from x[0].  A tile's sums start at zero and add its rows one by one in

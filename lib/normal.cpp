@@ -154,6 +154,7 @@ int normal_checked(const Rows &rows, const double *x, const double *y, const dou
     if (bad_row) *bad_row = bad;
     return BSBASIS_ERROR_DATA;
   }
+  if (nx == 0) return BSBASIS_OK;
   const index_t n = rows.nj;
   const index_t S = design_sub_tile(order);
   Zeroed G(static_cast<index_t>(order) * n), R(y ? n : 0);

@@ -28,6 +28,16 @@ typedef int periodic_fn(const double *, int64_t, int32_t, int32_t, const double 
 typedef int difference_fn(int64_t, int32_t, double *);
 typedef int make_knots_fn(const double *, int64_t, const double *, int64_t, int32_t, int32_t,
                           int32_t, double *);
+typedef int normal_fn(const double *, int64_t, int32_t, int64_t, int32_t, int32_t,
+                      const double *, const double *, const double *, int64_t, double *,
+                      double *, double *, int64_t *, int64_t *);
+typedef int uniform_normal_fn(double, double, int64_t, int32_t, int32_t, int32_t,
+                              const double *, const double *, const double *, int64_t,
+                              double *, double *, double *, int64_t *, int64_t *);
+typedef int evaluate_fn(const double *, int64_t, int32_t, int64_t, int32_t, int32_t,
+                        const double *, const double *, int64_t, double *);
+typedef int uniform_evaluate_fn(double, double, int64_t, int32_t, int32_t, int32_t,
+                                const double *, const double *, int64_t, double *);
 
 static int failures;
 
@@ -115,6 +125,10 @@ int main(int argc, char **argv) {
   periodic_fn *pd = (periodic_fn *)sym(h, "bsbasis_periodic_design");
   difference_fn *dp = (difference_fn *)sym(h, "bsbasis_difference_penalty");
   make_knots_fn *mk = (make_knots_fn *)sym(h, "bsbasis_make_knots");
+  normal_fn *nq = (normal_fn *)sym(h, "bsbasis_normal_equations");
+  uniform_normal_fn *une = (uniform_normal_fn *)sym(h, "bsbasis_uniform_normal_equations");
+  evaluate_fn *ev = (evaluate_fn *)sym(h, "bsbasis_evaluate");
+  uniform_evaluate_fn *uev = (uniform_evaluate_fn *)sym(h, "bsbasis_uniform_evaluate");
   if (failures) return 1;
 
   expect(se(0) && se(0)[0] && se(-1) && se(-1)[0], "bsbasis_strerror");
@@ -165,6 +179,58 @@ int main(int argc, char **argv) {
   expect(mk(arr, 5, NULL, 5, 2, BSBASIS_KNOTS_UNIFORM, BSBASIS_BOUNDARY_CLAMPED, kt) ==
              BSBASIS_OK, "bsbasis_make_knots status");
   for (int e = 0; e < 7; ++e) expect(kt[e] == wkt[e], "bsbasis_make_knots");
+
+  /* Normal equations of the one row at 3.5 on knots 0 .. 13 (the values
+     G above, columns 0 .. 3), weight 0.5 and response 2: the band
+     ab[(3 + a - c)*10 + c] += (w*G[a])*G[c], rhs[a] += (w*G[a])*y, and
+     the sums; 12.0 is outside and adds nothing under ZERO. */
+  double nx2[2] = {3.5, 12.0}, ny[2] = {2.0, 5.0}, nw[2] = {0.5, 0.5};
+  double nab[40] = {0}, nrhs[10] = {0}, nsums[2] = {0, 0};
+  int64_t ncount = 0, nbad = 7;
+  expect(nq(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ZERO, nx2, ny, nw, 2, nab, nrhs, nsums,
+            &ncount, &nbad) == BSBASIS_OK && nbad == -1 && ncount == 1,
+         "bsbasis_normal_equations status");
+  for (int a = 0; a < 4; ++a)
+    for (int c = 0; c < 4; ++c)
+      if (a <= c) expect(nab[(3 + a - c) * 10 + c] == (0.5 * G[a]) * G[c], "normal band");
+  for (int e = 0; e < 40; ++e)
+    if (e % 10 >= 4) expect(nab[e] == 0.0, "normal band outside");
+  for (int a = 0; a < 4; ++a) expect(nrhs[a] == (0.5 * G[a]) * 2.0, "normal rhs");
+  for (int a = 4; a < 10; ++a) expect(nrhs[a] == 0.0, "normal rhs outside");
+  expect(nsums[0] == 2.0 && nsums[1] == 0.5, "normal sums");
+  /* A negative weight: DATA naming its row, and nothing added. */
+  nw[1] = -1.0;
+  expect(nq(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ZERO, nx2, ny, nw, 2, nab, nrhs, nsums,
+            &ncount, &nbad) == BSBASIS_ERROR_DATA && nbad == 1 && ncount == 1 &&
+             nsums[1] == 0.5, "bsbasis_normal_equations data");
+  expect(nq(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ERROR, nx2, NULL, NULL, 2, nab, NULL, nsums,
+            &ncount, &nbad) == BSBASIS_ERROR_RANGE && nbad == -1,
+         "bsbasis_normal_equations range");
+
+  /* The uniform grid 0, 1, ...: the values B of blossom, no weights and
+     no responses. */
+  double uab[40] = {0}, usums[2] = {0, 0};
+  int64_t ucount = 0;
+  expect(une(0.0, 1.0, 10, 4, 0, BSBASIS_EXTRAPOLATE_ZERO, &x, NULL, NULL, 1, uab, NULL, usums,
+             &ucount, NULL) == BSBASIS_OK && ucount == 1 && usums[0] == 0.0 && usums[1] == 1.0,
+         "bsbasis_uniform_normal_equations status");
+  for (int a = 0; a < 4; ++a)
+    for (int c = a; c < 4; ++c)
+      expect(uab[(3 + a - c) * 10 + c] == B[a] * B[c], "uniform normal band");
+
+  /* Coefficients c_k = k: the spline is x - 2 and its slope 1 at 3.5;
+     the value bits are ((G0*c0 + G1*c1) + G2*c2) + G3*c3. */
+  double cf[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, ev_out[2] = {-1, -1};
+  expect(ev(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ZERO, cf, nx2, 2, ev_out) == BSBASIS_OK &&
+             ev_out[0] == ((G[0] * 0 + G[1] * 1) + G[2] * 2) + G[3] * 3 && near(ev_out[0], 1.5) &&
+             ev_out[1] == 0.0, "bsbasis_evaluate");
+  expect(ev(t, 14, 4, 10, 0, BSBASIS_EXTRAPOLATE_ZERO, NULL, nx2, 2, ev_out) ==
+             BSBASIS_ERROR_NULL, "bsbasis_evaluate NULL coefficients");
+  expect(uev(0.0, 1.0, 10, 4, 1, BSBASIS_EXTRAPOLATE_ZERO, cf, &x, 1, ev_out) == BSBASIS_OK &&
+             near(ev_out[0], 1.0), "bsbasis_uniform_evaluate slope");
+  expect(uev(0.0, 1.0, 10, 4, 0, BSBASIS_EXTRAPOLATE_LINEAR, cf, &out, 1, ev_out) ==
+                 BSBASIS_OK && fabs(ev_out[0] - 10.0) <= 1e-12,
+         "bsbasis_uniform_evaluate linear beyond");
 
   dlclose(h);
   if (failures) return 1;

@@ -717,6 +717,437 @@ static void drive_make_knots(void) {
           }
 }
 
+/* ------------------------------- normal equations and spline values */
+
+/* A basis for the sums and values: knots t (nt of them, nj columns) or the
+   uniform grid (origin, spacing, nj columns). */
+struct basis {
+  int grid;
+  const double *t;
+  int64_t nt, nj;
+  double origin, spacing;
+  int order;
+};
+
+static int basis_design(const struct basis *b, int nu, int mode, const double *x, int64_t nx,
+                        int32_t *j, double *B, int64_t *nempty) {
+  if (b->grid)
+    return bsbasis_uniform_design(b->origin, b->spacing, b->nj, b->order, nu, mode, x, nx, NULL,
+                                  j, B, nempty);
+  return bsbasis_design(b->t, b->nt, b->order, b->nj, nu, mode, x, nx, NULL, j, B, nempty);
+}
+
+static int basis_normal(const struct basis *b, int nu, int mode, const double *x,
+                        const double *y, const double *w, int64_t nx, double *ab, double *rhs,
+                        double *sums, int64_t *count, int64_t *bad) {
+  if (b->grid)
+    return bsbasis_uniform_normal_equations(b->origin, b->spacing, b->nj, b->order, nu, mode,
+                                            x, y, w, nx, ab, rhs, sums, count, bad);
+  return bsbasis_normal_equations(b->t, b->nt, b->order, b->nj, nu, mode, x, y, w, nx, ab, rhs,
+                                  sums, count, bad);
+}
+
+static int basis_evaluate(const struct basis *b, int nu, int mode, const double *c,
+                          const double *x, int64_t nx, double *out) {
+  if (b->grid)
+    return bsbasis_uniform_evaluate(b->origin, b->spacing, b->nj, b->order, nu, mode, c, x, nx,
+                                    out);
+  return bsbasis_evaluate(b->t, b->nt, b->order, b->nj, nu, mode, c, x, nx, out);
+}
+
+static int same_double(double a, double b) { return a == b || (isnan(a) && isnan(b)); }
+
+static int same_array(const double *a, const double *b, long n) {
+  return n <= 0 || memcmp(a, b, (size_t)n * sizeof *a) == 0;
+}
+
+/* Columns of the basis an array of order*nj (or nj) stands for; 0 when the
+   arguments claim none or more than is given. */
+static long basis_columns(const struct basis *b) {
+  return b->order >= 1 && b->order <= 64 && b->nj >= 1 && b->nj <= 4096 ? (long)b->nj : 0;
+}
+
+/* Sums on basis b at hostile abscissae from `start`.  verdict: 1 the basis
+   is valid, 0 not, -1 near the resolution of the grid (no verdict on the
+   status).  nv: the pointer left NULL (0 x, 1 ab, 2 sums, 3 count, 4 rhs,
+   5 bad_row; else none).  dv: 0 no y or w, 1 finite y, 2 finite y and
+   weights, 3 hostile y and weights, 4 y not finite where x is not (and
+   no w).  A count past 4096 gets no arrays and x NULL: the call must
+   refuse it before reading anything. */
+static void one_normal(const char *fn, const struct basis *b, int verdict, int nu, int mode,
+                       int64_t nx, int start, int nv, int dv) {
+  const int huge = nx > 4096;
+  if (huge) nv = 0;
+  const long nxa = nx > 0 && !huge ? (long)nx : 0;
+  const long nc = basis_columns(b), nab = nc * (nc ? b->order : 0);
+  if (verdict != 0 && nc == 0) return; /* arrays too large to give */
+  double *x = alloc_n(nxa, sizeof *x), *y = alloc_n(nxa, sizeof *y), *w = alloc_n(nxa, sizeof *w);
+  double *ab = alloc_n(nab, sizeof *ab), *ab0 = alloc_n(nab, sizeof *ab0);
+  double *rhs = alloc_n(nc, sizeof *rhs), *rhs0 = alloc_n(nc, sizeof *rhs0);
+  double *sums = alloc_n(2, sizeof *sums), sums0[2] = {1.5, 2.0};
+  fill_x(x, (int)nxa, start);
+  for (long p = 0; p < nxa; ++p) {
+    y[p] = dv == 3 ? hostile_x[(start + 3 * p + 1) % n_hostile_x] : 0.25 * (double)p - 1.0;
+    w[p] = dv == 3 ? hostile_x[(start + 5 * p + 2) % n_hostile_x] : 0.5 * (double)(p % 3);
+    if (dv == 4 && !isfinite(x[p])) y[p] = p % 2 ? NAN : -INFINITY;
+  }
+  for (long e = 0; e < nab; ++e) ab[e] = ab0[e] = 0.125 * (double)(e % 7);
+  for (long e = 0; e < nc; ++e) rhs[e] = rhs0[e] = -0.25 * (double)(e % 5);
+  sums[0] = sums0[0];
+  sums[1] = sums0[1];
+  int64_t count = 3, bad = -7;
+  const double *py = dv >= 1 && !huge ? y : NULL;
+  const double *pw = (dv == 2 || dv == 3) && !huge ? w : NULL;
+  const int st = basis_normal(b, nu, mode, nv == 0 ? NULL : x, py, pw, nx, nv == 1 ? NULL : ab,
+                              nv == 4 ? NULL : rhs, nv == 2 ? NULL : sums,
+                              nv == 3 ? NULL : &count, nv == 5 ? NULL : &bad);
+
+  CHECK(st != BSBASIS_ERROR_MEMORY, "%s: memory", fn);
+  if (nv != 5) {
+    if (st == BSBASIS_ERROR_DATA)
+      CHECK(bad >= 0 && bad < nx, "%s: bad_row %ld of %ld", fn, (long)bad, (long)nx);
+    else
+      CHECK(bad == -1, "%s: bad_row %ld after status %d", fn, (long)bad, st);
+  }
+  if (st != BSBASIS_OK)
+    CHECK(same_array(ab, ab0, nab) && same_array(rhs, rhs0, nc) && same_array(sums, sums0, 2) &&
+              count == 3, "%s: status %d changed the outputs", fn, st);
+  if (!py) CHECK(same_array(rhs, rhs0, nc), "%s: rhs written without y", fn);
+
+  const int args_bad = nu < 0 || mode < 0 || mode > 5 || nx < 0 || huge || (nx > 0 && nv == 0) ||
+                       nv == 1 || nv == 2 || nv == 3 || (nv == 4 && py);
+  if (verdict == 0 || args_bad) {
+    CHECK(argument_error(st), "%s status %d, order %d nt %ld nj %ld nu %d mode %d nx %ld nv %d",
+          fn, st, b->order, (long)b->nt, (long)b->nj, nu, mode, (long)nx, nv);
+  } else if (verdict == 1) {
+    /* The design's rows tell the empty rows and the range verdict. */
+    const long n = nxa * b->order;
+    int32_t *j = alloc_n(n, sizeof *j);
+    double *B = alloc_n(n, sizeof *B);
+    int64_t nempty = -5;
+    const int ds = basis_design(b, nu, mode, x, nx, j, B, &nempty);
+    if (ds == BSBASIS_ERROR_RANGE) {
+      CHECK(st == BSBASIS_ERROR_RANGE || st == BSBASIS_ERROR_DATA, "%s status %d, want range",
+            fn, st);
+    } else {
+      CHECK(ds == BSBASIS_OK, "%s: design status %d", fn, ds);
+      int64_t first = -1;
+      for (long p = 0; p < nxa && first < 0; ++p)
+        if ((pw && !(w[p] >= 0.0 && isfinite(w[p]))) ||
+            (py && !isfinite(y[p]) && j[p * b->order] >= 0))
+          first = p;
+      if (first >= 0) {
+        CHECK(st == BSBASIS_ERROR_DATA, "%s status %d, want data at row %ld", fn, st,
+              (long)first);
+        if (nv != 5) CHECK(bad == first, "%s bad_row %ld want %ld", fn, (long)bad, (long)first);
+      } else {
+        CHECK(st == BSBASIS_OK, "%s status %d, order %d nu %d mode %d nx %ld", fn, st,
+              b->order, nu, mode, (long)nx);
+        if (st == BSBASIS_OK)
+          CHECK(count - 3 == nx - nempty, "%s count %ld, %ld rows not empty", fn,
+                (long)(count - 3), (long)(nx - nempty));
+        /* Values in [0, 1], weights and responses small: finite sums. */
+        const int bounded = nu == 0 && dv != 3 && mode != BSBASIS_EXTRAPOLATE_CONTINUE &&
+                            mode != BSBASIS_EXTRAPOLATE_LINEAR;
+        for (long e = 0; st == BSBASIS_OK && bounded && e < nab; ++e)
+          CHECK(isfinite(ab[e]), "%s ab[%ld] = %g", fn, e, ab[e]);
+        for (long e = 0; st == BSBASIS_OK && bounded && e < nc; ++e)
+          CHECK(isfinite(rhs[e]), "%s rhs[%ld] = %g", fn, e, rhs[e]);
+        if (st == BSBASIS_OK && bounded)
+          CHECK(isfinite(sums[0]) && isfinite(sums[1]), "%s sums %g %g", fn, sums[0], sums[1]);
+      }
+    }
+    free(j);
+    free(B);
+  }
+  free(x);
+  free(y);
+  free(w);
+  free(ab);
+  free(ab0);
+  free(rhs);
+  free(rhs0);
+  free(sums);
+}
+
+/* Values on basis b; nv: the pointer left NULL (0 x, 1 c, 2 out; else
+   none).  Coefficients finite, or hostile when `start` is odd. */
+static void one_evaluate(const char *fn, const struct basis *b, int verdict, int nu, int mode,
+                         int64_t nx, int start, int nv) {
+  const int huge = nx > 4096;
+  if (huge) nv = 0;
+  const long nxa = nx > 0 && !huge ? (long)nx : 0;
+  const long nc = basis_columns(b);
+  if (verdict != 0 && nc == 0) return; /* an array too large to give */
+  double *x = alloc_n(nxa, sizeof *x), *out = alloc_n(nxa, sizeof *out);
+  double *c = alloc_n(nc, sizeof *c);
+  fill_x(x, (int)nxa, start);
+  for (long k = 0; k < nc; ++k)
+    c[k] = start & 1 ? hostile_x[(start + k) % n_hostile_x] : 0.5 * (double)k - 1.0;
+  for (long p = 0; p < nxa; ++p) out[p] = -1234.5;
+  const int st = basis_evaluate(b, nu, mode, nv == 1 ? NULL : c, nv == 0 ? NULL : x, nx,
+                                nv == 2 ? NULL : out);
+
+  CHECK(st != BSBASIS_ERROR_MEMORY, "%s: memory", fn);
+  const int args_bad = nu < 0 || mode < 0 || mode > 5 || nx < 0 || huge || nv == 1 ||
+                       (nx > 0 && (nv == 0 || nv == 2));
+  if (verdict == 0 || args_bad) {
+    CHECK(argument_error(st), "%s status %d, order %d nt %ld nj %ld nu %d mode %d nx %ld nv %d",
+          fn, st, b->order, (long)b->nt, (long)b->nj, nu, mode, (long)nx, nv);
+  } else if (verdict == 1) {
+    const long n = nxa * b->order;
+    int32_t *j = alloc_n(n, sizeof *j);
+    double *B = alloc_n(n, sizeof *B);
+    const int ds = basis_design(b, nu, mode, x, nx, j, B, NULL);
+    CHECK(st == ds && (st == BSBASIS_OK || st == BSBASIS_ERROR_RANGE),
+          "%s status %d, design %d", fn, st, ds);
+    /* out[p] = ((b_0*c_0 + b_1*c_1) + ...); 0 on an empty row. */
+    for (long p = 0; st == BSBASIS_OK && ds == BSBASIS_OK && p < nxa; ++p) {
+      const int32_t *jp = j + p * b->order;
+      const double *bp = B + p * b->order;
+      double v = 0.0;
+      if (jp[0] >= 0) {
+        v = bp[0] * c[jp[0]];
+        for (int q = 1; q < b->order; ++q) v = v + bp[q] * c[jp[q]];
+      }
+      CHECK(same_double(out[p], v), "%s out[%ld] = %g want %g", fn, p, out[p], v);
+    }
+    free(j);
+    free(B);
+  }
+  free(x);
+  free(out);
+  free(c);
+}
+
+static void drive_normal(void) {
+  const int64_t nts[] = {INT64_MIN, -1, 0, 8, 13, BIG_COUNT, INT64_MAX};
+  const int64_t nxs[] = {INT64_MIN, -1, 0, 9, 600, BIG_COUNT, INT64_MAX};
+  for (int a = 0; a < COUNT(ext_orders); ++a)
+    for (int c = 0; c < COUNT(nts); ++c)
+      for (int k = 0; k < KNOT_KINDS; ++k) {
+        const int order = ext_orders[a];
+        const int64_t nt = nts[c];
+        const int64_t base = nt >= 0 && nt <= 4096 ? nt : 13;
+        const int64_t njs[] = {-1, order, base - order, base - order + 1, INT64_MAX};
+        double *t = knots_for(nt, k);
+        for (int d = 0; d < COUNT(njs); ++d)
+          for (int e = 0; e < COUNT(nxs); ++e) {
+            const int s = a + c + d + e + k;
+            const struct basis b = {0, (s % 11) == 0 ? NULL : t, nt, njs[d], 0.0, 0.0, order};
+            const int verdict = b.t && nt <= 4096 && basis_ok(t, nt, order, njs[d]);
+            const int nu = ext_nus[s % COUNT(ext_nus)];
+            const int mode = ext_modes[(a + 2 * c + d + k + e) % COUNT(ext_modes)];
+            one_normal("normal_equations", &b, verdict, nu, mode, nxs[e], a + d + k, s % 8,
+                       (a + c + e) % 5);
+            one_evaluate("evaluate", &b, verdict, nu, mode, nxs[e], a + d + k, (s + 1) % 4);
+            /* A valid basis: every mode and kind of data, all pointers. */
+            for (int m = 0; verdict && nxs[e] == 9 && m < 6; ++m)
+              for (int dv = 0; dv < 5; ++dv) {
+                const int vnu = (m + dv) % (order + 2);
+                one_normal("normal_equations", &b, verdict, vnu, m, nxs[e] + dv, s + m + dv,
+                           5 + dv % 2, dv);
+                one_evaluate("evaluate", &b, verdict, vnu, m, nxs[e] + dv, s + m + dv, 3);
+              }
+          }
+        free(t);
+      }
+}
+
+static void drive_uniform_normal(void) {
+  const double origins[] = {NAN, -INFINITY, -1e308, -3.0, 0.0, 1e16, DBL_MAX};
+  const double spacings[] = {NAN, -1.0, 0.0, 4.9406564584124654e-324, 1e-300, 0.1, 1.0,
+                             1e307, INFINITY};
+  const int64_t ns[] = {INT64_MIN, -1, 0, 3, 12, (int64_t)INT32_MAX - 7, BIG_COUNT, INT64_MAX};
+  const int64_t nxs[] = {-1, 0, 9, BIG_COUNT};
+  for (int a = 0; a < COUNT(ext_orders); ++a)
+    for (int b = 0; b < COUNT(origins); ++b)
+      for (int c = 0; c < COUNT(spacings); ++c)
+        for (int d = 0; d < COUNT(ns); ++d) {
+          const int order = ext_orders[a], s = a + b + c + d;
+          const struct basis g = {1, NULL, 0, ns[d], origins[b], spacings[c], order};
+          const double origin = g.origin, spacing = g.spacing;
+          const int64_t n = g.nj;
+          const int shape = order >= 1 && n >= order && n <= INT32_MAX - (int64_t)order &&
+                            isfinite(origin) && isfinite(spacing) && spacing > 0.0;
+          int verdict = 0;
+          if (shape) {
+            /* Clearly above the resolution of the knots: valid; clearly
+               below (or a last knot past DBL_MAX): not; else no verdict. */
+            const double last = origin + (double)(n + order - 1) * spacing;
+            const double big = fabs(origin) > fabs(last) ? fabs(origin) : fabs(last);
+            const double res = nextafter(big, INFINITY) - big;
+            verdict = !isfinite(last) || spacing < res ? 0 : spacing > 8.0 * res ? 1 : -1;
+          }
+          const int nus[] = {INT_MIN, -1, 0, 1, 3, 6, 7, 100000};
+          const int nu = nus[s % COUNT(nus)];
+          const int mode = ext_modes[(a + b + 2 * c + d) % COUNT(ext_modes)];
+          const int64_t nx = nxs[(a + c) % COUNT(nxs)];
+          one_normal("uniform_normal_equations", &g, verdict, nu, mode, nx, s, (s + c) % 8,
+                     (b + d) % 5);
+          one_evaluate("uniform_evaluate", &g, verdict, nu, mode, nx, s, (s + d) % 4);
+          for (int m = 0; verdict == 1 && m < 6; ++m)
+            for (int dv = 0; dv < 5; ++dv) {
+              const int vnu = (m + dv) % (order + 2);
+              one_normal("uniform_normal_equations", &g, verdict, vnu, m, 9 + dv, s + m + dv,
+                         5 + dv % 2, dv);
+              one_evaluate("uniform_evaluate", &g, verdict, vnu, m, 9 + dv, s + m + dv, 3);
+            }
+        }
+}
+
+/* One fault at a time on a good cubic basis: the status the header names
+   for it, *bad_row, and nothing added. */
+static void drive_normal_faults(void) {
+  double t[12] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 5, 5, 5};
+  double nan_t[12] = {0, 0, 0, 0, 1, NAN, 3, 4, 5, 5, 5, 5};
+  double *x = alloc_n(4, sizeof *x), *y = alloc_n(4, sizeof *y), *w = alloc_n(4, sizeof *w);
+  double *ab = alloc_n(32, sizeof *ab), *rhs = alloc_n(8, sizeof *rhs);
+  double *sums = alloc_n(2, sizeof *sums), *c = alloc_n(8, sizeof *c);
+  double *out = alloc_n(4, sizeof *out);
+  const double x0[4] = {0.5, 2.5, 4.75, 6.0}; /* 6.0 outside [0, 5] */
+  for (int k = 0; k < 8; ++k) c[k] = k;
+  struct {
+    const char *what;
+    int fault, want;
+    int64_t want_bad;
+  } cases[] = {
+      {"no knots", 0, BSBASIS_ERROR_NULL, -1},
+      {"NaN knot", 1, BSBASIS_ERROR_KNOTS, -1},
+      {"nj past nt - order", 2, BSBASIS_ERROR_COLUMNS, -1},
+      {"order 0", 3, BSBASIS_ERROR_ORDER, -1},
+      {"nu -1", 4, BSBASIS_ERROR_ORDER, -1},
+      {"mode 6", 5, BSBASIS_ERROR_MODE, -1},
+      {"mode -1", 6, BSBASIS_ERROR_MODE, -1},
+      {"nx -1", 7, BSBASIS_ERROR_COUNT, -1},
+      {"nx INT64_MIN", 8, BSBASIS_ERROR_COUNT, -1},
+      {"no x", 9, BSBASIS_ERROR_NULL, -1},
+      {"no ab", 10, BSBASIS_ERROR_NULL, -1},
+      {"no sums", 11, BSBASIS_ERROR_NULL, -1},
+      {"no count", 12, BSBASIS_ERROR_NULL, -1},
+      {"y without rhs", 13, BSBASIS_ERROR_NULL, -1},
+      {"negative weight", 14, BSBASIS_ERROR_DATA, 1},
+      {"NaN weight", 15, BSBASIS_ERROR_DATA, 2},
+      {"infinite weight", 16, BSBASIS_ERROR_DATA, 0},
+      {"weight -0", 17, BSBASIS_OK, -1},
+      {"NaN response in range", 18, BSBASIS_ERROR_DATA, 1},
+      {"NaN response on an empty row", 19, BSBASIS_OK, -1},
+      {"infinite response, bad weight after it", 20, BSBASIS_ERROR_DATA, 0},
+      {"bad weight on an empty row", 21, BSBASIS_ERROR_DATA, 3},
+      {"outside under ERROR", 22, BSBASIS_ERROR_RANGE, -1},
+      {"nx huge, no x", 23, BSBASIS_ERROR_NULL, -1},
+      {"no x, nx 0", 24, BSBASIS_OK, -1},
+  };
+  for (int k = 0; k < COUNT(cases); ++k) {
+    const int f = cases[k].fault;
+    for (int p = 0; p < 4; ++p) {
+      x[p] = x0[p];
+      y[p] = 0.5 * p;
+      w[p] = 1.0;
+    }
+    for (int e = 0; e < 32; ++e) ab[e] = 0.25;
+    for (int e = 0; e < 8; ++e) rhs[e] = -0.5;
+    sums[0] = sums[1] = 2.0;
+    int64_t count = 11, bad = -7, nx = 4;
+    int order = 4, nu = 0, mode = BSBASIS_EXTRAPOLATE_ZERO;
+    int64_t nj = 8;
+    const double *pt = t, *px = x, *py = y, *pw = w;
+    double *pab = ab, *prhs = rhs, *psums = sums;
+    int64_t *pcount = &count;
+    switch (f) {
+      case 0: pt = NULL; break;
+      case 1: pt = nan_t; break;
+      case 2: nj = 9; break;
+      case 3: order = 0; break;
+      case 4: nu = -1; break;
+      case 5: mode = 6; break;
+      case 6: mode = -1; break;
+      case 7: nx = -1; break;
+      case 8: nx = INT64_MIN; break;
+      case 9: px = NULL; break;
+      case 10: pab = NULL; break;
+      case 11: psums = NULL; break;
+      case 12: pcount = NULL; break;
+      case 13: prhs = NULL; break;
+      case 14: w[1] = -0.5; w[3] = -1.0; break;
+      case 15: w[2] = NAN; break;
+      case 16: w[0] = INFINITY; break;
+      case 17: w[1] = -0.0; break;
+      case 18: y[1] = NAN; y[2] = NAN; break;
+      case 19: y[3] = NAN; break; /* 6.0 is outside: an empty row */
+      case 20: y[0] = -INFINITY; w[2] = -1.0; break;
+      case 21: w[3] = NAN; break;
+      case 22: mode = BSBASIS_EXTRAPOLATE_ERROR; break;
+      case 23: px = NULL; py = NULL; pw = NULL; nx = INT64_MAX; break;
+      default: px = NULL; nx = 0; break;
+    }
+    const int st = bsbasis_normal_equations(pt, 12, order, nj, nu, mode, px, py, pw, nx, pab,
+                                            prhs, psums, pcount, &bad);
+    CHECK(st == cases[k].want, "normal_equations, %s: status %d want %d", cases[k].what, st,
+          cases[k].want);
+    CHECK(bad == cases[k].want_bad, "normal_equations, %s: bad_row %ld want %ld",
+          cases[k].what, (long)bad, (long)cases[k].want_bad);
+    int unchanged = count == 11 && sums[0] == 2.0 && sums[1] == 2.0;
+    for (int e = 0; e < 32; ++e) unchanged = unchanged && ab[e] == 0.25;
+    for (int e = 0; e < 8; ++e) unchanged = unchanged && rhs[e] == -0.5;
+    if (st != BSBASIS_OK) CHECK(unchanged, "normal_equations, %s: outputs changed", cases[k].what);
+    if (st == BSBASIS_OK)
+      CHECK(count == 11 + (nx == 4 ? 3 : 0), "normal_equations, %s: count %ld", cases[k].what,
+            (long)count);
+
+    /* The same fault for the values, where it applies. */
+    if (f <= 9 || f == 22) {
+      for (int p = 0; p < 4; ++p) out[p] = -7.0;
+      const int se = bsbasis_evaluate(pt, 12, order, nj, nu, mode, c, px, nx, out);
+      CHECK(se == cases[k].want, "evaluate, %s: status %d want %d", cases[k].what, se,
+            cases[k].want);
+    }
+  }
+  /* Values: coefficients and out required (out with nx > 0). */
+  CHECK(bsbasis_evaluate(t, 12, 4, 8, 0, 1, NULL, x, 4, out) == BSBASIS_ERROR_NULL,
+        "evaluate without c");
+  CHECK(bsbasis_evaluate(t, 12, 4, 8, 0, 1, c, x, 4, NULL) == BSBASIS_ERROR_NULL,
+        "evaluate without out");
+  CHECK(bsbasis_uniform_evaluate(0.0, 1.0, 8, 4, 0, 1, NULL, x, 4, out) == BSBASIS_ERROR_NULL,
+        "uniform_evaluate without c");
+  CHECK(bsbasis_uniform_evaluate(0.0, 0.0, 8, 4, 0, 1, c, x, 4, out) == BSBASIS_ERROR_KNOTS,
+        "uniform_evaluate spacing 0");
+  CHECK(bsbasis_uniform_evaluate(NAN, 1.0, 8, 4, 0, 1, c, x, 4, out) == BSBASIS_ERROR_KNOTS,
+        "uniform_evaluate NaN origin");
+  CHECK(bsbasis_uniform_evaluate(0.0, 1.0, 3, 4, 0, 1, c, x, 4, out) == BSBASIS_ERROR_COLUMNS,
+        "uniform_evaluate n < order");
+  CHECK(bsbasis_uniform_evaluate(0.0, 1.0, 8, 4, INT_MIN, 1, c, x, 4, out) ==
+            BSBASIS_ERROR_ORDER, "uniform_evaluate nu INT_MIN");
+  CHECK(bsbasis_uniform_evaluate(0.0, 1.0, 8, 4, 0, INT_MAX, c, x, 4, out) ==
+            BSBASIS_ERROR_MODE, "uniform_evaluate mode INT_MAX");
+  CHECK(bsbasis_uniform_evaluate(0.0, 1.0, 8, 4, 0, 1, c, x, -1, out) == BSBASIS_ERROR_COUNT,
+        "uniform_evaluate nx -1");
+  {
+    int64_t count = 0, bad = -7;
+    CHECK(bsbasis_uniform_normal_equations(0.0, 1.0, 8, 4, 0, 1, x, y, NULL, 4, ab, NULL, sums,
+                                           &count, &bad) == BSBASIS_ERROR_NULL && bad == -1,
+          "uniform_normal_equations y without rhs");
+    bad = -7;
+    CHECK(bsbasis_uniform_normal_equations(0.0, 1.0, INT64_MAX, 4, 0, 1, x, y, NULL, 4, ab, rhs,
+                                           sums, &count, &bad) == BSBASIS_ERROR_COLUMNS &&
+              bad == -1, "uniform_normal_equations n INT64_MAX");
+    bad = -7;
+    y[2] = INFINITY;
+    CHECK(bsbasis_uniform_normal_equations(0.0, 1.0, 8, 4, 0, 1, x, y, NULL, 4, ab, rhs, sums,
+                                           &count, &bad) == BSBASIS_ERROR_DATA && bad == 2,
+          "uniform_normal_equations infinite response in range");
+    CHECK(count == 0, "uniform_normal_equations counted on failure");
+  }
+  free(x);
+  free(y);
+  free(w);
+  free(ab);
+  free(rhs);
+  free(sums);
+  free(c);
+  free(out);
+}
+
 static void drive_strerror(void) {
   const int codes[] = {INT_MIN, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1, 0, 1, INT_MAX};
   for (int c = 0; c < COUNT(codes); ++c) {
@@ -740,6 +1171,9 @@ int main(void) {
   drive_tensor();
   drive_penalties();
   drive_make_knots();
+  drive_normal();
+  drive_uniform_normal();
+  drive_normal_faults();
   drive_strerror();
   printf("hostile_driver: %ld checks, %d failures\n", checks, failures);
   return failures ? 1 : 0;

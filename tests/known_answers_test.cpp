@@ -10,7 +10,8 @@
 // integer and repeated knots, abscissae on knots and one ulp off, between,
 // outside and non-finite, sorted and not, and sizes across a tile.
 //
-// The extension API likewise, against tests/extension_answers.txt.
+// The extension API likewise, normal equations and spline values included,
+// against tests/extension_answers.txt.
 //
 // After a deliberate change of the output, write the files anew with
 //   BSBASIS_WRITE_KNOWN_ANSWERS=1 build/tests/known_answers_test
@@ -243,6 +244,122 @@ std::vector<double> around(Gen &g, const std::vector<double> &near, double lo, d
 
 const char *const kModeNames[] = {"error", "zero", "continue", "constant", "linear", "periodic"};
 
+// A sum or value as hashed: NaN as one pattern, since its sign and payload
+// are the hardware's (CONTINUE far out can overflow to inf - inf).
+uint64_t value_bits(double v) { return std::isnan(v) ? 0x7ff8000000000000ull : bits(v); }
+
+// What a call of the normal equations gives: its status, *bad_row, *count
+// and every output, added to or left as it was.
+struct NormalCall {
+  std::vector<double> ab, rhs, sums;
+  int64_t count = 5, bad = -7;
+  NormalCall(int order, int64_t nj) : ab(size_t(order) * nj), rhs(nj, -0.5), sums{1.0, 2.0} {
+    for (size_t e = 0; e < ab.size(); ++e) ab[e] = 0.125 * double(e % 5);
+  }
+  void add_to(Hash &h, int status) const {
+    h.add(uint64_t(uint32_t(status)));
+    h.add(uint64_t(bad));
+    h.add(uint64_t(count));
+    for (const std::vector<double> *v : {&ab, &rhs, &sums}) {
+      h.add(v->size());
+      for (double e : *v) h.add(value_bits(e));
+    }
+  }
+};
+
+void add_values(Hash &h, int status, const std::vector<double> &out) {
+  h.add(uint64_t(uint32_t(status)));
+  h.add(out.size());
+  for (double v : out) h.add(value_bits(v));
+}
+
+// Normal equations and spline values on knots and on the uniform grid:
+// orders with and without a fixed-order kernel, with and without
+// responses and weights, nu 0 and 1, every mode; then a response that is
+// not finite on a row that is not empty (DATA, nothing added) and on an
+// empty row (no fault).
+void normal_answers(std::map<std::string, uint64_t> &answers) {
+  Gen g(20261210);
+  Hash nh, unh, ev, uev;
+  const size_t sizes[] = {0, 1, 7, 129, 513};
+  for (int order : {1, 2, 3, 4, 6, 8}) {
+    const std::vector<double> t = knots(g, order, order % 3, 9);
+    const int nt = int(t.size());
+    const int nj = nt - order - g.below(std::min(3, nt - 2 * order + 1));
+    const double lo = t[order - 1], hi = t[nj];
+    for (int nu = 0; nu <= 1; ++nu)
+      for (int yw = 0; yw < 4; ++yw) {
+        const int mode = (order + 2 * nu + yw) % 6;
+        const size_t nx = sizes[g.below(5)];
+        std::vector<double> x = around(g, t, lo, hi, nx, mode), y(nx), w(nx), c(nj);
+        for (double &v : y) v = g.dyadic(-4.0, 4.0);
+        for (double &v : w) v = g.dyadic(0.0, 2.0);
+        for (double &v : c) v = g.dyadic(-2.0, 2.0);
+        const double *py = yw & 1 ? y.data() : nullptr, *pw = yw & 2 ? w.data() : nullptr;
+        NormalCall s(order, nj);
+        int st = bsbasis_normal_equations(t.data(), nt, order, nj, nu, mode, x.data(), py, pw,
+                                          int64_t(nx), s.ab.data(), py ? s.rhs.data() : nullptr,
+                                          s.sums.data(), &s.count, &s.bad);
+        s.add_to(nh, st);
+        std::vector<double> out(nx, -1.0);
+        st = bsbasis_evaluate(t.data(), nt, order, nj, nu + (yw == 3 ? order : 0), mode,
+                              c.data(), x.data(), int64_t(nx), out.data());
+        add_values(ev, st, out);
+        if (nx < 7 || mode == BSBASIS_EXTRAPOLATE_ERROR || !py) continue;
+        // Row 3 in range with a NaN response: DATA at 3; then the same
+        // response on an empty row (x NaN): no fault.
+        x[3] = lo;
+        y[3] = kNaN;
+        NormalCall bad(order, nj);
+        st = bsbasis_normal_equations(t.data(), nt, order, nj, nu, mode, x.data(), py, pw,
+                                      int64_t(nx), bad.ab.data(), bad.rhs.data(),
+                                      bad.sums.data(), &bad.count, &bad.bad);
+        bad.add_to(nh, st);
+        x[3] = kNaN;
+        NormalCall fine(order, nj);
+        st = bsbasis_normal_equations(t.data(), nt, order, nj, nu, mode, x.data(), py, pw,
+                                      int64_t(nx), fine.ab.data(), fine.rhs.data(),
+                                      fine.sums.data(), &fine.count, &fine.bad);
+        fine.add_to(nh, st);
+      }
+  }
+
+  const double origins[] = {0.0, -3.7, 0.1, 1000.25};
+  const double spacings[] = {1.0, 0.1, 1.0 / 3.0, 2.75};
+  for (int order : {1, 2, 4, 5, 8})
+    for (int round = 0; round < 4; ++round) {
+      const double origin = origins[g.below(4)];
+      const double spacing = spacings[g.below(4)];
+      const int64_t n = order + g.below(20);
+      std::vector<double> near;
+      for (int64_t m = -2; m <= n + order + 1; ++m) near.push_back(origin + spacing * double(m));
+      const int mode = (order + round) % 6, nu = round % 2;
+      const size_t nx = sizes[g.below(5)];
+      const std::vector<double> x = around(g, near, origin + spacing * (order - 1.0),
+                                           origin + spacing * double(n), nx, mode);
+      std::vector<double> y(nx), w(nx), c(n);
+      for (double &v : y) v = g.dyadic(-4.0, 4.0);
+      for (double &v : w) v = g.dyadic(0.0, 2.0);
+      for (double &v : c) v = g.dyadic(-2.0, 2.0);
+      const double *py = round & 2 ? y.data() : nullptr, *pw = round != 1 ? w.data() : nullptr;
+      NormalCall s(order, n);
+      int st = bsbasis_uniform_normal_equations(origin, spacing, n, order, nu, mode, x.data(),
+                                                py, pw, int64_t(nx), s.ab.data(),
+                                                py ? s.rhs.data() : nullptr, s.sums.data(),
+                                                &s.count, &s.bad);
+      s.add_to(unh, st);
+      std::vector<double> out(nx, -1.0);
+      st = bsbasis_uniform_evaluate(origin, spacing, n, order, nu, mode, c.data(), x.data(),
+                                    int64_t(nx), out.data());
+      add_values(uev, st, out);
+    }
+
+  answers["normal_equations"] = nh.h;
+  answers["uniform_normal_equations"] = unh.h;
+  answers["evaluate"] = ev.h;
+  answers["uniform_evaluate"] = uev.h;
+}
+
 // Every mode, derivative orders 0 to order + 1, on knot sequences with
 // simple and repeated knots (at the ends of the base interval too); the
 // uniform grid at spacings that round; periodic bases; tensor products of
@@ -366,6 +483,7 @@ std::map<std::string, uint64_t> compute_extension() {
   out["uniform_design"] = uni.h;
   out["periodic_design"] = per.h;
   out["tensor_design"] = ten.h;
+  normal_answers(out);
   return out;
 }
 
