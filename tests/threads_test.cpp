@@ -52,6 +52,8 @@ Inputs make_inputs(int nt, int order, int nx) {
 struct Results {
   std::vector<int> ui, uj, gi, gj, di, dj, idx, one, tj;
   std::vector<double> uB, gB, dB, tB;
+  std::vector<double> ab, rhs, sums, values;  // normal equations, spline values
+  int64_t count = 0;
 
   bool operator==(const Results &o) const {
     auto same_d = [](const std::vector<double> &a, const std::vector<double> &b) {
@@ -61,7 +63,8 @@ struct Results {
     return ui == o.ui && uj == o.uj && gi == o.gi && gj == o.gj && di == o.di &&
            dj == o.dj && idx == o.idx && one == o.one && tj == o.tj &&
            same_d(uB, o.uB) && same_d(gB, o.gB) && same_d(dB, o.dB) &&
-           same_d(tB, o.tB);
+           same_d(tB, o.tB) && same_d(ab, o.ab) && same_d(rhs, o.rhs) &&
+           same_d(sums, o.sums) && same_d(values, o.values) && count == o.count;
   }
 };
 
@@ -92,6 +95,22 @@ Results run_all(const Inputs &c) {
 
   r.tj = in.cols, r.tB.assign(n, 7.0);
   test(x, nx, t, nt, r.tj.data(), r.tB.data(), n, order);
+
+  std::vector<double> y(nx), w(nx);
+  for (int p = 0; p < nx; ++p) {
+    y[p] = std::sin(0.1 * p);
+    w[p] = 1.0 + (p % 3);
+  }
+  r.ab.assign(static_cast<size_t>(order) * c.nj, 0.0), r.rhs.assign(c.nj, 0.0);
+  r.sums.assign(2, 0.0);
+  EXPECT_EQ(bsbasis_normal_equations(t, nt, order, c.nj, 1, BSBASIS_EXTRAPOLATE_ZERO, x,
+                                     y.data(), w.data(), nx, r.ab.data(), r.rhs.data(),
+                                     r.sums.data(), &r.count, nullptr),
+            BSBASIS_OK);
+  r.values.assign(nx, 0.0);
+  EXPECT_EQ(bsbasis_evaluate(t, nt, order, c.nj, 0, BSBASIS_EXTRAPOLATE_LINEAR, r.rhs.data(), x,
+                             nx, r.values.data()),
+            BSBASIS_OK);
   return r;
 }
 
