@@ -107,25 +107,39 @@ class Zeroed {
   double *p_;
 };
 
+bool usable_weight(double w) { return (w >= 0.0) & is_finite(w); }
+
+// The first p in [from, to) where ok(v[p]) fails, or `to`.  Blocks of 64
+// are tested without branches, so that the common all-good case runs in
+// vector lanes.
+template <class Ok>
+index_t first_failing(const double *v, index_t from, index_t to, Ok ok) {
+  constexpr index_t kBlock = 64;
+  index_t p = from;
+  for (; p + kBlock <= to; p += kBlock) {
+    bool all = true;
+    for (index_t q = p; q < p + kBlock; ++q) all &= ok(v[q]);
+    if (!all) break;
+  }
+  for (; p < to; ++p)
+    if (!ok(v[p])) return p;
+  return to;
+}
+
 // The first row at fault, or -1: a weight that is negative or not finite,
 // or a response that is not finite on a row that is not empty.
 template <class Rows>
 int64_t first_bad_row(const Rows &rows, const double *x, const double *y, const double *w,
                       index_t nx, int *status) {
-  index_t limit = nx;
-  for (index_t p = 0; w && p < nx; ++p)
-    if (!(w[p] >= 0.0) || !is_finite(w[p])) {
-      limit = p;
-      break;
-    }
+  const index_t limit = w ? first_failing(w, 0, nx, usable_weight) : nx;
   for (index_t p = 0; y && p < limit; ++p) {
-    if (is_finite(y[p])) continue;
-    int32_t j[64];
-    double B[64];
+    p = first_failing(y, p, limit, [](double v) { return is_finite(v); });
+    if (p == limit) break;
+    // Whether the row is empty: its block, alone.
     Scratch<int32_t, 64> jh(static_cast<size_t>(rows.order));
     Scratch<double, 64> Bh(static_cast<size_t>(rows.order));
-    int32_t *jp = rows.order <= 64 ? j : jh.data();
-    double *Bp = rows.order <= 64 ? B : Bh.data();
+    int32_t *jp = jh.data();
+    double *Bp = Bh.data();
     if (!jp || !Bp) {
       *status = BSBASIS_ERROR_MEMORY;
       return -1;
