@@ -936,12 +936,53 @@ void strerror_any(fz::Reader &in) {
   FZ_CHECK(s && s[0] != '\0', code);
 }
 
+// Dense rows from blocks, into a buffer exactly as large as the strides
+// claim; hostile strides included, rows may overlap.  The rows are replayed
+// in order on a copy: a window of zeros, then the entries added.
+void blocks_to_dense(fz::Reader &in) {
+  const int order = in.small(0, 9);
+  const int64_t nx = in.small(0, 40), ncols = in.small(0, 24);
+  int64_t rs, cs;
+  switch (in.byte() % 3) {
+    case 0: rs = ncols + in.small(0, 3), cs = 1; break;  // row-major
+    case 1: rs = 1, cs = nx + in.small(0, 3); break;     // column-major
+    default: rs = in.small(-1, 5), cs = in.small(-1, 5); break;
+  }
+  const int64_t n = nx * (order > 0 ? order : 0);
+  fz::Buf<int32_t> j(n);
+  fz::Buf<double> B(n);
+  static const double anchors[] = {0.0, 1.0, -0.5};
+  for (int64_t e = 0; e < n; ++e) {
+    j[e] = in.small(-2, int(ncols) + 2);
+    B[e] = in.any_double(anchors, 3);
+  }
+  const bool valid = order >= 1 && rs >= 0 && cs >= 1;
+  const int64_t size = valid && nx > 0 && ncols > 0 ? (nx - 1) * rs + (ncols - 1) * cs + 1 : 0;
+  fz::Buf<double> out(size);
+  out.fill(-7.0);
+  std::vector<double> want = out.copy();
+  const int st = bsbasis_blocks_to_dense(order, j.data(), B.data(), nx, ncols, out.data(), rs, cs);
+  if (!valid) {
+    FZ_CHECK(st != BSBASIS_OK, st);
+    return;
+  }
+  FZ_CHECK(st == BSBASIS_OK, st);
+  for (int64_t p = 0; p < nx && ncols > 0; ++p) {
+    for (int64_t c = 0; c < ncols; ++c) want[p * rs + c * cs] = 0.0;
+    for (int q = 0; q < order; ++q) {
+      const int64_t c = j[p * order + q];
+      if (c >= 0 && c < ncols) want[p * rs + c * cs] = want[p * rs + c * cs] + B[p * order + q];
+    }
+  }
+  for (int64_t e = 0; e < size; ++e) FZ_CHECK(fz::same(out[e], want[e]), e);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
-  switch (in.byte() % 12) {
+  switch (in.byte() % 13) {
     case 0: design(in); break;
     case 1: uniform(in); break;
     case 2: periodic(in); break;
@@ -953,7 +994,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 8: normal_equations(in, false); break;
     case 9: normal_equations(in, true); break;
     case 10: evaluate(in, false); break;
-    default: evaluate(in, true); break;
+    case 11: evaluate(in, true); break;
+    default: blocks_to_dense(in); break;
   }
   return 0;
 }

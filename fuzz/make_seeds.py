@@ -379,3 +379,23 @@ write('fuzz_extension', 'uniform_evaluate_error_far_origin',
       + [0] + anchor(2) + anchor(5) + raw(1e15 + 10.0) + anchor(3) + [0]
       + resp(1.0) + resp(2.0) + resp(3.0) + resp(4.0) + resp(5.0) + resp(-1.0) + resp(-2.0)
       + resp(0.5) + [0])
+
+# Dense rows from blocks: a row-major window with entries beyond it, and a
+# column-major one with a repeated column and an empty row.
+def block_entries(cols, values):
+    out = []
+    for c, v in zip(cols, values):
+        out += small(-2, c) + eighth(v)
+    return out
+
+
+write('fuzz_extension', 'dense_row_major_beyond_window',
+      [12] + small(0, 4) + small(0, 3) + small(0, 6) + [0] + small(0, 1)
+      + block_entries([0, 1, 2, 3, 2, 3, 4, 5, 5, 6, 7, 8],
+                      [0.125, 0.5, 0.25, 0.125, 1.0, 0.0, 0.5, 0.5, 0.25, 0.75, 2.0, 3.0])
+      + [0])
+write('fuzz_extension', 'dense_column_major_repeated_and_empty',
+      [12] + small(0, 3) + small(0, 4) + small(0, 5) + [1] + small(0, 2)
+      + block_entries([1, 1, 2, -1, -1, -1, 0, 4, 6, 3, 3, 3],
+                      [0.5, 0.25, 0.25, 0.0, 0.0, 0.0, 1.0, 2.0, 3.0, 0.125, 0.125, 0.125])
+      + [1])

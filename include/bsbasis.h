@@ -295,6 +295,20 @@ int bsbasis_uniform_evaluate(double origin, double spacing, int64_t n, int32_t o
                              int32_t nu, int32_t extrapolate, const double *c,
                              const double *x, int64_t nx, double *out);
 
+/* A dense matrix from blocks (j and B as the evaluations write them, nx
+ * blocks of `order` entries): row p is written at out[p*row_stride +
+ * c*col_stride] for every c in 0 .. ncols-1, with the block's value in its
+ * column and 0 in every other.  Entries whose column lies outside
+ * 0 .. ncols-1 (those of an empty row among them) are dropped; entries that
+ * share a column are added, 0 + B[0] + B[1] ... in block order.  Strides
+ * count doubles: row_stride >= 0, col_stride >= 1, and the last element,
+ * (nx-1)*row_stride + (ncols-1)*col_stride, must fit in int64.  j and B are
+ * read only.  Serves row-major (col_stride 1) and column-major (row_stride
+ * 1) output, and a window of columns inside a wider matrix. */
+int bsbasis_blocks_to_dense(int32_t order, const int32_t *j, const double *B, int64_t nx,
+                            int64_t ncols, double *out, int64_t row_stride,
+                            int64_t col_stride);
+
 #ifdef __cplusplus
 }
 #endif

@@ -38,6 +38,8 @@ typedef int evaluate_fn(const double *, int64_t, int32_t, int64_t, int32_t, int3
                         const double *, const double *, int64_t, double *);
 typedef int uniform_evaluate_fn(double, double, int64_t, int32_t, int32_t, int32_t,
                                 const double *, const double *, int64_t, double *);
+typedef int blocks_to_dense_fn(int32_t, const int32_t *, const double *, int64_t, int64_t,
+                               double *, int64_t, int64_t);
 
 static int failures;
 
@@ -129,6 +131,7 @@ int main(int argc, char **argv) {
   uniform_normal_fn *une = (uniform_normal_fn *)sym(h, "bsbasis_uniform_normal_equations");
   evaluate_fn *ev = (evaluate_fn *)sym(h, "bsbasis_evaluate");
   uniform_evaluate_fn *uev = (uniform_evaluate_fn *)sym(h, "bsbasis_uniform_evaluate");
+  blocks_to_dense_fn *dense = (blocks_to_dense_fn *)sym(h, "bsbasis_blocks_to_dense");
   if (failures) return 1;
 
   expect(se(0) && se(0)[0] && se(-1) && se(-1)[0], "bsbasis_strerror");
@@ -231,6 +234,17 @@ int main(int argc, char **argv) {
   expect(uev(0.0, 1.0, 10, 4, 0, BSBASIS_EXTRAPOLATE_LINEAR, cf, &out, 1, ev_out) ==
                  BSBASIS_OK && fabs(ev_out[0] - 10.0) <= 1e-12,
          "bsbasis_uniform_evaluate linear beyond");
+  {
+    /* Two rows of three columns, column-major, one repeated column. */
+    const int32_t dj[4] = {0, 1, 2, 2};
+    const double dB[4] = {1.0, 2.0, 0.25, 0.5};
+    double m[6] = {9, 9, 9, 9, 9, 9};
+    expect(dense(2, dj, dB, 2, 3, m, 1, 2) == BSBASIS_OK && m[0] == 1.0 && m[2] == 2.0 &&
+               m[4] == 0.0 && m[1] == 0.0 && m[3] == 0.0 && m[5] == 0.75,
+           "bsbasis_blocks_to_dense");
+    expect(dense(2, dj, dB, 2, 3, m, 1, 0) == BSBASIS_ERROR_COUNT,
+           "bsbasis_blocks_to_dense stride");
+  }
 
   dlclose(h);
   if (failures) return 1;

@@ -1148,6 +1148,68 @@ static void drive_normal_faults(void) {
   free(out);
 }
 
+/* Dense rows from blocks: hostile orders, counts and strides, and blocks
+ * whose columns fall anywhere; the buffer is exactly as large as the strides
+ * claim, and every valid call writes the window of each row whole. */
+static void drive_blocks_to_dense(void) {
+  static const int64_t counts[] = {INT64_MIN, -1, 0, 1, 3, 7};
+  static const int64_t strides[] = {INT64_MIN, -1, 0, 1, 2, 9, INT64_MAX};
+  int o, a, b, r, c, q;
+  for (o = 0; o < 8; ++o)
+    for (a = 0; a < 6; ++a)
+      for (b = 0; b < 6; ++b)
+        for (r = 0; r < 7; ++r)
+          for (c = 0; c < 7; ++c) {
+            const int order = orders[o];
+            const int64_t nx = counts[a], ncols = counts[b];
+            const int64_t rs = strides[r], cs = strides[c];
+            const int valid = order >= 1 && nx >= 0 && ncols >= 0 && rs >= 0 && cs >= 1 &&
+                              order <= 64 && (nx <= 1 || rs <= 9) && (ncols <= 1 || cs <= 9);
+            const long n = order >= 1 && order <= 64 && nx > 0 ? (long)(nx * order) : 0;
+            const long size =
+                valid && nx > 0 && ncols > 0 ? (long)((nx - 1) * rs + (ncols - 1) * cs + 1) : 0;
+            int32_t *j = alloc_n(n, sizeof *j);
+            double *B = alloc_n(n, sizeof *B);
+            double *out = alloc_n(size, sizeof *out);
+            int st;
+            long e;
+            for (q = 0; q < n; ++q) {
+              j[q] = (int32_t)(q * 5 % 11) - 2;
+              B[q] = q % 3 == 0 ? NAN : 0.5 * q;
+            }
+            for (e = 0; e < size; ++e) out[e] = -7.0;
+            if (!valid && order <= 64) {
+              /* Invalid: refused before anything is written, or too big to
+               * address (huge strides): refused as a count. */
+              st = bsbasis_blocks_to_dense(order, j, B, nx, ncols, out, rs, cs);
+              CHECK(st != BSBASIS_OK || nx == 0 || ncols == 0 || order > 64,
+                    "blocks_to_dense order %d nx %ld ncols %ld strides %ld %ld: %d", order,
+                    (long)nx, (long)ncols, (long)rs, (long)cs, st);
+            } else if (valid) {
+              int64_t p, col;
+              st = bsbasis_blocks_to_dense(order, j, B, nx, ncols, out, rs, cs);
+              CHECK(st == BSBASIS_OK, "blocks_to_dense valid: %d", st);
+              /* Rows may overlap (row stride below the window): the last
+               * row written over a position is the one that holds it. */
+              p = nx - 1;
+              if (nx > 0)
+                for (col = 0; col < ncols; ++col) {
+                  double want = 0.0;
+                  for (q = 0; q < order; ++q)
+                    if (j[p * order + q] == col) want = want + B[p * order + q];
+                  CHECK(out[p * rs + col * cs] == want ||
+                            (want != want && out[p * rs + col * cs] != out[p * rs + col * cs]),
+                        "blocks_to_dense value row %ld column %ld", (long)p, (long)col);
+                }
+            }
+            free(j);
+            free(B);
+            free(out);
+          }
+  CHECK(bsbasis_blocks_to_dense(4, NULL, NULL, 2, 3, NULL, 3, 1) == BSBASIS_ERROR_NULL,
+        "blocks_to_dense NULL");
+}
+
 static void drive_strerror(void) {
   const int codes[] = {INT_MIN, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1, 0, 1, INT_MAX};
   for (int c = 0; c < COUNT(codes); ++c) {
@@ -1174,6 +1236,7 @@ int main(void) {
   drive_normal();
   drive_uniform_normal();
   drive_normal_faults();
+  drive_blocks_to_dense();
   drive_strerror();
   printf("hostile_driver: %ld checks, %d failures\n", checks, failures);
   return failures ? 1 : 0;

@@ -379,3 +379,65 @@ TEST(NormalRefusals, BadArgumentsGetTheirStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+// Dense rows from blocks: the window is written whole, nothing outside it,
+// in row-major and column-major layouts.
+TEST(DenseRows, WindowsOfRowAndColumnMajorMatrices) {
+  std::mt19937_64 rng(9);
+  const int order = 4;
+  Basis b;
+  b.t = clamped(rng, order, 8);
+  b.nj = static_cast<int64_t>(b.t.size()) - order;
+  b.mode = BSBASIS_EXTRAPOLATE_ZERO;
+  const int64_t nx = 777;
+  const std::vector<double> x = abscissae(rng, nx, false);
+  std::vector<int32_t> j(nx * order);
+  std::vector<double> B(nx * order);
+  ASSERT_EQ(b.design(x.data(), nx, j.data(), B.data()), BSBASIS_OK);
+  // Duplicate columns add; columns beyond the window drop.
+  j[0] = j[1] = 2;
+  B[0] = 0.25, B[1] = 0.5;
+  for (int64_t ncols : {b.nj, b.nj - 1, int64_t(3)})
+    for (int major = 0; major < 2; ++major) {
+      // The window at column 5 of a matrix of ncols + 9 columns.
+      const int64_t width = ncols + 9, rows = nx;
+      std::vector<double> m(static_cast<size_t>(width * rows), -3.0);
+      const int64_t rs = major ? 1 : width, cs = major ? rows : 1;
+      ASSERT_EQ(bsbasis_blocks_to_dense(order, j.data(), B.data(), nx, ncols,
+                                        m.data() + 5 * cs, rs, cs),
+                BSBASIS_OK);
+      for (int64_t p = 0; p < nx; ++p)
+        for (int64_t c = 0; c < width; ++c) {
+          double want = -3.0;
+          if (c >= 5 && c < 5 + ncols) {
+            want = 0.0;
+            for (int q = 0; q < order; ++q)
+              if (j[p * order + q] == c - 5) want = want + B[p * order + q];
+          }
+          ASSERT_EQ(m[p * rs + c * cs], want) << "row " << p << " column " << c;
+        }
+    }
+  EXPECT_EQ(B[0] + B[1], 0.75);
+}
+
+TEST(DenseRows, BadArgumentsGetTheirStatus) {
+  const int32_t j[4] = {0, 1, 2, 3};
+  const double B[4] = {1, 2, 3, 4};
+  double out[8];
+  EXPECT_EQ(bsbasis_blocks_to_dense(0, j, B, 1, 4, out, 4, 1), BSBASIS_ERROR_ORDER);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, -1, 4, out, 4, 1), BSBASIS_ERROR_COUNT);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, 1, 4, out, 4, 0), BSBASIS_ERROR_COUNT);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, 1, 4, out, -1, 1), BSBASIS_ERROR_COUNT);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, 3, 4, out, INT64_MAX / 2, 1), BSBASIS_ERROR_COUNT);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, 1, INT64_MAX, out, 1, 2), BSBASIS_ERROR_COUNT);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, nullptr, B, 1, 4, out, 4, 1), BSBASIS_ERROR_NULL);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, 1, 4, nullptr, 4, 1), BSBASIS_ERROR_NULL);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, nullptr, nullptr, 0, 4, nullptr, 4, 1), BSBASIS_OK);
+  EXPECT_EQ(bsbasis_blocks_to_dense(4, j, B, 1, 8, out, 8, 1), BSBASIS_OK);
+  EXPECT_EQ(out[3], 4.0);
+  EXPECT_EQ(out[7], 0.0);
+}
+
+}  // namespace

@@ -66,6 +66,7 @@ _SIGNATURES = {
                                               _i64, _p, _p, _p, _p, _p]),
     "bsbasis_evaluate": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _p, _i64, _p]),
     "bsbasis_uniform_evaluate": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _p, _i64, _p]),
+    "bsbasis_blocks_to_dense": (_i, [_i32, _p, _p, _i64, _i64, _p, _i64, _i64]),
 }
 
 
