@@ -2,7 +2,8 @@
 # Builds and runs every test: the C++ suite built with GCC and with clang,
 # each plain and under AddressSanitizer and UndefinedBehaviorSanitizer; the
 # ABI gate, valgrind, ThreadSanitizer and a short run of every fuzzer; then
-# the Python host's tests.  Prints the time of each stage.
+# the Python host's tests and the R package's check.  Prints the time of each
+# stage.
 #
 #   FUZZ_SECONDS=N         fuzzing time per target (default 20)
 #   BSBASIS_LONG_TESTS=1   also the tests that take minutes (plain GCC build)
@@ -79,7 +80,8 @@ PY
 )
 
 stage "dependencies" scripts/deps.sh python3-numpy python3-scipy python3-pytest python3-sklearn \
-  python3-dask python3-distributed \
+  python3-dask python3-distributed r-base-core r-base-dev r-cran-matrix r-cran-testthat \
+  r-cran-splines2 \
   python3-matplotlib libeigen3-dev pkg-config clang libclang-rt-14-dev valgrind \
   python3-venv python3-pip python3-setuptools python3-wheel python3-build
 stage "gcc" suite build
@@ -95,3 +97,4 @@ if [ "${BSBASIS_LONG_TESTS:-0}" = 1 ]; then
 fi
 stage "python" python_tests
 stage "python, installed" installed_tests
+stage "r" bash scripts/r_test.sh

@@ -1,0 +1,112 @@
+# Argument checks shared by the entry points: every value that reaches the
+# C glue has the type and length the glue expects.
+
+modes <- c(error = 0L, zero = 1L, continue = 2L, constant = 3L, linear = 4L,
+           periodic = 5L)
+
+fail <- function(...) stop(sprintf(...), call. = FALSE)
+
+whole <- function(v, name, lo = -.Machine$integer.max, hi = .Machine$integer.max) {
+  if (!is.numeric(v) || length(v) != 1L || !is.finite(v) || v != trunc(v))
+    fail("'%s' must be one whole number, got %s", name, describe(v))
+  if (v < lo || v > hi)
+    fail("'%s' must lie in %s .. %s, got %s", name, format(lo), format(hi), format(v))
+  as.integer(v)
+}
+
+flag <- function(v, name) {
+  if (!is.logical(v) || length(v) != 1L || is.na(v))
+    fail("'%s' must be TRUE or FALSE, got %s", name, describe(v))
+  v
+}
+
+describe <- function(v) {
+  if (is.null(v)) return("NULL")
+  s <- paste(utils::head(format(v), 3L), collapse = ", ")
+  if (length(v) > 3L) s <- paste0(s, ", ...")
+  sprintf("%s of length %d (%s)", class(v)[1L], length(v), s)
+}
+
+# A numeric vector as double; `finite` rejects NA, NaN and +-Inf.
+reals <- function(v, name, finite = FALSE) {
+  if (!is.numeric(v) || is.object(v) || !(is.null(dim(v)) || length(dim(v)) <= 2L &&
+                                          min(dim(v)) <= 1L))
+    fail("'%s' must be a numeric vector, got %s", name, describe(v))
+  v <- as.double(v)
+  if (finite && !all(is.finite(v)))
+    fail("'%s' must be finite: position %d is %s", name, which(!is.finite(v))[1L],
+         format(v[!is.finite(v)][1L]))
+  v
+}
+
+# Knots t: finite, non-decreasing, at least 2*ord; nj columns.
+check_knots <- function(t, ord, nj) {
+  t <- reals(t, "knots", finite = TRUE)
+  if (is.unsorted(t)) fail("'knots' must be non-decreasing")
+  ord <- whole(ord, "ord", 1L, max(1L, length(t) %/% 2L))
+  if (length(t) < 2L * ord)
+    fail("need at least 2*ord = %d knots, got %d", 2L * ord, length(t))
+  nj <- if (is.null(nj)) length(t) - ord else whole(nj, "nj", ord, length(t) - ord)
+  if (!(t[ord] < t[nj + 1L]))
+    fail("the base interval [knots[%d], knots[%d]] = [%g, %g] is empty",
+         ord, nj + 1L, t[ord], t[nj + 1L])
+  list(t = t, ord = ord, nj = nj, lo = t[ord], hi = t[nj + 1L])
+}
+
+# Derivative orders, one per abscissa (recycled) or one for all.
+check_derivs <- function(derivs, nx) {
+  if (!is.numeric(derivs) || length(derivs) < 1L || anyNA(derivs) ||
+      any(!is.finite(derivs)) || any(derivs != trunc(derivs)) || any(derivs < 0) ||
+      any(derivs > .Machine$integer.max))
+    fail("'derivs' must hold whole numbers >= 0, got %s", describe(derivs))
+  if (length(derivs) > max(1L, nx))
+    fail("'derivs' (length %d) is longer than 'x' (length %d)", length(derivs), nx)
+  d <- as.integer(derivs)
+  if (length(d) > 1L) d <- rep_len(d, nx)
+  if (length(d) > 1L && all(d == d[1L])) d <- d[1L]
+  d
+}
+
+check_threads <- function(threads) {
+  if (is.null(threads)) return(1L)
+  whole(threads, "threads", 1L, 64L)
+}
+
+# Abscissae outside [lo, hi] are an error; NA and NaN pass (empty rows).
+check_range <- function(x, lo, hi) {
+  bad <- .Call(bsb_first_outside, x, lo, hi)
+  if (bad > 0)
+    fail("x[%d] = %s is outside the base interval [%s, %s]; see 'extrapolate'",
+         bad[1L], num(x[bad[1L]]), num(lo), num(hi))
+}
+
+# The shortest of 15 or 17 digits that reads back as v.
+num <- function(v) {
+  s <- sprintf("%.15g", v)
+  if (is.na(v) || as.numeric(s) == v) s else sprintf("%.17g", v)
+}
+
+csc <- function(slots, nrow, ncol) {
+  methods::new("dgCMatrix", i = slots[[1L]], p = slots[[2L]], x = slots[[3L]],
+               Dim = c(as.integer(nrow), as.integer(ncol)))
+}
+
+# Upper band storage, row-major (u + 1) x n, to a symmetric matrix.
+from_band <- function(ab, u, n, sparse) {
+  band <- matrix(ab, u + 1L, n, byrow = TRUE)
+  r <- integer(0)
+  c <- integer(0)
+  v <- double(0)
+  for (k in 0L:u) {
+    cols <- seq.int(u - k + 1L, length.out = max(0L, n - (u - k)))
+    r <- c(r, cols - (u - k))
+    c <- c(c, cols)
+    v <- c(v, band[k + 1L, cols])
+  }
+  if (sparse)
+    return(Matrix::sparseMatrix(i = r, j = c, x = v, dims = c(n, n), symmetric = TRUE))
+  a <- matrix(0, n, n)
+  a[cbind(r, c)] <- v
+  a[cbind(c, r)] <- v
+  a
+}

@@ -1,0 +1,338 @@
+// R glue for the bsbasis C API: checks what R hands over, allocates the
+// results and converts statuses to R errors.  The arithmetic is the
+// library's.  No C++ object with a destructor is alive when Rf_error may
+// jump, and no R API is called from a worker thread.
+#include <R.h>
+#include <Rinternals.h>
+#include <R_ext/Rdynload.h>
+
+#include <stdint.h>
+#include <string.h>
+#include <limits.h>
+#include <thread>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "bsbasis.h"
+
+namespace {
+
+void need(bool ok, const char *what) {
+  if (!ok) Rf_error("internal: %s", what);
+}
+
+void check_status(int status, const char *fn) {
+  if (status != BSBASIS_OK) Rf_error("%s: %s", fn, bsbasis_strerror(status));
+}
+
+// Asks for huge pages on a large buffer not yet touched: a design of 10^6
+// rows otherwise spends more time in page faults than in the library.
+void *huge_pages(void *p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const uintptr_t page = (uintptr_t)1 << 21;
+  const uintptr_t a = ((uintptr_t)p + page - 1) & ~(page - 1);
+  const uintptr_t b = ((uintptr_t)p + bytes) & ~(page - 1);
+  if (bytes >= 4 * page && b > a) madvise((void *)a, b - a, MADV_HUGEPAGE);
+#else
+  (void)bytes;
+#endif
+  return p;
+}
+
+const double *real_or_null(SEXP v) { return Rf_isNull(v) ? nullptr : REAL(v); }
+
+int scalar_int(SEXP v, const char *name) {
+  if (TYPEOF(v) != INTSXP || XLENGTH(v) != 1 || INTEGER(v)[0] == NA_INTEGER)
+    Rf_error("internal: %s must be one integer", name);
+  return INTEGER(v)[0];
+}
+
+// One evaluation over n abscissae: the knot basis (breaks == false) or the
+// periodic basis on the breaks t.
+struct Kernel {
+  bool periodic;
+  const double *t;
+  int64_t nt;
+  int32_t order;
+  int64_t nj;
+  int32_t mode;
+};
+
+int run_one(const Kernel &k, int32_t nu, const double *x, int64_t n, int32_t *j, double *B) {
+  if (k.periodic)
+    return bsbasis_periodic_design(k.t, k.nt, k.order, nu, x, n, nullptr, j, B, nullptr);
+  return bsbasis_design(k.t, k.nt, k.order, k.nj, nu, k.mode, x, n, nullptr, j, B, nullptr);
+}
+
+// The same, split into contiguous chunks over `threads` threads; each
+// block depends on its own abscissa only, so the bits do not change.
+int run(const Kernel &k, int32_t nu, const double *x, int64_t n, int32_t *j, double *B,
+        int threads) {
+  const int64_t min_chunk = 16384;
+  if (threads > 1 && n / min_chunk < threads) threads = (int)(n / min_chunk);
+  if (threads <= 1) return run_one(k, nu, x, n, j, B);
+  int status[64];
+  std::thread pool[64];
+  if (threads > 64) threads = 64;
+  const int64_t step = (n + threads - 1) / threads;
+  int started = 0;
+  for (int w = 0; w < threads; ++w) {
+    int64_t a = w * step, m = n - a < step ? n - a : step;
+    status[w] = BSBASIS_OK;
+    if (m <= 0) continue;
+    const int64_t off = a * k.order;
+    try {
+      pool[w] = std::thread([&, w, a, m, off] {
+        status[w] = run_one(k, nu, x + a, m, j + off, B + off);
+      });
+      ++started;
+    } catch (...) {
+      status[w] = run_one(k, nu, x + a, m, j + off, B + off);
+    }
+  }
+  for (int w = 0; w < threads; ++w)
+    if (pool[w].joinable()) pool[w].join();
+  (void)started;
+  for (int w = 0; w < threads; ++w)
+    if (status[w] != BSBASIS_OK) return status[w];
+  return BSBASIS_OK;
+}
+
+// Blocks for every abscissa, with the derivative order of abscissa p taken
+// from nu[p] (or nu[0] when nnu == 1): one library call per distinct order.
+int blocks(const Kernel &k, const int *nu, int64_t nnu, const double *x, int64_t n,
+           int32_t *j, double *B, int threads) {
+  bool single = true;
+  for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
+  if (single || n == 0) return run(k, nnu ? nu[0] : 0, x, n, j, B, threads);
+  double *xs = (double *)R_alloc(n, sizeof(double));
+  int64_t *at = (int64_t *)R_alloc(n, sizeof(int64_t));
+  int32_t *jg = (int32_t *)R_alloc(n * k.order, sizeof(int32_t));
+  double *Bg = (double *)R_alloc(n * k.order, sizeof(double));
+  char *done = (char *)R_alloc(n, 1);
+  memset(done, 0, n);
+  for (int64_t first = 0; first < n; ++first) {
+    if (done[first]) continue;
+    const int d = nu[first];
+    int64_t m = 0;
+    for (int64_t p = first; p < n; ++p)
+      if (!done[p] && nu[p] == d) {
+        done[p] = 1;
+        at[m] = p;
+        xs[m++] = x[p];
+      }
+    int status = run(k, d, xs, m, jg, Bg, threads);
+    if (status != BSBASIS_OK) return status;
+    for (int64_t q = 0; q < m; ++q) {
+      memcpy(j + at[q] * k.order, jg + q * k.order, k.order * sizeof(int32_t));
+      memcpy(B + at[q] * k.order, Bg + q * k.order, k.order * sizeof(double));
+    }
+  }
+  return BSBASIS_OK;
+}
+
+// Column-compressed (dgCMatrix) slots from blocks, columns c = j - shift
+// kept when 0 <= c < ncol.  Rows come in order, so every column is sorted.
+SEXP to_csc(const int32_t *j, const double *B, int64_t n, int order, int shift, int ncol) {
+  const int64_t ne = n * order;
+  SEXP pv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)ncol + 1));
+  int *cp = INTEGER(pv);
+  memset(cp, 0, ((size_t)ncol + 1) * sizeof(int));
+  int64_t nnz = 0;
+  for (int64_t e = 0; e < ne; ++e) {
+    const int64_t c = (int64_t)j[e] - shift;
+    if (c >= 0 && c < ncol) {
+      ++cp[c + 1];
+      ++nnz;
+    }
+  }
+  if (nnz > INT_MAX) Rf_error("the result has more than %d non-zero entries", INT_MAX);
+  for (int c = 0; c < ncol; ++c) cp[c + 1] += cp[c];
+  SEXP iv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)nnz));
+  SEXP xv = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nnz));
+  int *ri = (int *)huge_pages(INTEGER(iv), (size_t)nnz * sizeof(int));
+  double *rx = (double *)huge_pages(REAL(xv), (size_t)nnz * sizeof(double));
+  int *next = (int *)R_alloc((size_t)ncol + 1, sizeof(int));
+  memcpy(next, cp, ((size_t)ncol + 1) * sizeof(int));
+  bool dup = false;
+  int extra = 0;
+  for (int64_t e = 0, row = 0, q = 0; e < ne; ++e, q = q + 1 == order ? (++row, 0) : q + 1) {
+    const int64_t c = (int64_t)j[e] - shift;
+    if (c < 0 || c >= ncol) continue;
+    const int at = next[c];
+    if (at > cp[c] && ri[at - 1] == (int)row) {  // a column repeated in a block: add
+      rx[at - 1] += B[e];
+      dup = true;
+      continue;
+    }
+    ri[at] = (int)row;
+    rx[at] = B[e];
+    next[c] = at + 1;
+  }
+  if (dup) {  // close the gaps the additions left
+    int w = 0;
+    for (int c = 0; c < ncol; ++c) {
+      const int a = cp[c], b = next[c];
+      cp[c] = w;
+      for (int q = a; q < b; ++q, ++w) {
+        ri[w] = ri[q];
+        rx[w] = rx[q];
+      }
+    }
+    cp[ncol] = w;
+    iv = PROTECT(Rf_lengthgets(iv, w));
+    xv = PROTECT(Rf_lengthgets(xv, w));
+    extra = 2;
+  }
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
+  SET_VECTOR_ELT(out, 0, iv);
+  SET_VECTOR_ELT(out, 1, pv);
+  SET_VECTOR_ELT(out, 2, xv);
+  UNPROTECT(4 + extra);
+  return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Design matrix: dense (n x ncol, column-major; rows of NA/NaN abscissae
+// set to NA when na_rows) or list(i, p, x) of a dgCMatrix.
+SEXP bsb_design(SEXP periodic_, SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mode_,
+                SEXP x_, SEXP sparse_, SEXP shift_, SEXP ncol_, SEXP na_rows_,
+                SEXP threads_) {
+  need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP && TYPEOF(nu_) == INTSXP,
+       "t and x must be double, nu integer");
+  const int64_t n = XLENGTH(x_);
+  need(XLENGTH(nu_) == 1 || XLENGTH(nu_) == n, "nu must have length 1 or length(x)");
+  Kernel k;
+  k.periodic = Rf_asLogical(periodic_) == TRUE;
+  k.t = REAL(t_);
+  k.nt = XLENGTH(t_);
+  k.order = scalar_int(ord_, "ord");
+  k.nj = scalar_int(nj_, "nj");
+  k.mode = scalar_int(mode_, "mode");
+  const int shift = scalar_int(shift_, "shift"), ncol = scalar_int(ncol_, "ncol");
+  const int threads = scalar_int(threads_, "threads");
+  need(k.order >= 1 && ncol >= 0 && shift >= 0, "order, ncol and shift");
+  if (n > INT_MAX) Rf_error("at most %d abscissae, got %.0f", INT_MAX, (double)n);
+  const double *x = REAL(x_);
+  const size_t ne = (size_t)n * k.order + 1;
+  int32_t *j = (int32_t *)huge_pages(R_alloc(ne, sizeof(int32_t)), ne * sizeof(int32_t));
+  double *B = (double *)huge_pages(R_alloc(ne, sizeof(double)), ne * sizeof(double));
+  int status = blocks(k, INTEGER(nu_), XLENGTH(nu_), x, n, j, B, threads);
+  check_status(status, k.periodic ? "bsbasis_periodic_design" : "bsbasis_design");
+  if (Rf_asLogical(sparse_) == TRUE) return to_csc(j, B, n, k.order, shift, ncol);
+  if (shift)
+    for (int64_t e = 0; e < n * k.order; ++e) j[e] -= shift;  // empty rows stay negative
+  if ((double)n * ncol > (double)R_XLEN_T_MAX) Rf_error("the dense result is too large");
+  SEXP out = PROTECT(Rf_allocMatrix(REALSXP, (int)n, ncol));
+  double *o = REAL(out);
+  if (n > 0 && ncol > 0) {
+    status = bsbasis_blocks_to_dense(k.order, j, B, n, ncol, o, 1, n);
+    check_status(status, "bsbasis_blocks_to_dense");
+  }
+  if (Rf_asLogical(na_rows_) == TRUE)
+    for (int64_t p = 0; p < n; ++p)
+      if (ISNAN(x[p]))
+        for (int c = 0; c < ncol; ++c) o[p + (int64_t)c * n] = NA_REAL;
+  UNPROTECT(1);
+  return out;
+}
+
+// 1-based position of the first abscissa outside [lo, hi] that is not NaN,
+// or 0.
+SEXP bsb_first_outside(SEXP x_, SEXP lo_, SEXP hi_) {
+  need(TYPEOF(x_) == REALSXP, "x must be double");
+  const double *x = REAL(x_), lo = Rf_asReal(lo_), hi = Rf_asReal(hi_);
+  const R_xlen_t n = XLENGTH(x_);
+  for (R_xlen_t p = 0; p < n; ++p)
+    if (!ISNAN(x[p]) && !(x[p] >= lo && x[p] <= hi)) return Rf_ScalarReal((double)p + 1);
+  return Rf_ScalarReal(0.0);
+}
+
+SEXP bsb_difference_penalty(SEXP n_, SEXP order_) {
+  const int n = scalar_int(n_, "n"), order = scalar_int(order_, "order");
+  need(n >= 1 && order >= 1 && order <= 4, "n and order");
+  SEXP ab = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)(order + 1) * n));
+  check_status(bsbasis_difference_penalty(n, order, REAL(ab)), "bsbasis_difference_penalty");
+  UNPROTECT(1);
+  return ab;
+}
+
+SEXP bsb_derivative_penalty(SEXP t_, SEXP ord_, SEXP nj_, SEXP m_) {
+  need(TYPEOF(t_) == REALSXP, "t must be double");
+  const int ord = scalar_int(ord_, "ord"), nj = scalar_int(nj_, "nj"), m = scalar_int(m_, "m");
+  need(ord >= 1 && nj >= 1, "ord and nj");
+  SEXP ab = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)ord * nj));
+  check_status(bsbasis_derivative_penalty(REAL(t_), XLENGTH(t_), ord, nj, m, REAL(ab)),
+               "bsbasis_derivative_penalty");
+  UNPROTECT(1);
+  return ab;
+}
+
+SEXP bsb_make_knots(SEXP x_, SEXP w_, SEXP n_knots_, SEXP ord_, SEXP kind_, SEXP boundary_) {
+  need(TYPEOF(x_) == REALSXP, "x must be double");
+  need(Rf_isNull(w_) || (TYPEOF(w_) == REALSXP && XLENGTH(w_) == XLENGTH(x_)),
+       "weights must be NULL or double of length(x)");
+  const int nk = scalar_int(n_knots_, "n_knots"), ord = scalar_int(ord_, "ord");
+  need(nk >= 2 && ord >= 1, "n_knots and ord");
+  SEXP t = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nk + 2 * ((R_xlen_t)ord - 1)));
+  int status = bsbasis_make_knots(REAL(x_), XLENGTH(x_), real_or_null(w_), nk, ord,
+                                  scalar_int(kind_, "kind"), scalar_int(boundary_, "boundary"),
+                                  REAL(t));
+  check_status(status, "bsbasis_make_knots");
+  UNPROTECT(1);
+  return t;
+}
+
+// list(ab, rhs, sums, count): the sums of bsbasis_normal_equations from zero.
+SEXP bsb_normal_equations(SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mode_, SEXP x_,
+                          SEXP y_, SEXP w_) {
+  need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP, "t and x must be double");
+  const R_xlen_t n = XLENGTH(x_);
+  need(Rf_isNull(y_) || (TYPEOF(y_) == REALSXP && XLENGTH(y_) == n), "y");
+  need(Rf_isNull(w_) || (TYPEOF(w_) == REALSXP && XLENGTH(w_) == n), "weights");
+  const int ord = scalar_int(ord_, "ord"), nj = scalar_int(nj_, "nj");
+  need(ord >= 1 && nj >= 1, "ord and nj");
+  SEXP ab = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)ord * nj));
+  SEXP rhs = PROTECT(Rf_allocVector(REALSXP, nj));
+  SEXP sums = PROTECT(Rf_allocVector(REALSXP, 2));
+  memset(REAL(ab), 0, sizeof(double) * ord * (size_t)nj);
+  memset(REAL(rhs), 0, sizeof(double) * (size_t)nj);
+  REAL(sums)[0] = REAL(sums)[1] = 0.0;
+  int64_t count = 0, bad = -1;
+  const bool has_y = !Rf_isNull(y_);
+  int status = bsbasis_normal_equations(
+      REAL(t_), XLENGTH(t_), ord, nj, scalar_int(nu_, "nu"), scalar_int(mode_, "mode"),
+      REAL(x_), has_y ? REAL(y_) : nullptr, real_or_null(w_), n, REAL(ab),
+      has_y ? REAL(rhs) : nullptr, REAL(sums), &count, &bad);
+  if (status == BSBASIS_ERROR_DATA && bad >= 0)
+    Rf_error("bsbasis_normal_equations: %s (y or weights at position %.0f)",
+             bsbasis_strerror(status), (double)bad + 1);
+  check_status(status, "bsbasis_normal_equations");
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 4));
+  SET_VECTOR_ELT(out, 0, ab);
+  SET_VECTOR_ELT(out, 1, rhs);
+  SET_VECTOR_ELT(out, 2, sums);
+  SET_VECTOR_ELT(out, 3, Rf_ScalarReal((double)count));
+  UNPROTECT(4);
+  return out;
+}
+
+static const R_CallMethodDef call_methods[] = {
+    {"bsb_design", (DL_FUNC)&bsb_design, 12},
+    {"bsb_first_outside", (DL_FUNC)&bsb_first_outside, 3},
+    {"bsb_difference_penalty", (DL_FUNC)&bsb_difference_penalty, 2},
+    {"bsb_derivative_penalty", (DL_FUNC)&bsb_derivative_penalty, 4},
+    {"bsb_make_knots", (DL_FUNC)&bsb_make_knots, 6},
+    {"bsb_normal_equations", (DL_FUNC)&bsb_normal_equations, 8},
+    {nullptr, nullptr, 0}};
+
+void R_init_bsbasis(DllInfo *dll) {
+  R_registerRoutines(dll, nullptr, call_methods, nullptr, nullptr);
+  R_useDynamicSymbols(dll, FALSE);
+}
+
+}  // extern "C"

@@ -1,0 +1,3 @@
+library(testthat)
+library(bsbasis)
+test_check("bsbasis")
