@@ -134,19 +134,19 @@ def _check_split_every(split_every):
     return split_every
 
 
-def _reduce(spec, arrays, split_every, compute):
-    """Runs `spec` on every chunk of `arrays` and adds the results in a
+def _reduce(reduction, arrays, split_every, compute):
+    """Runs `reduction` on every chunk of `arrays` and adds the results in a
     fixed tree: groups of split_every consecutive partials, level by level."""
     split_every = _check_split_every(split_every)
     # Every argument but the data checked here, not in a task: on no rows.
     empty = [np.empty(0, dtype=a.dtype) for a in arrays]
-    spec.reduce(empty[0], empty[1] if spec.has_y else None,
-                empty[-1] if spec.has_w else None)
+    reduction.reduce(empty[0], empty[1] if reduction.has_y else None,
+                empty[-1] if reduction.has_w else None)
     # One task per chunk of x, its result a one-element object block.
-    parts = da.map_blocks(spec, *arrays, dtype=object,
+    parts = da.map_blocks(reduction, *arrays, dtype=object,
                           chunks=((1,) * arrays[0].numblocks[0],),
                           meta=np.empty(0, dtype=object),
-                          name="bsbasis-chunk-" + tokenize(spec, *arrays))
+                          name="bsbasis-chunk-" + tokenize(reduction, *arrays))
     level = list(parts.to_delayed(optimize_graph=True).ravel())
     add = dask.delayed(_sum, pure=True)
     while len(level) > split_every:
@@ -210,9 +210,9 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     if mask is not None:
         raise ValueError("t must not be masked")
     tv = tv.copy()  # the tasks keep the knots as they are now
-    spec = _ChunkReduction(tv, k, nj, None, nu, extrapolate, y is not None,
+    reduction = _ChunkReduction(tv, k, nj, None, nu, extrapolate, y is not None,
                            weights is not None)
-    return _reduce(spec, arrays, split_every, compute)
+    return _reduce(reduction, arrays, split_every, compute)
 
 
 def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None,
@@ -228,9 +228,9 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
     NormalEquations or Delayed
     """
     arrays = _data(x, y, weights)
-    spec = _ChunkReduction(None, k, None, (n, origin, spacing), nu, extrapolate,
+    reduction = _ChunkReduction(None, k, None, (n, origin, spacing), nu, extrapolate,
                            y is not None, weights is not None)
-    return _reduce(spec, arrays, split_every, compute)
+    return _reduce(reduction, arrays, split_every, compute)
 
 
 def _data_range(x, weights):

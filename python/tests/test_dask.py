@@ -107,8 +107,8 @@ def test_uniform_grid_matches_in_memory():
 
 
 def test_tasks_pickle_small():
-    spec = bd._ChunkReduction(T, K, None, None, 0, False, True, True)
-    assert len(pickle.dumps(spec)) < 800
+    reduction = bd._ChunkReduction(T, K, None, None, 0, False, True, True)
+    assert len(pickle.dumps(reduction)) < 800
     x, y = lazy(10**6, 2**17)
     graph = dict(bd.normal_equations(x, T, K, y=y, compute=False).__dask_graph__())
     assert len(pickle.dumps(graph)) < 50_000  # no chunk of data in it
