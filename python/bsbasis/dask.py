@@ -141,7 +141,7 @@ def _reduce(reduction, arrays, split_every, compute):
     # Every argument but the data checked here, not in a task: on no rows.
     empty = [np.empty(0, dtype=a.dtype) for a in arrays]
     reduction.reduce(empty[0], empty[1] if reduction.has_y else None,
-                empty[-1] if reduction.has_w else None)
+                     empty[-1] if reduction.has_w else None)
     # One task per chunk of x, its result a one-element object block.
     parts = da.map_blocks(reduction, *arrays, dtype=object,
                           chunks=((1,) * arrays[0].numblocks[0],),
