@@ -1,0 +1,716 @@
+"""scikit-learn's SplineTransformer with the bases formed by the library.
+
+This is the only module of the package that imports scikit-learn.  Knots,
+fitted attributes, feature names, checks and error messages are those of
+scikit-learn 1.2's ``sklearn.preprocessing.SplineTransformer``; the rows
+are formed by the library, tile by tile, straight into the output.
+"""
+
+import itertools
+import math
+from numbers import Integral
+
+import numpy as np
+import scipy.sparse as sp
+from scipy.interpolate import BSpline
+from sklearn.base import BaseEstimator, TransformerMixin
+from sklearn.utils import check_array
+from sklearn.utils._param_validation import Interval, StrOptions
+from sklearn.utils.validation import (FLOAT_DTYPES, _check_feature_names_in,
+                                      _check_sample_weight, check_is_fitted)
+
+from . import _lib, _sparse, _tiles
+from ._checks import as_int
+from ._penalties import difference_penalty, make_knots
+
+# The library's extrapolation modes and its status for an abscissa out of range.
+_ERROR, _ZERO, _CONTINUE, _CONSTANT, _LINEAR, _PERIODIC = 0, 1, 2, 3, 4, 5
+_RANGE = -7
+_MODE = {"error": _ERROR, "constant": _CONSTANT, "linear": _LINEAR, "continue": _CONTINUE}
+_BEYOND = "X contains values beyond the limits of the knots."
+_TILE_BYTES = 1 << 20  # output of a tile
+
+
+def _extend(base, degree, periodic):
+    """scikit-learn's full knot vectors (one per column) from base knots."""
+    if periodic:
+        period = base[-1] - base[0]
+        return np.r_[base[-(degree + 1):-1] - period, base, base[1:degree + 1] + period]
+    dist_min = base[1] - base[0]
+    dist_max = base[-1] - base[-2]
+    return np.r_[
+        np.linspace(base[0] - degree * dist_min, base[0] - dist_min, num=degree),
+        base,
+        np.linspace(base[-1] + dist_max, base[-1] + degree * dist_max, num=degree),
+    ]
+
+
+def _cyclic_difference_penalty(n, order):
+    """D.T @ D for the differences of the given order that wrap around n
+    coefficients: row r of D is the difference starting at r, modulo n."""
+    coef = [(-1) ** (order - q) * float(math.comb(order, q)) for q in range(order + 1)]
+    r = np.arange(n)
+    rows = np.tile(r, order + 1)
+    cols = np.concatenate([(r + q) % n for q in range(order + 1)])
+    d = sp.csr_matrix((np.repeat(coef, n), (rows, cols)), shape=(n, n))  # sums duplicates
+    p = (d.T @ d).tocsr()
+    p.eliminate_zeros()
+    p.sort_indices()
+    return p
+
+
+class _Feature:
+    """The library call that forms the rows of one feature.
+
+    `fold`: n_splines when columns from n_splines on wrap onto the first
+    ones, else 0.  `constant`: the value of a feature whose knots all
+    coincide, or None.  `ends`: the rows to amend where an end knot
+    interval has length 0 (see `_ends`).
+    """
+
+    def __init__(self, spl, periodic, mode, nu, ncols, offset):
+        k = int(spl.k)
+        t = np.ascontiguousarray(spl.t, dtype=np.float64)
+        n = len(t) - k - 1
+        self.order, self.ncols, self.offset = k + 1, ncols, offset
+        self.nsplines = spl.c.shape[1]
+        self.mode, self.fold = mode, 0
+        self.constant = float(t[k]) if t[k] == t[n] else None
+        self.ends = [] if periodic or self.constant is not None else self._ends(t, k, n, mode)
+        nu = min(nu, k + 1)  # every order from k + 1 on gives zeros
+        lib = _lib.kernels()
+        breaks = t[k:n + 1]
+        if periodic and self.nsplines >= k + 1 and (breaks[1:] > breaks[:-1]).all():
+            self.arr = np.ascontiguousarray(breaks)
+            self.fn = lib.bsbasis_periodic_design
+            self.args = (self.arr.ctypes.data, len(self.arr), k + 1, nu)
+        else:
+            if periodic:  # wrapped by the library, columns folded here
+                self.mode, self.fold = _PERIODIC, self.nsplines
+            self.arr = t
+            self.fn = lib.bsbasis_design
+            self.args = (t.ctypes.data, len(t), k + 1, n, nu, self.mode)
+
+    @staticmethod
+    def _ends(t, k, n, mode):
+        """What scikit-learn gives where quantile knots repeat at an end.
+
+        scipy evaluates x >= t[n], and x < t[k] under 'continue', on the end
+        knot interval; when it has length 0 that row is 0, or for degree 0 a
+        1 in the end column.  Below t[k], 'constant' and 'linear' keep only
+        the first `degree` columns (degree + 1 for 'linear' with degree <=
+        1) of the row at t[k], which then lies further in.  Returns
+        (lo, hi, column, keep) for the rows lo <= x < hi: the row is a 1 in
+        `column`, or when column is None its entries in columns >= keep are
+        dropped.
+        """
+        out = []
+        if t[n - 1] == t[n]:
+            hi = np.nextafter(t[n], np.inf) if k == 0 and mode == _ZERO else np.inf
+            out.append((t[n], hi, n - 1 if k == 0 else None, 0))
+        if t[k] == t[k + 1] and mode in (_CONTINUE, _CONSTANT, _LINEAR):
+            if mode == _CONTINUE:
+                out.append((-np.inf, t[k], 0 if k == 0 else None, 0))
+            else:
+                out.append((-np.inf, t[k], None, k if mode == _CONSTANT or k > 1 else k + 1))
+        return out
+
+    def zero_outside(self):
+        """Gives the library's zero rows outside the base interval, as
+        scikit-learn's 'error' mode does once the range is checked."""
+        self.mode = _ZERO
+        self.args = self.args[:-1] + (_ZERO,)
+
+    def call(self, s, m):
+        """The blocks of the m abscissae in s.x, into s.j and s.B; True when
+        some entries are empty (column -1)."""
+        status = self.fn(*self.args, s.xp, m, None, s.jp, s.Bp, s.nep)
+        if status == _RANGE and self.mode == _ERROR:
+            raise ValueError(_BEYOND)
+        _tiles.check_status(status)
+        j = s.j[:m * self.order]
+        if self.fold:
+            j[j >= self.fold] -= self.fold
+        empty = bool(s.nempty[0])
+        for lo, hi, column, keep in self.ends:
+            x = s.x[:m]
+            rows = (x >= lo) & (x < hi)
+            if not rows.any():
+                continue
+            jr = j.reshape(m, self.order)
+            if column is None:
+                jr[rows] = np.where(jr[rows] >= keep, -1, jr[rows])
+            else:  # degree 0: one entry a row
+                jr[rows] = column
+                s.B[:m][rows] = 1.0
+            empty = empty or column is None
+        return empty
+
+
+class _Scratch:
+    """One worker's tile buffers."""
+
+    def __init__(self, rows, order, tile_out):
+        self.x = np.empty(rows)
+        self.j = np.empty(rows * order, np.int32)
+        self.B = np.empty(rows * order)
+        self.nempty = np.zeros(1, np.int64)
+        self.out = None if tile_out == 0 else np.empty(rows * tile_out)
+        self.xp, self.jp, self.Bp = self.x.ctypes.data, self.j.ctypes.data, self.B.ctypes.data
+        self.nep = self.nempty.ctypes.data
+
+
+def _run_tiles(n, rows, workers, order, tile_out, tile):
+    """tile(a, m, scratch) over the tiles of `rows` rows, in parallel when
+    workers > 1; each worker keeps its own scratch.  Workers take the next
+    tile as they finish one, so that a core that another process holds
+    delays the call by a tile at most."""
+    ntiles = -(-n // rows)
+    workers = max(1, min(workers, ntiles))
+    tiles = itertools.count()  # next() is atomic under the GIL
+    failed = []
+
+    def work(_):
+        scratch = _Scratch(min(rows, n), order, tile_out)
+        for s in tiles:
+            if s >= ntiles or failed:
+                return
+            a = s * rows
+            try:
+                tile(a, min(rows, n - a), scratch)
+            except BaseException:
+                failed.append(True)
+                raise
+
+    if workers == 1:
+        work(0)
+    else:
+        list(_tiles._executor(workers).map(work, range(workers)))
+
+
+class SplineTransformer(TransformerMixin, BaseEstimator):
+    """Generate univariate B-spline bases for features.
+
+    A drop-in for scikit-learn's ``SplineTransformer``: the same
+    parameters, fitted attributes and output, with the bases formed by the
+    bsbasis library.  It adds sparse output, missing values, derivative
+    features and threads.
+
+    Generate a new feature matrix consisting of `n_splines=n_knots + degree
+    - 1` (`n_knots - 1` for `extrapolation="periodic"`) spline basis
+    functions (B-splines) of polynomial order=`degree` for each feature.
+
+    Parameters
+    ----------
+    n_knots : int, default=5
+        Number of knots of the splines if `knots` equals one of
+        {'uniform', 'quantile'}. Must be larger or equal 2. Ignored if
+        `knots` is array-like.
+
+    degree : int, default=3
+        The polynomial degree of the spline basis. Must be a non-negative
+        integer.
+
+    knots : {'uniform', 'quantile'} or array-like of shape \
+        (n_knots, n_features), default='uniform'
+        Set knot positions such that first knot <= features <= last knot.
+
+        - If 'uniform', `n_knots` number of knots are distributed uniformly
+          from min to max values of the features.
+        - If 'quantile', they are distributed uniformly along the quantiles
+          of the features.
+        - If an array-like is given, it directly specifies the sorted knot
+          positions including the boundary knots. Internally, `degree`
+          number of knots are added before the first knot, the same after
+          the last knot.
+
+    extrapolation : {'error', 'constant', 'linear', 'continue', 'periodic'}, \
+        default='constant'
+        If 'error', values outside the min and max values of the training
+        features raise a `ValueError`. If 'constant', the value of the
+        splines at minimum and maximum value of the features is used as
+        constant extrapolation (zeros for `degree=0`, as in scikit-learn).
+        If 'linear', a linear extrapolation is used. If 'continue', the
+        splines are extrapolated as is, i.e. option `extrapolate=True` in
+        :class:`scipy.interpolate.BSpline`. If 'periodic', periodic splines
+        with a periodicity equal to the distance between the first and last
+        knot are used.
+
+    include_bias : bool, default=True
+        If False, the last spline element of each feature is dropped. As
+        B-splines sum to one over the spline basis functions for each data
+        point, they implicitly include a bias term.
+
+    order : {'C', 'F'}, default='C'
+        Order of the dense output array. Ignored when `sparse_output=True`.
+
+    sparse_output : bool, default=False
+        If True, `transform` returns a :class:`scipy.sparse.csr_matrix`
+        holding the `degree + 1` entries of each feature's basis row
+        (fewer where `include_bias=False` drops one, none where a missing
+        value gives a zero row), columns sorted.
+
+    handle_missing : {'error', 'zeros'}, default='error'
+        If 'error', NaN in `X` raises a `ValueError`. If 'zeros', NaN is
+        accepted: `fit` places the knots of a feature from its other values,
+        and `transform` gives all-zero spline features for each NaN entry.
+
+    nu : int, default=0
+        Derivative order of the features: 0 for the values of the
+        B-splines, 1, 2, ... for their derivatives. Outside the range of the
+        knots, 'constant' gives derivative 0, 'linear' the constant slope
+        for `nu=1` and 0 for higher orders, 'continue' and 'periodic' the
+        derivatives of the continued splines. Orders above `degree` give
+        zeros.
+
+    threads : int, default=None
+        Threads that form the rows; by default every core for large inputs
+        and one for small ones. The output is the same for any value.
+
+    Attributes
+    ----------
+    bsplines_ : list of shape (n_features,)
+        List of :class:`scipy.interpolate.BSpline` objects, one for each
+        feature, as scikit-learn builds them.
+
+    n_features_in_ : int
+        The total number of input features.
+
+    feature_names_in_ : ndarray of shape (`n_features_in_`,)
+        Names of features seen during :term:`fit`. Defined only when `X`
+        has feature names that are all strings.
+
+    n_features_out_ : int
+        The total number of output features, `n_features * n_splines`, or
+        `n_features * (n_splines - 1)` if `include_bias=False`.
+
+    See Also
+    --------
+    sklearn.preprocessing.SplineTransformer : The transformer this one
+        replaces.
+    bsbasis.design_matrix : The basis of one knot vector.
+
+    Notes
+    -----
+    The knots are scikit-learn's to the bit and the features equal its
+    output up to rounding, also where quantile knots repeat at an end of
+    the range (as for a discrete feature).  Where scikit-learn 1.2 fails,
+    this transformer does as follows:
+
+    - 'constant' with `degree=0` gives zeros above the last knot, as below
+      the first (scikit-learn raises);
+    - 'linear' with `degree <= 1` extrapolates every feature as the first
+      (scikit-learn raises the degree of the later ones);
+    - 'linear' beyond an end knot interval of length 0 gives zeros
+      (scikit-learn reads the slope there from uninitialised memory);
+    - `knots='quantile'` with `sample_weight` accepts float32 `X`
+      (scikit-learn raises);
+    - a feature whose knots all coincide (a constant one) gives zero
+      features, and under 'periodic' `fit` raises a `ValueError`
+      (scikit-learn gives ones in an end column for `degree=0`, and NaN
+      under 'periodic').
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.sklearn import SplineTransformer
+    >>> X = np.arange(6).reshape(6, 1)
+    >>> spline = SplineTransformer(degree=2, n_knots=3)
+    >>> spline.fit_transform(X)
+    array([[0.5 , 0.5 , 0.  , 0.  ],
+           [0.18, 0.74, 0.08, 0.  ],
+           [0.02, 0.66, 0.32, 0.  ],
+           [0.  , 0.32, 0.66, 0.02],
+           [0.  , 0.08, 0.74, 0.18],
+           [0.  , 0.  , 0.5 , 0.5 ]])
+    """
+
+    _parameter_constraints: dict = {
+        "n_knots": [Interval(Integral, 2, None, closed="left")],
+        "degree": [Interval(Integral, 0, None, closed="left")],
+        "knots": [StrOptions({"uniform", "quantile"}), "array-like"],
+        "extrapolation": [
+            StrOptions({"error", "constant", "linear", "continue", "periodic"})
+        ],
+        "include_bias": ["boolean"],
+        "order": [StrOptions({"C", "F"})],
+        "sparse_output": ["boolean"],
+        "handle_missing": [StrOptions({"error", "zeros"})],
+        "nu": [Interval(Integral, 0, None, closed="left")],
+        "threads": [Interval(Integral, 1, None, closed="left"), None],
+    }
+
+    def __init__(
+        self,
+        n_knots=5,
+        degree=3,
+        *,
+        knots="uniform",
+        extrapolation="constant",
+        include_bias=True,
+        order="C",
+        sparse_output=False,
+        handle_missing="error",
+        nu=0,
+        threads=None,
+    ):
+        self.n_knots = n_knots
+        self.degree = degree
+        self.knots = knots
+        self.extrapolation = extrapolation
+        self.include_bias = include_bias
+        self.order = order
+        self.sparse_output = sparse_output
+        self.handle_missing = handle_missing
+        self.nu = nu
+        self.threads = threads
+
+    def _more_tags(self):
+        return {
+            "allow_nan": self.handle_missing == "zeros",
+            "preserves_dtype": [np.float64, np.float32],
+        }
+
+    def _check_data(self, X, reset, **kwargs):
+        missing = self.handle_missing == "zeros"
+        return self._validate_data(
+            X,
+            reset=reset,
+            accept_sparse=False,
+            ensure_2d=True,
+            force_all_finite="allow-nan" if missing else True,
+            **kwargs,
+        )
+
+    def get_feature_names_out(self, input_features=None):
+        """Get output feature names for transformation.
+
+        Parameters
+        ----------
+        input_features : array-like of str or None, default=None
+            Input features.
+
+            - If `input_features` is `None`, then `feature_names_in_` is
+              used as feature names in. If `feature_names_in_` is not
+              defined, then the following input feature names are
+              generated: `["x0", "x1", ..., "x(n_features_in_ - 1)"]`.
+            - If `input_features` is an array-like, then `input_features`
+              must match `feature_names_in_` if `feature_names_in_` is
+              defined.
+
+        Returns
+        -------
+        feature_names_out : ndarray of str objects
+            Transformed feature names.
+        """
+        check_is_fitted(self)
+        n_splines = self.bsplines_[0].c.shape[1]
+        input_features = _check_feature_names_in(self, input_features)
+        return np.asarray(
+            [
+                f"{input_features[i]}_sp_{j}"
+                for i in range(self.n_features_in_)
+                for j in range(n_splines - 1 + self.include_bias)
+            ],
+            dtype=object,
+        )
+
+    def _data_knots(self, X, sample_weight, n_knots, periodic):
+        """Knot vectors from the data, one column per feature."""
+        degree, kind = self.degree, self.knots
+        columns = []
+        for i in range(X.shape[1]):
+            x, w = X[:, i], sample_weight
+            if self.handle_missing == "zeros":
+                keep = ~np.isnan(x)
+                if not keep.any():
+                    raise ValueError(
+                        f"Feature {i} has only missing values: no knots can be placed."
+                    )
+                if not keep.all():
+                    x = x[keep]
+                    w = None if w is None else w[keep]
+            used = x if w is None else x[w > 0]
+            if len(used) == 0:  # make_knots says why
+                make_knots(x, n_knots, 0, kind=kind, weights=w)
+            lo, hi = used.min(), used.max()
+            if periodic and lo == hi:
+                raise ValueError(
+                    f"Feature {i} is constant: periodic splines need a period > 0."
+                )
+            columns.append((x, w, lo, hi))
+        if kind == "uniform" and (X.dtype != np.float64 or any(c[2] == c[3] for c in columns)):
+            # scikit-learn spaces these in the precision of X, and np.linspace
+            # rounds differently for all features when one is constant.
+            lows = np.array([c[2] for c in columns], dtype=X.dtype)
+            highs = np.array([c[3] for c in columns], dtype=X.dtype)
+            base = np.linspace(lows, highs, num=n_knots, endpoint=True, dtype=np.float64)
+            return _extend(base, degree, periodic)
+        k = 0 if periodic else degree
+        knots = np.stack([np.full(n_knots + 2 * k, lo) if lo == hi else
+                          make_knots(x, n_knots, k, kind=kind, weights=w, boundary="extended")
+                          for x, w, lo, hi in columns], axis=1)
+        if periodic:
+            return _extend(knots, degree, True)
+        ends = knots[[k, k + 1, -k - 2, -k - 1]]
+        if k and ((ends[0] == ends[1]) | (ends[2] == ends[3])).any():
+            # An end interval of length 0 makes np.linspace round the knots
+            # beyond the ends differently for every feature.
+            knots = _extend(knots[k:k + n_knots], degree, False)
+        return knots
+
+    def fit(self, X, y=None, sample_weight=None):
+        """Compute knot positions of splines.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+
+        y : None
+            Ignored.
+
+        sample_weight : array-like of shape (n_samples,), default = None
+            Individual weights for each sample. Used to calculate quantiles
+            if `knots="quantile"`. For `knots="uniform"`, zero weighted
+            observations are ignored for finding the min and max of `X`.
+
+        Returns
+        -------
+        self : object
+            Fitted transformer.
+        """
+        self._validate_params()
+        X = self._check_data(X, reset=True, ensure_min_samples=2)
+        if sample_weight is not None:
+            sample_weight = _check_sample_weight(sample_weight, X, dtype=X.dtype)
+        n_features = X.shape[1]
+        periodic = self.extrapolation == "periodic"
+        degree = self.degree
+
+        if isinstance(self.knots, str):
+            base_knots = None
+            n_knots = self.n_knots
+        else:
+            base_knots = check_array(self.knots, dtype=np.float64)
+            if base_knots.shape[0] < 2:
+                raise ValueError("Number of knots, knots.shape[0], must be >= 2.")
+            elif base_knots.shape[1] != n_features:
+                raise ValueError("knots.shape[1] == n_features is violated.")
+            elif not np.all(np.diff(base_knots, axis=0) > 0):
+                raise ValueError("knots must be sorted without duplicates.")
+            n_knots = base_knots.shape[0]
+
+        if periodic and n_knots <= degree:
+            raise ValueError(
+                "Periodic splines require degree < n_knots. Got n_knots="
+                f"{n_knots} and degree={degree}."
+            )
+        if base_knots is None:
+            knots = self._data_knots(X, sample_weight, n_knots, periodic)
+        else:
+            knots = _extend(base_knots, degree, periodic)
+
+        n_splines = n_knots - 1 if periodic else n_knots + degree - 1
+        coef = np.eye(n_splines, dtype=np.float64)
+        if periodic:
+            coef = np.concatenate((coef, coef[:degree, :]))
+        extrapolate = self.extrapolation in ["periodic", "continue"]
+        self.bsplines_ = [
+            BSpline.construct_fast(knots[:, i], coef, degree, extrapolate=extrapolate)
+            for i in range(n_features)
+        ]
+        self.n_features_out_ = n_features * (n_splines - 1 + self.include_bias)
+        return self
+
+    def _features(self, X):
+        """The library call of each feature; checks the range under 'error'
+        where the library cannot (NaN allowed, constant features)."""
+        periodic = self.extrapolation == "periodic"
+        missing = self.handle_missing == "zeros"
+        n_splines = self.bsplines_[0].c.shape[1]
+        ncols = n_splines - 1 + self.include_bias
+        features = []
+        for i, spl in enumerate(self.bsplines_):
+            mode = _MODE.get(self.extrapolation, _PERIODIC)
+            if mode == _CONSTANT and spl.k == 0:
+                mode = _ZERO  # scikit-learn gives zeros outside for degree 0
+            f = _Feature(spl, periodic, mode, self.nu, ncols, i * ncols)
+            if mode == _ERROR and (missing or f.constant is not None):
+                n = len(spl.t) - spl.k - 1
+                lo, hi = spl.t[spl.k], spl.t[n]
+                col = X[:, i]
+                if np.fmin.reduce(col) < lo or np.fmax.reduce(col) > hi:
+                    raise ValueError(_BEYOND)
+                f.zero_outside()  # NaN gives a zero row
+            features.append(f)
+        return features, ncols
+
+    def transform(self, X):
+        """Transform each feature data to B-splines.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data to transform.
+
+        Returns
+        -------
+        XBS : ndarray or scipy.sparse.csr_matrix of shape \
+            (n_samples, n_features_out_)
+            The matrix of features: float32 for float32 `X` (float16 for
+            float16 dense), float64 otherwise.
+        """
+        check_is_fitted(self)
+        X = self._check_data(X, reset=False)
+        n, n_features = X.shape
+        features, ncols = self._features(X)
+        n_out = n_features * ncols
+        dtype = X.dtype if X.dtype in FLOAT_DTYPES else np.dtype(np.float64)
+        order = features[0].order
+        threads = _tiles.threads_for(self.threads, n, n_features * order)
+        # Each feature writes its part of every row of a tile: a tile's
+        # output stays in the core's cache until all features have written.
+        per_row = 12 * n_features * order if self.sparse_output else 8 * n_out
+        rows = min(_tiles._TILE, max(64, _TILE_BYTES // max(per_row, 1)))
+        if self.sparse_output:
+            if dtype == np.float16:
+                dtype = np.dtype(np.float32)  # scipy.sparse has no float16
+            return self._sparse(X, features, n_out, order, dtype, rows, threads)
+        return self._dense(X, features, n_out, order, dtype, rows, threads)
+
+    def _dense(self, X, features, n_out, order, dtype, rows, threads):
+        n = X.shape[0]
+        out = np.empty((n, n_out), dtype=dtype, order=self.order)
+        direct = dtype == np.float64 or n_out == 0
+        fortran = self.order == "F"
+        to_dense = _lib.kernels().bsbasis_blocks_to_dense
+
+        def tile(a, m, s):
+            if direct:
+                dest = out[a:a + m]
+            elif fortran:
+                dest = s.out[:m * n_out].reshape(n_out, m).T
+            else:
+                dest = s.out[:m * n_out].reshape(m, n_out)
+            base, rs, cs = dest.ctypes.data, dest.strides[0] // 8, dest.strides[1] // 8
+            for i, f in enumerate(features):
+                if f.constant is not None:
+                    dest[:, f.offset:f.offset + f.ncols] = 0.0
+                    continue
+                np.copyto(s.x[:m], X[a:a + m, i], casting="unsafe")
+                f.call(s, m)  # also under 'error' when there are no columns
+                if f.ncols:
+                    _tiles.check_status(to_dense(order, s.jp, s.Bp, m, f.ncols,
+                                                 base + 8 * cs * f.offset, rs, cs))
+            if not direct:
+                out[a:a + m] = dest
+
+        _run_tiles(n, rows, threads, order, 0 if direct else n_out, tile)
+        return out
+
+    def _sparse(self, X, features, n_out, order, dtype, rows, threads):
+        n, n_features = X.shape
+        per_row = n_features * order
+        nnz = n * per_row
+        idx = np.int32 if max(nnz, n_out) <= _tiles._INDEX32_LIMIT else np.int64
+        data = np.empty(nnz, dtype)
+        indices = np.empty(nnz, idx)
+        data3 = data.reshape(n, n_features, order)
+        indices3 = indices.reshape(n, n_features, order)
+        # A block as one element, so that numpy copies it in one piece.
+        fast_data = dtype == np.float64
+        fast_indices = idx == np.int32
+        block8 = np.dtype((np.void, 8 * order))
+        block4 = np.dtype((np.void, 4 * order))
+        data_blocks = data.view(block8).reshape(n, n_features) if fast_data else None
+        index_blocks = indices.view(block4).reshape(n, n_features) if fast_indices else None
+        dropped = []  # set by the tiles whose rows lose entries
+
+        def tile(a, m, s):
+            for i, f in enumerate(features):
+                if f.constant is not None:
+                    indices3[a:a + m, i] = -1
+                    dropped.append(a)
+                    continue
+                np.copyto(s.x[:m], X[a:a + m, i], casting="unsafe")
+                empty = f.call(s, m)
+                j, B = s.j[:m * order], s.B[:m * order]
+                bad = None
+                if empty or f.ncols < f.nsplines:
+                    # -1 (an empty row) is above every column as unsigned.
+                    bad = j.view(np.uint32) >= f.ncols
+                    if bad.any():
+                        dropped.append(a)
+                    else:
+                        bad = None
+                if fast_indices:
+                    np.add(j, f.offset, out=j)
+                    if bad is not None:
+                        j[bad] = -1
+                    index_blocks[a:a + m, i] = j.view(block4)
+                else:
+                    slot = indices3[a:a + m, i]
+                    np.add(j.reshape(m, order), f.offset, out=slot, casting="unsafe")
+                    if bad is not None:
+                        slot[bad.reshape(m, order)] = -1
+                if fast_data:
+                    data_blocks[a:a + m, i] = B.view(block8)
+                else:
+                    np.copyto(data3[a:a + m, i], B.reshape(m, order), casting="unsafe")
+
+        if n:
+            _run_tiles(n, rows, threads, order, 0, tile)
+        if dropped:
+            keep = indices >= 0
+            indptr = np.zeros(n + 1, idx)
+            np.cumsum(np.count_nonzero(keep.reshape(n, per_row), axis=1), out=indptr[1:])
+            data, indices = data[keep], indices[keep]
+        else:
+            indptr = np.arange(0, nnz + 1, per_row, dtype=idx)
+        out = _sparse.build(sp.csr_matrix, (n, n_out),
+                            {"data": data, "indices": indices, "indptr": indptr})
+        if any(f.fold for f in features):
+            # Folded columns are out of order and may coincide: sort and add.
+            out.has_sorted_indices = out.has_canonical_format = False
+            out.sum_duplicates()
+        return out
+
+    def penalty_matrix(self, order=2):
+        """Difference penalty on the coefficients of the output features.
+
+        The P-spline penalty of Eilers and Marx: for each feature, ``D.T @
+        D`` with ``D`` the differences of the given order of its spline
+        coefficients; block diagonal over the features. Under
+        `extrapolation="periodic"` the differences wrap around, as the
+        basis does. With `include_bias=False` the block is that of all
+        `n_splines` coefficients restricted to the kept ones: differences
+        do not change when a constant is added to the coefficients, which
+        the intercept of a model takes, so the dropped coefficient is 0.
+
+        Parameters
+        ----------
+        order : int, default=2
+            Order of the differences, 1 to 4.
+
+        Returns
+        -------
+        penalty : scipy.sparse.csr_matrix of shape \
+            (n_features_out_, n_features_out_)
+            Symmetric, positive semi-definite, canonical.
+        """
+        check_is_fitted(self)
+        order = as_int(order, "order")
+        if not 1 <= order <= 4:
+            raise ValueError("order must be 1, 2, 3 or 4, got %d" % order)
+        n_splines = self.bsplines_[0].c.shape[1]
+        ncols = n_splines - 1 + self.include_bias
+        if self.extrapolation == "periodic":
+            block = _cyclic_difference_penalty(n_splines, order)
+        else:
+            block = difference_penalty(n_splines, order, format="csr_matrix")
+        if ncols == 0:
+            return sp.csr_matrix((0, 0))
+        out = sp.block_diag([block[:ncols, :ncols]] * self.n_features_in_, format="csr")
+        out.sum_duplicates()
+        return out
