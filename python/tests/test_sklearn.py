@@ -2,10 +2,10 @@
 import itertools
 import math
 import os
+import re
 import subprocess
 import sys
 
-import re
 
 import numpy as np
 import pytest
