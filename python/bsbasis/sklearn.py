@@ -28,7 +28,7 @@ _ERROR, _ZERO, _CONTINUE, _CONSTANT, _LINEAR, _PERIODIC = 0, 1, 2, 3, 4, 5
 _RANGE = -7
 _MODE = {"error": _ERROR, "constant": _CONSTANT, "linear": _LINEAR, "continue": _CONTINUE}
 _BEYOND = "X contains values beyond the limits of the knots."
-_TILE_BYTES = 1 << 20  # output of a tile
+_TILE_BYTES = 1 << 21  # output of a tile
 
 
 def _extend(base, degree, periodic):
