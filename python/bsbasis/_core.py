@@ -180,6 +180,23 @@ def _check_grid(origin, spacing, k, n):
     return origin, spacing
 
 
+def uniform_grid(k, n, origin, spacing):
+    """Checks the uniform grid of n functions of degree k; returns n, origin,
+    spacing and the base interval [lo, hi] as the library forms it."""
+    n = as_int(n, "n")
+    order = k + 1
+    if n < order:
+        raise ValueError("n=%d is below k+1 = %d: the base interval [k, n] would be empty"
+                         % (n, order))
+    if n + order > INT32_MAX:
+        raise ValueError("n + k + 1 = %d exceeds %d" % (n + order, INT32_MAX))
+    origin, spacing = _check_grid(origin, spacing, k, n)
+    plain = origin == 0.0 and spacing == 1.0
+    lo = float(k) if plain else origin + k * spacing
+    hi = float(n) if plain else origin + n * spacing
+    return n, origin, spacing, lo, hi
+
+
 def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate=False,
                           format="csr", threads=None):
     """B-spline design matrix on a uniform grid.
@@ -198,17 +215,8 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     """
     k, nu, threads = _common(k, nu, format, threads)
     mode = check_extrapolate(extrapolate)
-    n = as_int(n, "n")
+    n, origin, spacing, lo, hi = uniform_grid(k, n, origin, spacing)
     order = k + 1
-    if n < order:
-        raise ValueError("n=%d is below k+1 = %d: the base interval [k, n] would be empty"
-                         % (n, order))
-    if n + order > INT32_MAX:
-        raise ValueError("n + k + 1 = %d exceeds %d" % (n + order, INT32_MAX))
-    origin, spacing = _check_grid(origin, spacing, k, n)
-    plain = origin == 0.0 and spacing == 1.0
-    lo = float(k) if plain else origin + k * spacing
-    hi = float(n) if plain else origin + n * spacing
     xv, mode = _abscissae(x, mode, lo, hi, ("origin + k*spacing", "origin + n*spacing"))
     kernel = _UniformKernel(origin, spacing, n, order, nu, mode, xv)
     return _tiles.build(kernel, len(xv), n, format, threads)

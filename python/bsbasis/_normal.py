@@ -11,9 +11,9 @@ is the same bits for any number of threads.
 import numpy as np
 
 from . import _lib, _tiles
-from ._checks import (INT32_MAX, as_int, as_vector, check_degree,
-                      check_extrapolate, check_knots, check_threads)
-from ._core import _abscissae, _check_grid
+from ._checks import (as_int, as_vector, check_degree, check_extrapolate, check_knots,
+                      check_threads)
+from ._core import _abscissae, uniform_grid
 
 # Abscissae per tile of the sums (BSBASIS_NORMAL_TILE in bsbasis.h).
 TILE = 65536
@@ -119,6 +119,17 @@ class NormalEquations:
 
 
 # ------------------------------------------------------------------ data
+
+def _basis(t, k, nu, extrapolate, nj, threads):
+    """The checked arguments of a basis on knots."""
+    k, nu = check_degree(k, nu)
+    threads = check_threads(threads)
+    mode = check_extrapolate(extrapolate)
+    tv, tmask = as_vector(t, "t")
+    if tmask is not None:
+        raise ValueError("t must not be masked")
+    return k, nu, threads, mode, tv, check_knots(tv, k, nj)
+
 
 def _data(values, name, n):
     if values is None:
@@ -282,13 +293,7 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
         and responses that are not finite on a row in range (naming the
         first such row).
     """
-    k, nu = check_degree(k, nu)
-    threads = check_threads(threads)
-    mode = check_extrapolate(extrapolate)
-    tv, tmask = as_vector(t, "t")
-    if tmask is not None:
-        raise ValueError("t must not be masked")
-    nj = check_knots(tv, k, nj)
+    k, nu, threads, mode, tv, nj = _basis(t, k, nu, extrapolate, nj, threads)
     xv, mode = _abscissae(x, mode, float(tv[k]), float(tv[nj]),
                           ("t[%d]" % k, "t[%d]" % nj))
     yv = _data(y, "y", len(xv))
@@ -299,21 +304,6 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     return sums.run(threads, out)
 
 
-def _grid(k, n, origin, spacing):
-    n = as_int(n, "n")
-    order = k + 1
-    if n < order:
-        raise ValueError("n=%d is below k+1 = %d: the base interval [k, n] would be empty"
-                         % (n, order))
-    if n + order > INT32_MAX:
-        raise ValueError("n + k + 1 = %d exceeds %d" % (n + order, INT32_MAX))
-    origin, spacing = _check_grid(origin, spacing, k, n)
-    plain = origin == 0.0 and spacing == 1.0
-    lo = float(k) if plain else origin + k * spacing
-    hi = float(n) if plain else origin + n * spacing
-    return n, origin, spacing, lo, hi
-
-
 def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None, nu=0,
                              extrapolate=False, threads=None, out=None):
     """`normal_equations` on the uniform grid of `uniform_design_matrix`:
@@ -321,7 +311,7 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
     k, nu = check_degree(k, nu)
     threads = check_threads(threads)
     mode = check_extrapolate(extrapolate)
-    n, origin, spacing, lo, hi = _grid(k, n, origin, spacing)
+    n, origin, spacing, lo, hi = uniform_grid(k, n, origin, spacing)
     xv, mode = _abscissae(x, mode, lo, hi, ("origin + k*spacing", "origin + n*spacing"))
     yv = _data(y, "y", len(xv))
     wv = _data(weights, "weights", len(xv))
@@ -379,13 +369,7 @@ def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None
     -------
     ndarray
     """
-    k, nu = check_degree(k, nu)
-    threads = check_threads(threads)
-    mode = check_extrapolate(extrapolate)
-    tv, tmask = as_vector(t, "t")
-    if tmask is not None:
-        raise ValueError("t must not be masked")
-    nj = check_knots(tv, k, nj)
+    k, nu, threads, mode, tv, nj = _basis(t, k, nu, extrapolate, nj, threads)
     cv = _data(c, "c", nj) if np.ndim(c) == 1 else None
     if cv is None:
         raise ValueError("c must be 1-D with nj = %d entries, got shape %s"
