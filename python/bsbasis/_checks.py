@@ -4,6 +4,7 @@ wrong value ValueError, as scipy.interpolate does."""
 import math
 import numbers
 import operator
+import os
 
 import numpy as np
 
@@ -96,13 +97,33 @@ def check_degree(k, nu):
     return k, min(nu, k + 1)  # every order from k + 1 on gives zeros
 
 
+def cores():
+    """The cores this process may run on (its CPU affinity where known)."""
+    try:
+        return max(len(os.sched_getaffinity(0)), 1)
+    except AttributeError:  # not Linux
+        return os.cpu_count() or 1
+
+
 def check_threads(threads):
+    """A thread count as scipy's `workers` reads it: None (the default), a
+    positive count, or a negative n for ``cores() + 1 + n`` (-1 every core,
+    -2 all but one).  Returns None or a count >= 1."""
     if threads is None:
         return None
     threads = as_int(threads, "threads")
-    if threads < 1:
-        raise ValueError("threads must be at least 1, got %d" % threads)
-    return threads
+    if threads > 0:
+        return threads
+    if threads == 0:
+        raise ValueError("threads must be at least 1, or negative to count back from "
+                         "the cores (-1: every core, -2: all but one); got 0")
+    n = cores()
+    resolved = n + 1 + threads
+    if resolved < 1:
+        raise ValueError("threads=%d asks for %d + 1 + (%d) = %d threads on this machine "
+                         "of %d cores; a negative threads must be at least -%d"
+                         % (threads, n, threads, resolved, n, n))
+    return resolved
 
 
 def check_knots(t, k, nj):

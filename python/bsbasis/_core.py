@@ -125,8 +125,11 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
         of n*(k+1) entries each, block p at entries p*(k+1) .. p*(k+1)+k,
         where an empty row has column -1 and value 0.
     threads : int, optional
-        Threads to use; by default every core for large inputs and one for
-        small ones.  The result is the same bits for any value.
+        Threads to use: a count, or a negative n for ``cores + 1 + n``
+        (-1: every core, -2: all but one), as scipy's ``workers``.  By
+        default every core for large inputs and one for small ones.  No
+        more threads than cores are started, and none beyond the number of
+        tiles of the work.  The result is the same bits for any value.
 
     Returns
     -------
@@ -134,7 +137,7 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
         Row p holds the k+1 B-splines (or derivatives) that are non-zero at
         x[p], in the columns J-k .. J of the interval t[J] <= x[p] < t[J+1].
         The base interval is closed: at ``x == t[nj]`` the row holds the
-        limits from the left, as in scipy.
+        limits from the left, exactly (see Notes).
 
     Raises
     ------
@@ -145,8 +148,49 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
     ValueError
         For wrong values: knots that are not finite, decrease, overflow
         (``t[-1] - t[0]`` not finite) or are too few, an empty base
-        interval, nj out of range, a negative nu, an unknown mode, and
-        abscissae outside the base interval when extrapolate is False.
+        interval, nj out of range, a negative nu, an unknown mode, a
+        threads of 0 or below minus the cores, and abscissae outside the
+        base interval when extrapolate is False.
+
+    See Also
+    --------
+    uniform_design_matrix : the same on a uniform grid, faster.
+    periodic_design_matrix, tensor_design_matrix : other bases.
+    normal_equations : ``X.T @ W @ X`` without X.
+    scipy.interpolate.BSpline.design_matrix : scipy's, for comparison.
+
+    Notes
+    -----
+    The row at the right end ``t[nj]`` is the limit from the left, exactly:
+    a column whose limit there is 0 holds 0, and at a clamped end the row
+    is the unit vector of the last column, as scipy gives.
+
+    **Empty end intervals: a deliberate difference from scipy.**  When an
+    end interval of the base interval is empty (``t[nj-1] == t[nj]``, or
+    ``t[k] == t[k+1]``), bsbasis takes the nearest interval that is not
+    empty, as R's ``splines::splineDesign`` does: the row at ``t[nj]`` is
+    the limit from the left of the last piece, and abscissae beyond an end
+    (under ``extrapolate=True``, 'constant' or 'linear') continue the end
+    piece that is not empty.  scipy evaluates the empty interval itself: it
+    gives a row of zeros there for ``k >= 1``, and for ``k = 0`` a 1 in the
+    last column, a B-spline whose support is empty.  bsbasis keeps the limit
+    because the basis functions of an empty interval are identically zero:
+    an observation at the end of the data keeps its row in a fit, and the
+    row sums to 1 as everywhere else in the base interval.  One place where
+    this shows: ``make_interp_spline(x, y, k=0)`` builds ``t = x`` with the
+    last knot repeated, so its spline evaluated through bsbasis gives
+    ``y[-2]`` at ``x[-1]`` where scipy gives ``y[-1]``; evaluate such an
+    interpolant with scipy's ``BSpline``.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis import design_matrix
+    >>> t = np.r_[[0.0] * 3, 0.5, [1.0] * 3]
+    >>> design_matrix([0.0, 0.25, 1.0], t, 2).toarray()
+    array([[1.   , 0.   , 0.   , 0.   ],
+           [0.25 , 0.625, 0.125, 0.   ],
+           [0.   , 0.   , 0.   , 1.   ]])
     """
     k, nu, threads = _common(k, nu, format, threads)
     mode = check_extrapolate(extrapolate)
@@ -212,6 +256,49 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     knots too, and an abscissa that misses them by rounding (for example
     0.3 against ``3*0.1``) is outside, as in scipy; the error says by how
     much.
+
+    Parameters
+    ----------
+    x : array_like, shape (m,), or a scalar
+        Abscissae, as for `design_matrix`.
+    k : int
+        Degree.
+    n : int
+        Number of basis functions (columns), at least k + 1.
+    nu, extrapolate, format
+        As for `design_matrix`.
+    origin, spacing : float, default 0.0 and 1.0
+        The grid: finite, spacing > 0 and above the resolution of the
+        knots.
+    threads : int, optional
+        A count, or a negative n for ``cores + 1 + n`` (-1: every core),
+        as for `design_matrix`.  The result is the same bits for any value.
+
+    Returns
+    -------
+    scipy.sparse array, matrix or tuple of three ndarrays
+        Shape (m, n), as `design_matrix` returns it for the knots
+        ``origin + spacing * np.arange(n + k + 1)``.
+
+    Raises
+    ------
+    TypeError
+        As `design_matrix`; for an n that is not an integer, an origin or
+        spacing that is not a real number.
+    ValueError
+        As `design_matrix`; for n < k + 1, a spacing that is not positive
+        or too fine, a grid that overflows.
+
+    See Also
+    --------
+    design_matrix : the same on any knots.
+
+    Examples
+    --------
+    >>> from bsbasis import uniform_design_matrix
+    >>> uniform_design_matrix([1.0, 1.5], 1, 3).toarray()
+    array([[1. , 0. , 0. ],
+           [0.5, 0.5, 0. ]])
     """
     k, nu, threads = _common(k, nu, format, threads)
     mode = check_extrapolate(extrapolate)
@@ -250,11 +337,31 @@ def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
         Shape (n, m).  Columns within a row are sorted, so the CSR is
         canonical.
 
+    Raises
+    ------
+    TypeError
+        As `design_matrix`; for breaks that are not real numbers.
+    ValueError
+        As `design_matrix`; for fewer than k + 2 breaks, breaks that are
+        not finite or not strictly increasing, a period that overflows.
+
+    See Also
+    --------
+    design_matrix : the basis on a knot sequence.
+    bsbasis.sklearn.SplineTransformer : the periodic basis as a transformer.
+
     Notes
     -----
     scikit-learn accepts m = k, where the first and the last function of
     a row fall in the same column; it is refused here (ValueError), so
     that every row keeps k + 1 distinct columns.
+
+    Examples
+    --------
+    >>> from bsbasis import periodic_design_matrix
+    >>> periodic_design_matrix([0.0, 3.5], [0.0, 1.0, 2.0, 3.0], 1).toarray()
+    array([[1. , 0. , 0. ],
+           [0.5, 0.5, 0. ]])
     """
     k, nu, threads = _common(k, nu, format, threads)
     u, umask = as_vector(breaks, "breaks")
@@ -355,7 +462,7 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
     t : sequence of d array_like
         The knot vector of each dimension, as for `design_matrix`.
     k : int or sequence of d ints
-        Degrees.
+        Degrees; required (None is refused, as in `design_matrix`).
     nu : int or sequence of d ints, optional
         Derivative order in each dimension; default 0 (values).
     extrapolate : bool or str, default False
@@ -371,6 +478,29 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
         is the Kronecker product of the d rows of x[p, 0], ..., x[p, d-1]:
         columns in C order (the last dimension varies fastest), as scipy's
         ``NdBSpline.design_matrix``; values multiplied left to right.
+
+    Raises
+    ------
+    TypeError
+        As `design_matrix` in each dimension; for a t that is not a
+        sequence of knot vectors, a k or nu that is not an integer (None
+        included for k) or a sequence of them.
+    ValueError
+        As `design_matrix` in each dimension; for a k or nu with another
+        number of entries than t, xvals not of shape (npts, d), more than
+        64 dimensions or 2**63 - 1 columns.
+
+    See Also
+    --------
+    design_matrix : one dimension.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis import tensor_design_matrix
+    >>> t = np.array([0.0, 0.0, 1.0, 1.0])
+    >>> tensor_design_matrix([[0.25, 0.5]], [t, t], 1).toarray()
+    array([[0.375, 0.375, 0.125, 0.125]])
     """
     check_option(format, "format", _tiles.FORMAT_NAMES)
     threads = check_threads(threads)
@@ -382,6 +512,8 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
     d = len(ts)
     if not 1 <= d <= 64:
         raise ValueError("t must hold between 1 and 64 knot vectors, got %d" % d)
+    if k is None:
+        raise TypeError("k must be an integer or a sequence of integers, got None")
     ks = _per_dimension(k, d, "k", 0)
     nus = _per_dimension(nu, d, "nu", 0)
     tvs, njs = [], []
@@ -428,6 +560,40 @@ def interval_index(keys, arr, guess=None):
     for sorted keys.  `guess` (an integer, or one per key) is checked but
     only a hint: the answer never depends on it, and values beyond the
     array are clamped to it.
+
+    Parameters
+    ----------
+    keys : array_like of real numbers
+        The keys, any shape; no NaN.
+    arr : array_like of real numbers, shape (n,)
+        Sorted (non-decreasing); no NaN.
+    guess : int or array_like of ints, optional
+        Where to start the search: one for all keys or one per key.
+
+    Returns
+    -------
+    ndarray of int32
+        The interval indices, of the shape of keys.
+
+    Raises
+    ------
+    TypeError
+        For keys or arr that are not real numbers, a guess that is not an
+        integer or an array of integers.
+    ValueError
+        For NaN in keys or arr, an arr that is not sorted or has more than
+        2**31 - 1 elements, a guess of another size than the keys.
+
+    See Also
+    --------
+    numpy.searchsorted : ``searchsorted(arr, keys, 'right') - 1`` is the
+        same answer.
+
+    Examples
+    --------
+    >>> from bsbasis import interval_index
+    >>> interval_index([-1.0, 0.0, 0.5, 2.0, 3.0], [0.0, 1.0, 2.0])
+    array([-1,  0,  0,  2,  3], dtype=int32)
     """
     a, amask = as_vector(arr, "arr")
     if amask is not None:

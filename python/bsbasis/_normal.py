@@ -11,28 +11,63 @@ is the same bits for any number of threads.
 import numpy as np
 
 from . import _lib, _tiles
-from ._checks import (as_int, as_vector, check_degree, check_extrapolate, check_knots,
-                      check_threads)
+from ._checks import (as_int, as_real, as_vector, check_degree, check_extrapolate,
+                      check_knots, check_threads)
 from ._core import _abscissae, uniform_grid
 
 # Abscissae per tile of the sums (BSBASIS_NORMAL_TILE in bsbasis.h).
 TILE = 65536
 
 _DATA = -8  # the library's status for data it refuses
+_INT64_MAX = 2**63 - 1
+
+
+def _real_array(a, name):
+    """`a` as a float64 array the class can own; TypeError unless it holds
+    real numbers."""
+    arr = np.asarray(a)
+    if arr.dtype.kind not in "iuf":
+        raise TypeError("%s must hold real numbers, got an array of dtype %s"
+                        % (name, arr.dtype))
+    return np.require(arr, np.float64, ["C", "A", "W"])
+
+
+def _count(value, name):
+    value = as_int(value, name)
+    if not 0 <= value <= _INT64_MAX:
+        raise ValueError("%s must be between 0 and 2**63 - 1, got %d" % (name, value))
+    return value
 
 
 class NormalEquations:
     """Weighted normal equations of a B-spline basis, summed over data.
 
-    For the design matrix X of the abscissae, weights W and responses y:
+    For the design matrix X of the abscissae, the diagonal W of the weights
+    and the responses y, holds ``X.T @ W @ X`` (banded), ``X.T @ W @ y``,
+    ``y.T @ W @ y``, the sum of the weights and the count of the rows in
+    range.  `normal_equations` and `uniform_normal_equations` return it,
+    and add to one given as ``out=``.
+
+    Parameters
+    ----------
+    gram : array_like of real numbers, shape (k + 1, n)
+        ``X.T @ W @ X`` in upper band form (see `gram` below).
+    rhs : array_like of real numbers, shape (n,), optional
+        ``X.T @ W @ y``; given together with `yty`, or neither.
+    yty : float, optional
+        ``y.T @ W @ y``.
+    sum_weights : float, default 0.0
+        The sum of the weights of the rows in range.
+    count : int, default 0
+        The number of rows in range, ``0 <= count < 2**63``.
 
     Attributes
     ----------
-    gram : ndarray, shape (k + 1, n)
+    gram : ndarray of float64, shape (k + 1, n)
         ``X.T @ W @ X`` in the upper band form of
         `scipy.linalg.solveh_banded`: ``gram[k + i - j, j] == G[i, j]`` for
         ``i <= j``.
-    rhs : ndarray, shape (n,), or None
+    rhs : ndarray of float64, shape (n,), or None
         ``X.T @ W @ y``; None when no responses were given.
     yty : float or None
         ``y.T @ W @ y``; None without responses.
@@ -40,26 +75,70 @@ class NormalEquations:
         The sum of the weights of the rows in range.
     count : int
         The number of abscissae in range (rows that are not empty).
+    n : int
+        The number of basis functions (read-only).
 
+    Raises
+    ------
+    TypeError
+        For arrays that do not hold real numbers, a `yty` or `sum_weights`
+        that is not a real number, a `count` that is not an integer.
+    ValueError
+        For a `gram` that is not 2-D, an `rhs` of another length than n,
+        `rhs` without `yty` or the reverse, a negative `count`.
+
+    See Also
+    --------
+    normal_equations : forms them from data.
+    NormalEquations.solve : the penalised least-squares coefficients.
+
+    Notes
+    -----
     Partial results over parts of the data add up with ``+`` (and `sum`).
+    An instance given as ``out=`` is checked at each call, whatever was
+    assigned to its attributes since: the arrays must be float64,
+    C-contiguous, aligned, writeable and of the call's shapes.  Pickling
+    goes through the constructor and its checks.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis import normal_equations
+    >>> t = np.r_[[0.0] * 4, 0.5, [1.0] * 4]
+    >>> x = np.linspace(0.0, 1.0, 50)
+    >>> ne = normal_equations(x[:20], t, 3, y=np.sin(x[:20]))
+    >>> ne = normal_equations(x[20:], t, 3, y=np.sin(x[20:]), out=ne)
+    >>> ne.count, ne.gram.shape
+    (50, (4, 5))
     """
 
     def __init__(self, gram, rhs=None, yty=None, sum_weights=0.0, count=0):
-        gram = np.asarray(gram, dtype=np.float64)
+        gram = _real_array(gram, "gram")
         if gram.ndim != 2 or gram.shape[0] < 1:
             raise ValueError("gram must be a 2-D band of shape (k + 1, n), got shape %s"
                              % (gram.shape,))
         if (rhs is None) != (yty is None):
             raise ValueError("rhs and yty come together: give both or neither")
         if rhs is not None:
-            rhs = np.asarray(rhs, dtype=np.float64)
+            rhs = _real_array(rhs, "rhs")
             if rhs.shape != (gram.shape[1],):
                 raise ValueError("rhs must have shape (%d,), got %s"
                                  % (gram.shape[1], rhs.shape))
-            yty = float(yty)
+            yty = as_real(yty, "yty")
         self.gram, self.rhs, self.yty = gram, rhs, yty
-        self.sum_weights = float(sum_weights)
-        self.count = as_int(count, "count")
+        self.sum_weights = as_real(sum_weights, "sum_weights")
+        self.count = _count(count, "count")
+
+    def __reduce__(self):
+        # Unpickling runs the constructor, so a tampered pickle is refused.
+        return (NormalEquations, (self.gram, self.rhs, self.yty, self.sum_weights,
+                                  self.count))
+
+    def __setstate__(self, state):
+        # A pickle that restores the attributes directly is checked the same.
+        if not isinstance(state, dict):
+            raise TypeError("cannot restore NormalEquations from %s" % type(state).__name__)
+        self.__init__(**state)
 
     @property
     def n(self):
@@ -108,6 +187,22 @@ class NormalEquations:
         numpy.linalg.LinAlgError
             When the system is singular (too few abscissae for the basis
             and no penalty to make up for them).
+
+        See Also
+        --------
+        difference_penalty, derivative_penalty : penalties P.
+        fit_pspline : a fit with lam chosen by GCV.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis import difference_penalty, normal_equations
+        >>> t = np.r_[[0.0] * 4, np.linspace(0.0, 1.0, 9)[1:-1], [1.0] * 4]
+        >>> x = np.linspace(0.0, 1.0, 60)
+        >>> ne = normal_equations(x, t, 3, y=np.full(60, 5.0))
+        >>> c = ne.solve(difference_penalty(ne.n, 2), lam=10.0)
+        >>> bool(np.allclose(c, 5.0))  # the penalty leaves a constant alone
+        True
         """
         from ._banded import solve_penalized
         return solve_penalized(self.gram, self.rhs, penalty, lam)
@@ -151,6 +246,44 @@ def _bad_row(row, x, y, w):
                       "finite" % (row, float(y[row]), row, float(x[row])))
 
 
+def _check_array(a, name, shape, basis, formula):
+    """An array that `out` holds, as the sums need it: float64 of the
+    call's shape, C-contiguous, aligned and writeable."""
+    if not isinstance(a, np.ndarray):
+        raise TypeError("%s must be a numpy array of float64, got %s"
+                        % (name, type(a).__name__))
+    if a.dtype != np.float64:
+        raise TypeError("%s must have dtype float64, got %s" % (name, a.dtype))
+    if a.shape != shape:
+        raise ValueError("%s has shape %s; this call's basis (%s) needs %s = %s"
+                         % (name, a.shape, basis, formula, shape))
+    if not (a.flags.c_contiguous and a.flags.aligned):
+        raise ValueError("%s must be a C-contiguous, aligned array (not a strided view)"
+                         % name)
+    if not a.flags.writeable:
+        raise ValueError("%s is read-only; the sums are added to it in place" % name)
+
+
+def _check_out(out, order, n, has_y):
+    """Refuses an `out` that is not a NormalEquations of this basis, with
+    responses exactly when the call has them."""
+    if not isinstance(out, NormalEquations):
+        raise TypeError("out must be a NormalEquations, got %s" % type(out).__name__)
+    basis = "degree k=%d, n=%d functions" % (order - 1, n)
+    _check_array(out.gram, "out.gram", (order, n), basis, "(k + 1, n)")
+    if (out.rhs is None) != (not has_y):
+        raise ValueError("out was formed %s responses and this call has %s"
+                         % ("with" if out.rhs is not None else "without",
+                            "some" if has_y else "none"))
+    if has_y:
+        _check_array(out.rhs, "out.rhs", (n,), basis, "(n,)")
+        as_real(out.yty, "out.yty")
+    elif out.yty is not None:
+        raise ValueError("out.yty must be None when out.rhs is, got %r" % (out.yty,))
+    as_real(out.sum_weights, "out.sum_weights")
+    _count(out.count, "out.count")
+
+
 class _Sums:
     """One call of the library's sums, over rows a .. a+m-1 of the data."""
 
@@ -178,21 +311,13 @@ class _Sums:
         return gram, rhs, sums, count
 
     def accumulators(self, out):
-        """The arrays the sums are added to: zeros, or those of `out`."""
+        """The arrays the sums are added to: zeros, or copies of those of
+        `out`, so that a call that fails part way leaves `out` as it was."""
         if out is None:
             return self.zeros()
-        if not isinstance(out, NormalEquations):
-            raise TypeError("out must be a NormalEquations, got %s" % type(out).__name__)
-        if out.gram.shape != (self.order, self.n):
-            raise ValueError("out has a band of shape %s; this basis needs (%d, %d)"
-                             % (out.gram.shape, self.order, self.n))
-        if (out.rhs is None) != (self.y is None):
-            raise ValueError("out was formed %s responses and this call has %s"
-                             % ("with" if out.rhs is not None else "without",
-                                "none" if self.y is None else "some"))
-        # Copies, so that a call that fails part way leaves `out` as it was.
-        return (np.array(out.gram, order="C"),
-                None if out.rhs is None else np.array(out.rhs, order="C"),
+        _check_out(out, self.order, self.n, self.y is not None)
+        return (np.array(out.gram, np.float64, order="C"),
+                None if out.rhs is None else np.array(out.rhs, np.float64, order="C"),
                 np.array([out.yty or 0.0, out.sum_weights]), np.array([out.count], np.int64))
 
     def run(self, threads, out=None):
@@ -209,7 +334,11 @@ class _Sums:
         if out is None:
             return NormalEquations(gram, rhs, float(sums[0]) if has_y else None,
                                    float(sums[1]), int(count[0]))
-        out.gram, out.rhs = gram, rhs
+        # Checked again: another thread may have replaced them meanwhile.
+        _check_out(out, self.order, self.n, has_y)
+        np.copyto(out.gram, gram)
+        if has_y:
+            np.copyto(out.rhs, rhs)
         out.yty = float(sums[0]) if has_y else None
         out.sum_weights, out.count = float(sums[1]), int(count[0])
         return out
@@ -229,9 +358,13 @@ class _Sums:
                     for acc, p in zip(total, part):
                         if acc is not None:
                             acc += p
-            finally:
+            except BaseException:
+                # A failed tile or an interrupt: start no further tile, and
+                # leave once those under way are done.
                 for f in futures:
                     f.cancel()
+                _tiles._settle(futures)
+                raise
 
 
 def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, nj=None,
@@ -256,7 +389,11 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     y : array_like, shape (m,), optional
         Responses: finite on every row in range.
     weights : array_like, shape (m,), optional
-        Finite and >= 0; by default all 1 (the same bits as ones).
+        Finite and >= 0; each multiplies its row's squared residual, as
+        scikit-learn's ``sample_weight`` does.  By default all 1 (the same
+        bits as ones).  scipy's ``make_lsq_spline`` and
+        ``UnivariateSpline`` take weights that multiply the residual itself:
+        pass the square of theirs (see Notes).
     nu : int, default 0
         Derivative order of the rows.
     extrapolate : bool or str, default False
@@ -265,18 +402,57 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     nj : int, optional
         Number of basis functions; default ``nt - k - 1``.
     threads : int, optional
-        Threads to use; by default every core for large inputs.  The result
-        is the same bits for any value.
+        Threads to use: a count, or a negative n for ``cores + 1 + n``
+        (-1: every core, -2: all but one), as scipy's ``workers``.  By
+        default every core for large inputs and one for small ones.  No
+        more threads than cores are started.  The result is the same bits
+        for any value.
     out : NormalEquations, optional
         Sums of earlier data on the same basis (with responses if and only
-        if y is given), to add this data to, in place; it is returned.
+        if y is given), to add this data to, in place; it is returned.  Its
+        arrays must be float64, C-contiguous, aligned, writeable and of
+        this basis's shapes; they are checked at every call.  A call that
+        raises leaves it as it was.
 
     Returns
     -------
     NormalEquations
+        `out` when given, else a new instance.
+
+    Raises
+    ------
+    TypeError
+        As `design_matrix` for the basis and x; for an `out` that is not a
+        `NormalEquations`, or whose arrays are not float64 ndarrays, whose
+        `yty` or `sum_weights` is not a real number or `count` not an
+        integer.
+    ValueError
+        As `design_matrix` for the basis and x; for y or weights of another
+        length than x, negative or non-finite weights, and responses that
+        are not finite on a row in range (naming the first such row); for
+        an `out` of another basis (band height k + 1 or n), formed with
+        responses when this call has none or the reverse, or whose arrays
+        are strided views or read-only.
+
+    See Also
+    --------
+    uniform_normal_equations : the same on a uniform grid.
+    NormalEquations.solve : the coefficients of the fit.
+    fit_pspline : a penalised fit with the smoothing chosen by GCV.
+    design_matrix : the matrix X itself.
 
     Notes
     -----
+    The weights multiply squared residuals: the least-squares problem is
+    ``min sum(weights * (y - X @ c)**2)``.  So do scikit-learn's
+    ``sample_weight`` and the ``w`` of
+    `scipy.interpolate.make_smoothing_spline` (give them as they are).  The
+    ``w`` of `scipy.interpolate.make_lsq_spline`,
+    `scipy.interpolate.UnivariateSpline`, ``LSQUnivariateSpline`` and
+    `scipy.interpolate.splrep` multiplies the residual before it is
+    squared, ``min sum((w * (y - X @ c))**2)``: the same fit needs
+    ``weights=w**2``.  ``weights=w`` is accepted and fits another problem.
+
     The sums run in tiles of `TILE` abscissae counted from ``x[0]``: a
     tile's sums start at zero and add its rows in order, then the tiles are
     added to the total in order.  The result is therefore the same bits for
@@ -285,13 +461,28 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     ``a + b`` adds b's total at once, so it gives those bits when b is a
     single tile; other splits agree within rounding.
 
-    Raises
-    ------
-    TypeError, ValueError
-        As `design_matrix` for the basis and x; ValueError also for y or
-        weights of another length than x, negative or non-finite weights,
-        and responses that are not finite on a row in range (naming the
-        first such row).
+    Examples
+    --------
+    A weighted least-squares fit, as scipy's ``make_lsq_spline`` gives it
+    for ``w`` (whose weights multiply the residuals, hence ``w**2`` here):
+
+    >>> import numpy as np
+    >>> from scipy.interpolate import make_lsq_spline
+    >>> from bsbasis import normal_equations
+    >>> t = np.r_[[0.0] * 4, 0.25, 0.5, 0.75, [1.0] * 4]
+    >>> x = np.linspace(0.0, 1.0, 200)
+    >>> y = np.sin(6.0 * x)
+    >>> w = np.linspace(1.0, 2.0, 200)
+    >>> c = normal_equations(x, t, 3, y=y, weights=w**2).solve()
+    >>> bool(np.allclose(c, make_lsq_spline(x, y, t, 3, w=w).c))
+    True
+
+    Data that arrives in parts is added up with ``out=``:
+
+    >>> ne = normal_equations(x[:100], t, 3, y=y[:100])
+    >>> ne = normal_equations(x[100:], t, 3, y=y[100:], out=ne)
+    >>> ne.count
+    200
     """
     k, nu, threads, mode, tv, nj = _basis(t, k, nu, extrapolate, nj, threads)
     xv, mode = _abscissae(x, mode, float(tv[k]), float(tv[nj]),
@@ -306,8 +497,56 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
 
 def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None, nu=0,
                              extrapolate=False, threads=None, out=None):
-    """`normal_equations` on the uniform grid of `uniform_design_matrix`:
-    knots ``origin + m*spacing``, n basis functions of degree k."""
+    """`normal_equations` on the uniform grid of `uniform_design_matrix`.
+
+    Knot m lies at ``origin + m*spacing``; the basis has n functions of
+    degree k on the base interval ``[origin + k*spacing,
+    origin + n*spacing]``.
+
+    Parameters
+    ----------
+    x : array_like, shape (m,)
+        Abscissae, any order.  Masked entries give empty rows.
+    k : int
+        Degree (order k + 1).
+    n : int
+        Number of basis functions, at least k + 1.
+    origin, spacing : float, default 0.0 and 1.0
+        The grid: finite, spacing > 0.
+    y, weights, nu, extrapolate, out
+        As for `normal_equations`; the weights multiply squared residuals
+        (scipy's ``make_lsq_spline`` weights ``w`` are ``weights=w**2``
+        here).
+    threads : int, optional
+        A count, or a negative n for ``cores + 1 + n`` (-1: every core), as
+        for `normal_equations`.  The result is the same bits for any value.
+
+    Returns
+    -------
+    NormalEquations
+        `out` when given, else a new instance.
+
+    Raises
+    ------
+    TypeError, ValueError
+        As `uniform_design_matrix` for the grid and x, and as
+        `normal_equations` for y, weights and out.
+
+    See Also
+    --------
+    normal_equations : the same on any knots.
+    uniform_design_matrix : the matrix X itself.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis import normal_equations, uniform_normal_equations
+    >>> x = np.linspace(3.0, 8.0, 101)
+    >>> ne = uniform_normal_equations(x, 3, 8, y=np.cos(x))
+    >>> same = normal_equations(x, np.arange(12.0), 3, y=np.cos(x))
+    >>> bool(np.allclose(ne.gram, same.gram)), ne.count
+    (True, 101)
+    """
     k, nu = check_degree(k, nu)
     threads = check_threads(threads)
     mode = check_extrapolate(extrapolate)
@@ -322,25 +561,42 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
 
 # ---------------------------------------------------------------- values
 
-def _values(fn, args, c, xv, threads):
-    """X c at the abscissae xv, in parts of at least TILE rows per thread."""
+def _values(fn, args, c, xv, threads, knots):
+    """X c at the abscissae xv, in tiles of at least TILE rows, and at least
+    as many as the knots the library checks at each call (rows are
+    independent: the same bits for any split)."""
     nx = len(xv)
     out = np.empty(nx)
+    rows = max(TILE, knots)
 
-    def part(a, m):
+    def tile(s, _):
+        a = s * rows
+        m = min(rows, nx - a)
         _tiles.check_status(fn(*args, c.ctypes.data, xv.ctypes.data + 8 * a, m,
                                out.ctypes.data + 8 * a))
 
-    threads = _tiles.threads_for(threads, nx, 4)
-    step = max(-(-nx // threads), TILE)
-    if threads == 1 or nx <= step:
-        part(0, nx)
-    else:
-        pool = _tiles._executor(threads)
-        for f in [pool.submit(part, a, min(step, nx - a)) for a in range(0, nx, step)]:
-            f.result()
+    if nx:
+        _tiles.run_tiles(-(-nx // rows), _tiles.threads_for(threads, nx, 4), tile)
     out[np.isnan(xv)] = np.nan  # empty rows give 0; a NaN abscissa has no value
     return out
+
+
+def _coefficients(c, nj):
+    """c as a float64 vector of nj entries."""
+    kind = None if isinstance(c, (str, bytes)) else np.asarray(c).dtype.kind
+    if kind is None or kind not in "iuf":
+        what = ("%s %r" % (type(c).__name__, c) if kind is None or np.ndim(c) == 0
+                else "an array of dtype %s" % np.asarray(c).dtype)
+        raise TypeError("c must be an array of real numbers, got %s" % what)
+    if np.ndim(c) != 1:
+        raise ValueError("c must be 1-D with nj = %d entries, got shape %s"
+                         % (nj, np.shape(c)))
+    cv, mask = as_vector(c, "c")
+    if mask is not None:
+        raise ValueError("c must not be masked")
+    if len(cv) != nj:
+        raise ValueError("c has %d entries; the basis has nj = %d functions" % (len(cv), nj))
+    return cv
 
 
 def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None):
@@ -354,7 +610,7 @@ def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None
     t, k, nj
         The basis, as for `design_matrix`.
     c : array_like, shape (nj,)
-        Coefficients.
+        Coefficients, real.
     nu : int, default 0
         Derivative order.
     extrapolate : bool or str, default True
@@ -363,20 +619,53 @@ def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None
         an empty row (NaN, or outside under 'zero') give 0, except that
         NaN and masked entries give NaN.
     threads : int, optional
-        Threads to use.
+        Threads to use: a count, or a negative n for ``cores + 1 + n``
+        (-1: every core), as for `design_matrix`.  The result is the same
+        bits for any value.
 
     Returns
     -------
-    ndarray
+    ndarray of float64
+        The values, of the shape of x.
+
+    Raises
+    ------
+    TypeError
+        As `design_matrix`; for a c that is not an array of real numbers.
+    ValueError
+        As `design_matrix`; for a c that is not 1-D with nj entries.
+
+    See Also
+    --------
+    design_matrix : the basis itself; its Notes say where the rows at the
+        ends differ from scipy's on purpose.
+    scipy.interpolate.BSpline : the same values, evaluated by scipy.
+
+    Notes
+    -----
+    Where an end interval is empty (``t[nj-1] == t[nj]``, as
+    ``make_interp_spline(k=0)`` builds), the value at ``t[nj]`` and beyond
+    comes from the last piece that is not empty, as in R, where scipy
+    evaluates the empty interval: a scipy-built ``k = 0`` interpolant gives
+    ``y[-2]`` at its last datum here (see `design_matrix`).
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from scipy.interpolate import BSpline
+    >>> from bsbasis import evaluate_spline
+    >>> t = np.r_[[0.0] * 4, 0.5, [1.0] * 4]
+    >>> c = np.array([1.0, 2.0, 0.0, -1.0, 3.0])
+    >>> x = np.linspace(-0.5, 1.5, 9)
+    >>> bool(np.allclose(evaluate_spline(x, t, 3, c), BSpline(t, c, 3)(x)))
+    True
     """
     k, nu, threads, mode, tv, nj = _basis(t, k, nu, extrapolate, nj, threads)
-    cv = _data(c, "c", nj) if np.ndim(c) == 1 else None
-    if cv is None:
-        raise ValueError("c must be 1-D with nj = %d entries, got shape %s"
-                         % (nj, np.shape(c)))
+    cv = _coefficients(c, nj)
     shape = np.shape(x)
     xv, mode = _abscissae(np.ravel(x) if len(shape) > 1 else x, mode, float(tv[k]),
                           float(tv[nj]), ("t[%d]" % k, "t[%d]" % nj))
     fn = _lib.kernels().bsbasis_evaluate
-    out = _values(fn, (tv.ctypes.data, len(tv), k + 1, nj, nu, mode), cv, xv, threads)
+    out = _values(fn, (tv.ctypes.data, len(tv), k + 1, nj, nu, mode), cv, xv, threads,
+                  len(tv))
     return out.reshape(shape)

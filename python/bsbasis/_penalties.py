@@ -10,6 +10,7 @@ from ._tiles import check_status
 _PENALTY_FORMATS = ("banded", "csr", "csr_matrix")
 _KINDS = ("uniform", "quantile")
 _BOUNDARIES = ("clamped", "extended")
+_DATA = -8  # the library's status for data it refuses
 
 
 def _call(fn, *args):
@@ -74,6 +75,11 @@ def difference_penalty(n, order=2, *, format="banded"):
     ValueError
         For n < 1, order outside 1 .. 4, an unknown format.
 
+    See Also
+    --------
+    derivative_penalty : the penalty of a derivative's integral.
+    NormalEquations.solve : a fit with this penalty.
+
     Examples
     --------
     >>> from bsbasis import difference_penalty
@@ -133,6 +139,11 @@ def derivative_penalty(t, k, m=2, *, nj=None, format="banded"):
         For unusable knots (as in `design_matrix`), k < 0, m < 0, nj out of
         range, an unknown format.
 
+    See Also
+    --------
+    difference_penalty : the discrete penalty of P-splines.
+    NormalEquations.solve : a fit with this penalty.
+
     Examples
     --------
     >>> import numpy as np
@@ -175,7 +186,40 @@ def _check_data(x, w):
                              % (p, float(w[p])))
         used = x[w > 0]
     if len(used) == 0 or not used.min() < used.max():
-        raise ValueError("x needs at least 2 distinct values with positive weight")
+        raise ValueError("x needs at least 2 distinct values with positive weight, got %s"
+                         % ("none" if len(used) == 0 else "only %r" % float(used[0])))
+    lo, hi = float(used.min()), float(used.max())
+    if not np.isfinite(hi - lo):
+        raise ValueError("x spans [%r, %r]%s: the length %r - (%r) overflows a double, so "
+                         "no knot between the ends can be placed; rescale x"
+                         % (lo, hi, "" if w is None else " where the weights are positive",
+                            hi, lo))
+
+
+def _knots_error(x, w, n_knots, k, kind, boundary):
+    """Why the library found no finite knots for data that passed
+    _check_data: the cumulative weights or the extended ends overflow."""
+    with np.errstate(over="ignore"):
+        total = np.sum(w) if w is not None else 0.0
+    if kind == "quantile" and not np.isfinite(total):
+        return ValueError("weights sum to more than the largest double, so the cumulative "
+                          "weights of kind='quantile' overflow; rescale the weights (only "
+                          "their ratios matter)")
+    if boundary == "extended" and k > 0:
+        try:
+            t = make_knots(x, n_knots, k, kind=kind, weights=w, boundary="clamped")
+        except ValueError:
+            pass
+        else:
+            n = n_knots + k
+            return ValueError(
+                "boundary='extended' continues the end intervals (%r on the left, %r on "
+                "the right) k=%d times beyond [%r, %r], past the largest double; use "
+                "boundary='clamped' or rescale x"
+                % (float(t[k + 1] - t[k]), float(t[n - 1] - t[n - 2]), k, float(t[k]),
+                   float(t[n - 1])))
+    return ValueError("x gives knots that are not all finite (kind=%r, boundary=%r, "
+                      "n_knots=%d, k=%d)" % (kind, boundary, n_knots, k))
 
 
 def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamped"):
@@ -220,8 +264,16 @@ def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamp
         non-string kind or boundary.
     ValueError
         For n_knots < 2, k < 0, unknown kind or boundary, x or weights that
-        are not finite, negative weights, fewer than 2 distinct abscissae
-        with positive weight, or knots that overflow.
+        are not finite or negative (naming the first such row), fewer than
+        2 distinct abscissae with positive weight, or knots that overflow:
+        the message names the cause (a span ``max(x) - min(x)`` beyond the
+        largest double, weights whose sum overflows, or an 'extended'
+        boundary that reaches past the largest double).
+
+    See Also
+    --------
+    design_matrix : the basis on these knots.
+    bsbasis.sklearn.SplineTransformer : places the same knots.
 
     Examples
     --------
@@ -245,7 +297,10 @@ def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamp
         raise ValueError("k=%d is too large" % k)
     _check_data(xv, wv)
     t = np.empty(n_knots + 2 * k)
-    _call(_lib.kernels().bsbasis_make_knots, xv.ctypes.data, len(xv),
-          None if wv is None else wv.ctypes.data, n_knots, k + 1,
-          _KINDS.index(kind), _BOUNDARIES.index(boundary), t.ctypes.data)
+    status = _lib.kernels().bsbasis_make_knots(
+        xv.ctypes.data, len(xv), None if wv is None else wv.ctypes.data, n_knots, k + 1,
+        _KINDS.index(kind), _BOUNDARIES.index(boundary), t.ctypes.data)
+    if status == _DATA:
+        raise _knots_error(xv, wv, n_knots, k, kind, boundary)
+    check_status(status)
     return t

@@ -7,14 +7,15 @@ is in cache.  Rows are independent, so the result is the same bits for any
 tile size and any number of threads.
 """
 
+import itertools
 import os
 import threading
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
 from . import _lib, _sparse
-from ._checks import INT32_MAX
+from ._checks import INT32_MAX, check_threads, cores
 
 # Rows per tile at up to four entries a row; fewer for longer rows, so that
 # a tile's output (about 64 bytes per row at four entries) stays in the
@@ -43,36 +44,100 @@ def check_status(status):
 
 
 # ---------------------------------------------------------------- threads
+#
+# One pool for the process, of at most one thread per core, made on first
+# use and never replaced: calls that ask for different thread counts share
+# it, and a call uses as many of its threads as it has tiles.  A child made
+# by fork() has none of the parent's threads, so it starts a pool of its own.
 
 _pool_lock = threading.Lock()
 _pool = None
-_pool_size = 0
 
 
-def _executor(workers):
-    """A pool with at least `workers` threads, kept for later calls."""
-    global _pool, _pool_size
-    with _pool_lock:
-        if _pool is None or _pool_size < workers:
-            old = _pool
-            _pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="bsbasis")
-            _pool_size = workers
-            if old is not None:
-                old.shutdown(wait=False)
-        return _pool
+def _executor(workers=None):
+    """The shared pool.  `workers` is what the caller means to submit; the
+    pool starts a thread per submitted task up to the cores, and no more."""
+    global _pool
+    pool = _pool
+    if pool is None:
+        with _pool_lock:
+            if _pool is None:
+                _pool = ThreadPoolExecutor(max_workers=cores(), thread_name_prefix="bsbasis")
+            pool = _pool
+    return pool
 
 
-def _cores():
-    try:
-        return max(len(os.sched_getaffinity(0)), 1)
-    except AttributeError:  # not Linux
-        return os.cpu_count() or 1
+def _forget_pool_in_child():
+    # The parent's pool and lock describe threads this process does not have.
+    global _pool, _pool_lock
+    _pool_lock = threading.Lock()
+    _pool = None
+
+
+if hasattr(os, "register_at_fork"):
+    os.register_at_fork(after_in_child=_forget_pool_in_child)
 
 
 def threads_for(threads, n, entries):
-    if threads is not None:
-        return threads
-    return _cores() if n * entries >= _PARALLEL_MIN_ENTRIES else 1
+    """Threads for n rows of `entries` entries each: `threads` as
+    check_threads reads it, by default every core for large inputs and one
+    for small ones; never more than the cores."""
+    threads = check_threads(threads)
+    if threads is None:
+        return cores() if n * entries >= _PARALLEL_MIN_ENTRIES else 1
+    return min(threads, cores())
+
+
+def _wait(futures):
+    """Waits for every future; raises the first failure met."""
+    for f in futures:
+        f.result()
+
+
+def _settle(futures):
+    """Waits for every future without raising."""
+    wait(futures)
+
+
+def run_tiles(ntiles, workers, tile, scratch=lambda: None):
+    """tile(s, buffers) for s = 0 .. ntiles-1, where buffers = scratch() is
+    made once per thread.
+
+    Up to `workers` threads of the pool take the next tile as they finish
+    one.  Once a tile raises, or the caller leaves by an exception
+    (KeyboardInterrupt included), no further tile starts; the call returns
+    or raises only after the tiles under way have finished.
+    """
+    workers = max(1, min(workers, ntiles, cores()))
+    if workers == 1:
+        buffers = scratch()
+        for s in range(ntiles):
+            tile(s, buffers)
+        return
+    counter = itertools.count()  # next() is atomic under the GIL
+    stop = threading.Event()
+
+    def work():
+        buffers = scratch()
+        for s in counter:
+            if s >= ntiles or stop.is_set():
+                return
+            try:
+                tile(s, buffers)
+            except BaseException:
+                stop.set()
+                raise
+
+    pool = _executor(workers)
+    futures = [pool.submit(work) for _ in range(workers)]
+    try:
+        _wait(futures)
+    except BaseException:
+        stop.set()
+        for f in futures:
+            f.cancel()
+        _settle(futures)
+        raise
 
 
 def tile_rows(entries):
@@ -162,19 +227,13 @@ class Target:
     def fill(self, threads):
         """The kernel over every tile, in parallel when threads > 1."""
         n, T = self.n, self.rows_per_tile
-        ntiles = -(-n // T)
-        workers = min(threads, ntiles)
 
-        def work(w):
-            scratch = self.scratch()
-            for tile in range(w * ntiles // workers, (w + 1) * ntiles // workers):
-                a = tile * T
-                self.tile(a, min(T, n - a), scratch)
+        def tile(s, scratch):
+            a = s * T
+            self.tile(a, min(T, n - a), scratch)
 
-        if workers == 1:
-            work(0)
-        elif workers > 1:
-            list(_executor(workers).map(work, range(workers)))
+        if n:
+            run_tiles(-(-n // T), threads, tile, self.scratch)
         return self
 
     def assemble(self, ncols, fmt):

@@ -192,3 +192,15 @@ def test_evaluate_spline_matches_scipy(k):
     many = np.tile(x, 100)
     np.testing.assert_array_equal(bsbasis.evaluate_spline(many, t, k, c, threads=3),
                                   bsbasis.evaluate_spline(many, t, k, c, threads=1))
+
+
+def test_evaluate_spline_with_more_knots_than_a_tile():
+    # Tiles hold at least as many rows as there are knots; every split gives
+    # the same bits, and scipy's values.
+    rng = np.random.default_rng(11)
+    t = knots(rng, 3, inner=TILE + 5000)
+    c = rng.normal(size=len(t) - 4)
+    x = rng.uniform(0, 1, 3 * TILE + 17)
+    one = bsbasis.evaluate_spline(x, t, 3, c, threads=1)
+    np.testing.assert_array_equal(bsbasis.evaluate_spline(x, t, 3, c, threads=2), one)
+    np.testing.assert_allclose(one[:2000], BSpline(t, c, 3)(x[:2000]), rtol=1e-10, atol=1e-10)

@@ -176,9 +176,20 @@ def test_wrong_types_raise_type_error(call, pattern):
     (lambda: make_knots(X, 4, weights=[0.0, 1.0, 0.0]), r"at least 2 distinct values"),
     (lambda: make_knots([2.0, 2.0], 4), r"at least 2 distinct values"),
     (lambda: make_knots([], 4), r"at least 2 distinct values"),
-    # Passes the checks here; the library finds that the knots overflow.
-    (lambda: make_knots([-1e308, 1e308], 3), r"^data unusable for the request$"),
-    (lambda: make_knots([0.0, 1e308], 2, k=3, boundary="extended"), r"^data unusable"),
+    # Knots that would overflow: the message names the cause.
+    (lambda: make_knots([-1e308, 1e308], 3),
+     r"x spans \[-1e\+308, 1e\+308\]: the length .* overflows"),
+    (lambda: make_knots([-1e308, 1e308], 3, kind="quantile"), r"x spans .* overflows"),
+    (lambda: make_knots([-1e308, 0.0, 1e308], 2, weights=[1.0, 0.0, 1.0]),
+     r"x spans .* where the weights are positive"),
+    (lambda: make_knots([0.0, 1e308], 2, k=3, boundary="extended"),
+     r"boundary='extended' continues the end intervals \(1e\+308 on the left, 1e\+308 on "
+     r"the right\) k=3 times"),
+    (lambda: make_knots([0.0, 1.0, 2.0], 3, kind="quantile", weights=[1e308] * 3),
+     r"weights sum to more than the largest double"),
+    (lambda: make_knots([0.0, np.inf], 3), r"x must be finite: x\[1\] = inf"),
+    (lambda: make_knots([0.0, 1.0, 2.0], 3, weights=[1.0, np.nan, 1.0]),
+     r"weights\[1\] = nan"),
 ])
 def test_wrong_values_raise_value_error(call, pattern):
     with pytest.raises(ValueError, match=pattern):
