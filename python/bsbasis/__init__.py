@@ -10,7 +10,7 @@ from ._core import (design_matrix, interval_index, periodic_design_matrix,
 from ._normal import (NormalEquations, evaluate_spline, normal_equations,
                       uniform_normal_equations)
 from ._penalties import derivative_penalty, difference_penalty, make_knots
-from ._pspline import PSplineFit, fit_pspline
+from ._pspline import PSplineFit, fit_normal_equations, fit_pspline
 from ._lib import LibraryNotFoundError, library_path, load_library, reset_library
 
 __version__ = "0.1.0"
@@ -28,6 +28,7 @@ __all__ = [
     "NormalEquations",
     "evaluate_spline",
     "fit_pspline",
+    "fit_normal_equations",
     "PSplineFit",
     "interval_index",
     "load_library",

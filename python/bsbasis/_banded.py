@@ -397,12 +397,141 @@ def trace_inverse_product(Z, G):
 
 
 def sym_matvec(ab, x):
-    """``A @ x`` for A symmetric in band form."""
+    """``A @ x`` for A symmetric in band form; x of shape (..., n) gives
+    one product per vector along the last axis."""
     u = bandwidth(ab)
     n = ab.shape[1]
     y = ab[u] * x
     for d in range(1, min(u, n - 1) + 1):
         v = ab[u - d, d:]  # A[j - d, j]
-        y[:-d] += v * x[d:]
-        y[d:] += v * x[:-d]
+        y[..., :-d] += v * x[..., d:]
+        y[..., d:] += v * x[..., :-d]
     return y
+
+
+# ------------------------------------------------- many lam at once
+#
+# A search over lam needs G + lam P at many lam.  Row by row work in Python
+# costs far more than the arithmetic at these sizes, so the systems are
+# handled together: their band forms side by side make one band matrix with
+# blocks on its diagonal (the empty corner of each keeps the blocks apart),
+# which LAPACK factors and solves in one call each.
+
+# Step in ln(lam) of the five-point central difference that gives the
+# effective degrees of freedom.  Its truncation error, about STEP**4 / 30
+# times the fifth derivative of log det, and its rounding error, about
+# eps * cond / STEP, balance here: the edf come within about 1e-8 of those
+# of the selected inverse over the usual range of lam, 1e-6 at worst (near
+# the ends of a search's window, or near a singular system).
+_LOG_STEP = 0.03
+# The stencil: offsets in steps and weights, after the centre (weight 0).
+_STENCIL = np.array([-2.0, -1.0, 1.0, 2.0])
+_WEIGHTS = np.array([1.0, -8.0, 8.0, -1.0]) / 12.0
+
+
+class Pencil:
+    """``(G + lam P) c = r`` at many lam at once, for a search over lam.
+
+    Parameters
+    ----------
+    gram, penalty : ndarray, shapes (u1 + 1, n) and (u2 + 1, n)
+        G and P in band form, P positive semi-definite.
+    rhs : ndarray, shape (n,)
+        r.
+
+    Notes
+    -----
+    The effective degrees of freedom ``trace((G + lam P)^-1 G)`` equal
+    ``n - d log det(G + lam P) / d ln(lam)``, since that derivative is
+    ``lam * trace((G + lam P)^-1 P)``.  `at` takes it by a five-point
+    central difference of the log-determinants, which the Cholesky factors
+    give at once: five factorisations per lam, and no row by row work.  The
+    values agree with `trace_inverse_product` of the selected inverse to
+    about 1e-8, 1e-6 at worst (towards the ends of a search's window, or
+    near a singular system); a fit reports the latter, at the lam the
+    search chose.
+    """
+
+    def __init__(self, gram, penalty, rhs):
+        if gram.shape[1] != penalty.shape[1]:
+            raise ValueError("the Gram matrix has order %d, the penalty %d"
+                             % (gram.shape[1], penalty.shape[1]))
+        gram, penalty = _clean(gram), _clean(penalty)
+        u = max(bandwidth(gram), bandwidth(penalty))
+        self.gram, self.penalty = widen(gram, u), widen(penalty, u)
+        self.rhs = np.asarray(rhs, dtype=np.float64)
+        self.n = gram.shape[1]
+
+    def at(self, lams):
+        """Coefficients, effective degrees of freedom and usability at each lam.
+
+        Parameters
+        ----------
+        lams : ndarray, shape (L,)
+            Finite, > 0.
+
+        Returns
+        -------
+        coef : ndarray, shape (L, n)
+        edf : ndarray, shape (L,)
+        ok : ndarray of bool, shape (L,)
+            False where a factorisation failed or a pivot fell within
+            rounding of zero (the pivot test of `cholesky`); coef and edf
+            hold no meaning there.
+        """
+        n = self.n
+        lams = np.asarray(lams, dtype=np.float64).reshape(-1)
+        count = len(lams)
+        # Blocks: every lam, then every lam * e**(s*h) for each offset s.
+        steps = np.exp(np.r_[0.0, _STENCIL * _LOG_STEP])
+        all_lams = (steps[:, None] * lams[None, :]).reshape(-1)
+        ab = self.gram[:, None, :] + all_lams[None, :, None] * self.penalty[:, None, :]
+        U, ok = _stacked_cholesky(ab.reshape(self.gram.shape[0], -1), n)
+        coef = _stacked_cho_solve(U[:, :count * n], self.rhs, n)
+        diag = U[-1].reshape(len(steps), count, n)
+        with np.errstate(divide="ignore", invalid="ignore"):
+            log_det = 2.0 * np.log(diag[1:]).sum(axis=2)
+        edf = n - (_WEIGHTS @ log_det) / _LOG_STEP
+        ok = (ok.reshape(len(steps), count).all(axis=0) & np.isfinite(edf)
+              & np.isfinite(coef).all(axis=1))
+        return coef, edf, ok
+
+
+def _stacked_cholesky(ab, n):
+    """Upper Cholesky factors of the blocks of a stacked band form, and for
+    each block whether it passed LAPACK and `cholesky`'s pivot test.  A
+    block that failed holds the identity."""
+    u = bandwidth(ab)
+    blocks = ab.shape[1] // n
+    ok = np.ones(blocks, dtype=bool)
+    U = np.empty((u + 1, ab.shape[1]), order="F")
+    start = 0
+    while start < blocks:
+        # LAPACK stops at the first column that is not positive: the blocks
+        # before its block are factored, the ones after start again.
+        c, info = scipy.linalg.lapack.dpbtrf(ab[:, start * n:], lower=0)
+        if info == 0:
+            U[:, start * n:] = c
+            break
+        if info < 0:
+            raise ValueError("dpbtrf: illegal argument %d" % -info)
+        bad = start + (info - 1) // n
+        U[:, start * n:bad * n] = c[:, :(bad - start) * n]
+        U[:, bad * n:(bad + 1) * n] = 0.0
+        U[u, bad * n:(bad + 1) * n] = 1.0
+        ok[bad] = False
+        start = bad + 1
+    bound = (u + 1) * (2 * u + 1) * np.finfo(np.float64).eps * ab[u].reshape(blocks, n).max(axis=1)
+    ok &= (bound > 0.0) & ((U[u].reshape(blocks, n) ** 2).min(axis=1) > bound)
+    return U, ok
+
+
+def _stacked_cho_solve(U, b, n):
+    """The solution of every block's system with the right-hand side b:
+    shape (L, n)."""
+    blocks = U.shape[1] // n
+    rhs = np.tile(b, blocks)[:, None]
+    x, info = scipy.linalg.lapack.dpbtrs(U, rhs, lower=0)
+    if info != 0:
+        raise ValueError("dpbtrs: illegal argument %d" % -info)
+    return x.reshape(blocks, n)

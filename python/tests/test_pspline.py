@@ -4,6 +4,7 @@ import pytest
 import scipy.sparse as sp
 from numpy.testing import assert_allclose
 
+import bsbasis
 from bsbasis import derivative_penalty, design_matrix, difference_penalty, make_knots
 from bsbasis._banded import (cholesky, combine, selected_inverse, solve_penalized, to_banded,
                              trace_inverse_product)
@@ -206,3 +207,68 @@ def test_fit_rejects(kwargs, exc):
     args.update(kwargs)
     with pytest.raises(exc):
         fit_pspline(x, **args)
+
+
+# ------------------------------------------------------- conventions, sums
+
+def test_weights_square_make_lsq_splines_w():
+    # scipy's make_lsq_spline multiplies residuals by w: weights=w**2 here.
+    from scipy.interpolate import make_lsq_spline
+    x, y, w = data(11, m=300)
+    x.sort()
+    t = np.r_[[-1.0] * 4, np.linspace(-1.0, 2.0, 9)[1:-1], [2.0] * 4]
+    ref = make_lsq_spline(x, y, t, k=3, w=w).c
+    got = bsbasis.normal_equations(x, t, 3, y=y, weights=w**2).solve()
+    assert_allclose(got, ref, rtol=0, atol=1e-12 * np.abs(ref).max())
+    other = bsbasis.normal_equations(x, t, 3, y=y, weights=w).solve()
+    assert np.abs(other - ref).max() > 1e-4  # w itself gives another fit
+
+
+def test_fit_normal_equations_is_public_and_counts_what_it_is_told():
+    assert "fit_normal_equations" in bsbasis.__all__
+    x, y, w = data(12, m=400)
+    w[::3] = 0.0
+    t = make_knots(x[w > 0], 15, 3, boundary="extended")
+    ref = fit_pspline(x, y, t=t, weights=w)
+    ne = None
+    for part in np.array_split(np.arange(len(x)), 3):  # accumulated in parts
+        ne = bsbasis.normal_equations(x[part], t, 3, y=y[part], weights=w[part], out=ne)
+    fit = bsbasis.fit_normal_equations(ne, t, 3, count=int(np.count_nonzero(w)))
+    assert fit.count == ref.count == np.count_nonzero(w)
+    assert fit.lam == pytest.approx(ref.lam, rel=1e-9)
+    assert_allclose(fit.coef, ref.coef, rtol=1e-9, atol=1e-12)
+    # By default every row in range counts, weight 0 or not.
+    assert bsbasis.fit_normal_equations(ne, t, 3, lam=1.0).count == len(x)
+    with pytest.raises(ValueError, match="count must be >= 0"):
+        bsbasis.fit_normal_equations(ne, t, 3, count=-1)
+    with pytest.raises(TypeError, match="count"):
+        bsbasis.fit_normal_equations(ne, t, 3, count=2.5)
+    # Second differences leave lines free: edf >= 2 at every lam.
+    with pytest.raises(ValueError, match="GCV is undefined: the 2 observations"):
+        bsbasis.fit_normal_equations(ne, t, 3, count=2)
+
+
+@pytest.mark.parametrize("bounds,exc,match", [
+    ((1.0,), ValueError, "pair"), ((0.0, 1.0), ValueError, "0 < lo < hi"),
+    ((2.0, 1.0), ValueError, "0 < lo < hi"), ((1.0, np.inf), ValueError, "0 < lo < hi"),
+    ("1,2", TypeError, "pair"), (3.0, TypeError, "pair"), ((1.0, "2"), TypeError, "lam_bounds")])
+def test_lam_bounds_rejects(bounds, exc, match):
+    x, y, _ = data(13, m=60)
+    with pytest.raises(exc, match=match):
+        fit_pspline(x, y, lam_bounds=bounds)
+
+
+def test_lam_bounds_sets_the_window():
+    x, y, _ = data(14, m=200)
+    free = fit_pspline(x, y)
+    assert free.lam_bounds[0] < free.lam < free.lam_bounds[1]
+    assert fit_pspline(x, y, lam=0.5).lam_bounds is None
+    with pytest.raises(ValueError, match="lam_bounds"):
+        fit_pspline(x, y, lam=0.5, lam_bounds=(1.0, 2.0))
+    # A window around the free minimum finds it again; one above it stops
+    # at its lower end and says so.
+    near = fit_pspline(x, y, lam_bounds=(free.lam / 30, free.lam * 30))
+    assert near.lam == pytest.approx(free.lam, rel=1e-3)
+    with pytest.warns(UserWarning, match="lower end"):
+        high = fit_pspline(x, y, lam_bounds=(free.lam * 10, free.lam * 1e3))
+    assert high.lam == high.lam_bounds[0] == free.lam * 10
