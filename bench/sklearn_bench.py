@@ -20,7 +20,7 @@ from sklearn.preprocessing import SplineTransformer as Reference
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "python"))
-from bsbasis import _tiles  # noqa: E402
+from bsbasis._checks import cores as _cores  # noqa: E402
 from bsbasis.sklearn import SplineTransformer  # noqa: E402
 
 GOALS = {"dense": 5.0, "sparse": 10.0}
@@ -75,7 +75,7 @@ def main():
     rows = [("scikit-learn %s, dense" % sklearn.__version__, t_ref, None)]
     rows += [("bsbasis, " + name, t, GOALS.get(name)) for name, t in zip(ours, times[1:])]
 
-    cores = _tiles._cores()
+    cores = _cores()
     print("%d rows x %d features, degree 3, 20 knots (%d output columns), best of %d; "
           "%d cores; outputs agree within 1e-12\n"
           % (args.n, args.features, ref.n_features_out_, args.reps, cores))

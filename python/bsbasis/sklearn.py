@@ -6,7 +6,6 @@ scikit-learn 1.2's ``sklearn.preprocessing.SplineTransformer``; the rows
 are formed by the library, tile by tile, straight into the output.
 """
 
-import itertools
 import math
 from numbers import Integral
 
@@ -15,20 +14,26 @@ import scipy.sparse as sp
 from scipy.interpolate import BSpline
 from sklearn.base import BaseEstimator, TransformerMixin
 from sklearn.utils import check_array
-from sklearn.utils._param_validation import Interval, StrOptions
-from sklearn.utils.validation import (FLOAT_DTYPES, _check_feature_names_in,
-                                      _check_sample_weight, check_is_fitted)
+from sklearn.utils.validation import check_is_fitted
 
 from . import _lib, _sparse, _tiles
+from . import _sklearn_compat as compat
 from ._checks import as_int
 from ._penalties import difference_penalty, make_knots
+from ._sklearn_compat import Interval, StrOptions
 
 # The library's extrapolation modes and its status for an abscissa out of range.
 _ERROR, _ZERO, _CONTINUE, _CONSTANT, _LINEAR, _PERIODIC = 0, 1, 2, 3, 4, 5
 _RANGE = -7
 _MODE = {"error": _ERROR, "constant": _CONSTANT, "linear": _LINEAR, "continue": _CONTINUE}
 _BEYOND = "X contains values beyond the limits of the knots."
+_FLOAT_DTYPES = (np.float64, np.float32, np.float16)  # kept by the output
 _TILE_BYTES = 1 << 21  # output of a tile
+
+
+class _OutOfRange(Exception):
+    """Some abscissa lies beyond the knots under 'error'; transform says
+    which, in scikit-learn's words."""
 
 
 def _extend(base, degree, periodic):
@@ -126,7 +131,7 @@ class _Feature:
         some entries are empty (column -1)."""
         status = self.fn(*self.args, s.xp, m, None, s.jp, s.Bp, s.nep)
         if status == _RANGE and self.mode == _ERROR:
-            raise ValueError(_BEYOND)
+            raise _OutOfRange
         _tiles.check_status(status)
         j = s.j[:m * self.order]
         if self.fold:
@@ -161,34 +166,15 @@ class _Scratch:
 
 
 def _run_tiles(n, rows, workers, order, tile_out, tile):
-    """tile(a, m, scratch) over the tiles of `rows` rows, in parallel when
-    workers > 1; each worker keeps its own scratch.  Workers take the next
-    tile as they finish one, so that a core that another process holds
-    delays the call by a tile at most."""
-    ntiles = -(-n // rows)
-    workers = max(1, min(workers, ntiles))
-    tiles = itertools.count()  # next() is atomic under the GIL
-    failed = []
-
-    def work(_):
-        scratch = _Scratch(min(rows, n), order, tile_out)
-        for s in tiles:
-            if s >= ntiles or failed:
-                return
-            a = s * rows
-            try:
-                tile(a, min(rows, n - a), scratch)
-            except BaseException:
-                failed.append(True)
-                raise
-
-    if workers == 1:
-        work(0)
-    else:
-        list(_tiles._executor(workers).map(work, range(workers)))
+    """tile(a, m, scratch) over the tiles of `rows` rows on up to `workers`
+    threads, each with its own scratch; the package's tile runner, so that
+    an interrupted call starts no further tile."""
+    _tiles.run_tiles(-(-n // rows), workers,
+                     lambda s, scratch: tile(s * rows, min(rows, n - s * rows), scratch),
+                     lambda: _Scratch(min(rows, n), order, tile_out))
 
 
-class SplineTransformer(TransformerMixin, BaseEstimator):
+class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
     """Generate univariate B-spline bases for features.
 
     A drop-in for scikit-learn's ``SplineTransformer``: the same
@@ -265,7 +251,9 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
 
     threads : int, default=None
         Threads that form the rows; by default every core for large inputs
-        and one for small ones. The output is the same for any value.
+        and one for small ones. A negative value counts from the number of
+        cores, as `workers` does in scipy: -1 is every core, -2 every core
+        but one. 0 is not allowed. The output is the same for any value.
 
     Attributes
     ----------
@@ -337,7 +325,8 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
         "sparse_output": ["boolean"],
         "handle_missing": [StrOptions({"error", "zeros"})],
         "nu": [Interval(Integral, 0, None, closed="left")],
-        "threads": [Interval(Integral, 1, None, closed="left"), None],
+        "threads": [Interval(Integral, 1, None, closed="left"),
+                    Interval(Integral, None, -1, closed="right"), None],
     }
 
     def __init__(
@@ -365,22 +354,15 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
         self.nu = nu
         self.threads = threads
 
-    def _more_tags(self):
+    def _declared_tags(self):
         return {
             "allow_nan": self.handle_missing == "zeros",
             "preserves_dtype": [np.float64, np.float32],
         }
 
     def _check_data(self, X, reset, **kwargs):
-        missing = self.handle_missing == "zeros"
-        return self._validate_data(
-            X,
-            reset=reset,
-            accept_sparse=False,
-            ensure_2d=True,
-            force_all_finite="allow-nan" if missing else True,
-            **kwargs,
-        )
+        return compat.validate_data(self, X, reset=reset, accept_sparse=False, ensure_2d=True,
+                                    allow_nan=self.handle_missing == "zeros", **kwargs)
 
     def get_feature_names_out(self, input_features=None):
         """Get output feature names for transformation.
@@ -405,7 +387,7 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
         """
         check_is_fitted(self)
         n_splines = self.bsplines_[0].c.shape[1]
-        input_features = _check_feature_names_in(self, input_features)
+        input_features = compat.feature_names_in(self, input_features)
         return np.asarray(
             [
                 f"{input_features[i]}_sp_{j}"
@@ -480,10 +462,10 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
         self : object
             Fitted transformer.
         """
-        self._validate_params()
+        compat.validate_params(self)
         X = self._check_data(X, reset=True, ensure_min_samples=2)
         if sample_weight is not None:
-            sample_weight = _check_sample_weight(sample_weight, X, dtype=X.dtype)
+            sample_weight = compat.check_sample_weight(sample_weight, X, X.dtype)
         n_features = X.shape[1]
         periodic = self.extrapolation == "periodic"
         degree = self.degree
@@ -541,7 +523,7 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
                 lo, hi = spl.t[spl.k], spl.t[n]
                 col = X[:, i]
                 if np.fmin.reduce(col) < lo or np.fmax.reduce(col) > hi:
-                    raise ValueError(_BEYOND)
+                    raise _OutOfRange
                 f.zero_outside()  # NaN gives a zero row
             features.append(f)
         return features, ncols
@@ -560,13 +542,47 @@ class SplineTransformer(TransformerMixin, BaseEstimator):
             (n_samples, n_features_out_)
             The matrix of features: float32 for float32 `X` (float16 for
             float16 dense), float64 otherwise.
+
+        Raises
+        ------
+        ValueError
+            Under `extrapolation="error"`, for values beyond the knots, with
+            scikit-learn's message: "X contains values beyond the limits of
+            the knots." for dense output, and for sparse output scipy's
+            "Out of bounds w/ x = [...]." naming the values of the first
+            such feature.
         """
         check_is_fitted(self)
         X = self._check_data(X, reset=False)
+        try:
+            return self._transform(X)
+        except _OutOfRange:
+            raise self._range_error(X) from None
+
+    def _range_error(self, X):
+        """What scikit-learn raises for X beyond the knots under 'error':
+        its own message for dense output, and for sparse output scipy's
+        from ``BSpline.design_matrix`` on the first feature beyond its
+        knots (NaN there replaced by the feature's smallest value, as
+        scikit-learn does before that call)."""
+        if not self.sparse_output:
+            return ValueError(_BEYOND)
+        for i, spl in enumerate(self.bsplines_):
+            x = np.array(X[:, i], dtype=np.float64)
+            nan = np.isnan(x)
+            if nan.all():
+                continue  # zero features, never out of range
+            x[nan] = np.nanmin(x)
+            n = len(spl.t) - spl.k - 1
+            if x.min() < spl.t[spl.k] or x.max() > spl.t[n]:
+                return ValueError(f"Out of bounds w/ x = {x}.")
+        return ValueError(_BEYOND)
+
+    def _transform(self, X):
         n, n_features = X.shape
         features, ncols = self._features(X)
         n_out = n_features * ncols
-        dtype = X.dtype if X.dtype in FLOAT_DTYPES else np.dtype(np.float64)
+        dtype = X.dtype if X.dtype in _FLOAT_DTYPES else np.dtype(np.float64)
         order = features[0].order
         threads = _tiles.threads_for(self.threads, n, n_features * order)
         # Each feature writes its part of every row of a tile: a tile's

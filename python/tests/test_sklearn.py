@@ -10,6 +10,7 @@ import sys
 import numpy as np
 import pytest
 import scipy.sparse as sp
+from scipy.interpolate import BSpline
 
 pytest.importorskip("sklearn")
 from sklearn.datasets import load_diabetes  # noqa: E402
@@ -20,7 +21,8 @@ from sklearn.pipeline import make_pipeline  # noqa: E402
 from sklearn.preprocessing import SplineTransformer as Reference  # noqa: E402
 from sklearn.utils.estimator_checks import check_estimator  # noqa: E402
 
-from bsbasis import _tiles  # noqa: E402
+import bsbasis.sklearn as bsbasis_sklearn  # noqa: E402
+from bsbasis import _checks, _tiles  # noqa: E402
 from bsbasis.sklearn import SplineTransformer  # noqa: E402
 
 MODES = ("error", "constant", "linear", "continue", "periodic")
@@ -286,8 +288,8 @@ def test_missing_values_give_zero_features(mode, sparse):
         assert ours.transform(Xn)[np.isnan(Xn[:, 0])][:, :n].nnz == 0
     with pytest.raises(ValueError, match="only missing"):
         SplineTransformer(handle_missing="zeros").fit(np.c_[X[:, 0], np.full(80, np.nan)])
-    if mode == "error":
-        with pytest.raises(ValueError, match="beyond the limits"):
+    if mode == "error":  # scipy's message for sparse output, as in scikit-learn
+        with pytest.raises(ValueError, match="Out of bounds" if sparse else "beyond the limits"):
             ours.transform(Xn + 2)
 
 
@@ -363,3 +365,96 @@ def test_penalty_matrix(mode, bias, order):
         assert not (P @ np.ones(P.shape[0])).any()
     with pytest.raises(ValueError, match="order"):
         est.penalty_matrix(5)
+
+
+def _sparse_error_in_sklearn(est, Z):
+    """What scikit-learn from 1.3 raises for sparse output under 'error':
+    scipy's error from BSpline.design_matrix on the first feature beyond its
+    knots, NaN there replaced by the feature's smallest value."""
+    for spl, x in zip(est.bsplines_, Z.T.astype(np.float64)):
+        x = np.where(np.isnan(x), np.nanmin(x), x)
+        try:
+            BSpline.design_matrix(x, spl.t, spl.k, extrapolate=False)
+        except ValueError as exc:
+            return exc
+    raise AssertionError("Z is within the knots")
+
+
+@pytest.mark.parametrize("case", ["tiles", "float32", "missing", "constant"])
+def test_out_of_range_raises_as_sklearn(case, monkeypatch):
+    rng = np.random.default_rng(13)
+    X = train_data(rng, 3000)
+    if case == "constant":
+        X[:, 2] = 1.5
+    if case == "missing":
+        X[::5, 1] = np.nan
+    Z = X.copy()
+    Z[2500, 1] = -1.0  # the first feature beyond its knots, in a late tile
+    Z[10, 2] = 9.0  # a later feature beyond, in the first tile
+    if case == "float32":
+        X, Z = X.astype(np.float32), Z.astype(np.float32)
+    monkeypatch.setattr(_tiles, "_TILE", 256)
+    missing = "zeros" if case == "missing" else "error"
+    for threads in (1, 2):
+        kw = dict(extrapolation="error", handle_missing=missing, threads=threads)
+        with pytest.raises(ValueError) as got:
+            SplineTransformer(**kw).fit(X).transform(Z)
+        assert str(got.value) == "X contains values beyond the limits of the knots."
+        est = SplineTransformer(**kw, sparse_output=True).fit(X)
+        with pytest.raises(ValueError) as got:
+            est.transform(Z)
+        assert str(got.value) == str(_sparse_error_in_sklearn(est, Z))
+
+
+def test_threads_minus_one_is_every_core(monkeypatch):
+    rng = np.random.default_rng(17)
+    X = train_data(rng, 2000)
+    X[::9, 1] = np.nan
+    seen = []
+    run = bsbasis_sklearn._run_tiles
+
+    def spy(n, rows, workers, *args):
+        seen.append(workers)
+        return run(n, rows, workers, *args)
+
+    monkeypatch.setattr(bsbasis_sklearn, "_run_tiles", spy)
+    monkeypatch.setattr(_tiles, "_TILE", 128)
+    kw = dict(handle_missing="zeros", extrapolation="linear")
+    est = SplineTransformer(**kw, threads=1).fit(X)
+    want = [est.set_params(sparse_output=s).transform(X) for s in (False, True)]
+    cores = _checks.cores()
+    for threads, workers in [(-1, cores), (-cores, 1)]:
+        est = SplineTransformer(**kw, threads=threads).fit(X)
+        dense, sparse = [est.set_params(sparse_output=s).transform(X) for s in (False, True)]
+        assert seen[-2:] == [workers, workers]
+        np.testing.assert_array_equal(dense, want[0])
+        for name in ("data", "indices", "indptr"):
+            np.testing.assert_array_equal(getattr(sparse, name), getattr(want[1], name))
+
+
+def test_an_interrupted_transform_starts_no_further_tile(monkeypatch):
+    # The transform runs its tiles through the package's tile runner: an
+    # interrupt reaches the caller, and only the tiles under way ran.
+    X = np.random.default_rng(5).uniform(size=(200_000, 2))
+    st = SplineTransformer(n_knots=8, threads=2).fit(X)
+    started, shape = [], []
+    run = bsbasis_sklearn._run_tiles
+
+    def counted(n, rows, workers, order, tile_out, fn):
+        shape.append(-(-n // rows))
+
+        def each(a, m, scratch):
+            started.append(a)
+            fn(a, m, scratch)
+        return run(n, rows, workers, order, tile_out, each)
+
+    def interrupted(futures):
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(_checks, "cores", lambda: 2)
+    monkeypatch.setattr(bsbasis_sklearn, "_run_tiles", counted)
+    monkeypatch.setattr(_tiles, "_wait", interrupted)
+    with pytest.raises(KeyboardInterrupt):
+        st.transform(X)
+    assert shape[0] >= 10
+    assert len(started) <= 4
