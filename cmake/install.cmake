@@ -19,6 +19,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/include/bsbasis.hpp
   ${PROJECT_SOURCE_DIR}/include/bsbasis_eigen.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT bsbasisTargets NAMESPACE bsbasis:: DESTINATION ${BSBASIS_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/bsbasisConfig.cmake.in

@@ -1145,6 +1145,42 @@ inline Banded derivative_penalty(const KnotBasis &basis, int m = 2) {
   return b;
 }
 
+namespace detail {
+
+// Why the library refused the data of make_knots (BSBASIS_ERROR_DATA), in
+// the order it checks: a value or weight that is not usable, too few
+// distinct abscissae with weight, or a span or knots beyond a double.
+[[noreturn]] inline void fail_knot_data(const double *x, std::size_t nx, const double *w) {
+  const std::string head = "bsbasis: make_knots: ";
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo, sum = 0.0;
+  for (std::size_t p = 0; p < nx; ++p) {
+    if (!std::isfinite(x[p]))
+      throw std::invalid_argument(head + "x[" + std::to_string(p) + "] = " + num(x[p]) +
+                                  " is not finite");
+    if (w && !(std::isfinite(w[p]) && w[p] >= 0.0))
+      throw std::invalid_argument(head + "weights[" + std::to_string(p) + "] = " +
+                                  num(w[p]) + "; weights must be finite and >= 0");
+    if (w && !(w[p] > 0.0)) continue;
+    lo = std::min(lo, x[p]);
+    hi = std::max(hi, x[p]);
+    sum += w ? w[p] : 0.0;
+  }
+  if (!(lo < hi))
+    throw std::invalid_argument(head + "needs at least 2 distinct abscissae" +
+                                (w ? " with positive weight" : "") + ", got " +
+                                (lo <= hi ? "only " + num(lo) : std::string("none")));
+  if (!std::isfinite(hi - lo))
+    throw std::invalid_argument(head + "the data span [" + num(lo) + ", " + num(hi) +
+                                "], whose length overflows a double");
+  if (!std::isfinite(sum))
+    throw std::invalid_argument(head + "the sum of the weights overflows a double");
+  throw std::invalid_argument(head + "the data span [" + num(lo) + ", " + num(hi) +
+                              "] gives knots that are not finite or not distinct (ends " +
+                              "continued beyond a double, or spacing below its resolution)");
+}
+
+}  // namespace detail
+
 // Knots for a basis of `order` from the data x: n_knots >= 2 base knots from
 // the least to the greatest abscissa with positive weight (weights: null
 // for all 1, else one per abscissa, finite and >= 0), and order - 1 knots
@@ -1167,10 +1203,11 @@ inline std::vector<double> make_knots(const double *x, std::size_t nx, std::int6
                             " beyond the ends are more than an int counts");
   // The knot vector is O(n_knots), not worth a Buffer: a KnotBasis takes it.
   std::vector<double> t(static_cast<std::size_t>(n_knots + extra));
-  detail::check(bsbasis_make_knots(x, static_cast<std::int64_t>(nx), weights, n_knots, order,
-                                   static_cast<std::int32_t>(kind),
-                                   static_cast<std::int32_t>(boundary), t.data()),
-                "make_knots");
+  const int st = bsbasis_make_knots(x, static_cast<std::int64_t>(nx), weights, n_knots, order,
+                                    static_cast<std::int32_t>(kind),
+                                    static_cast<std::int32_t>(boundary), t.data());
+  if (st == BSBASIS_ERROR_DATA && (x || nx == 0)) detail::fail_knot_data(x, nx, weights);
+  detail::check(st, "make_knots");
   return t;
 }
 
@@ -1331,6 +1368,10 @@ NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const d
   if (threads < 1)
     throw std::invalid_argument("bsbasis: normal_equations needs threads >= 1, got " +
                                 std::to_string(threads));
+  // Checked before the rows are split: a worker would offset a null x.
+  if (nx > 0 && !x)
+    throw std::invalid_argument("bsbasis: normal_equations: x is null with " +
+                                std::to_string(nx) + " abscissae");
   NormalEquations total = zero_sums(order, n, y != nullptr);
   if (nx == 0) return total;
   const std::size_t T = BSBASIS_NORMAL_TILE;

@@ -1,16 +1,12 @@
-// The exported order-1 block filler.
+// The order-1 block filler: the internal entry point and its export.
 #include "block_layout.hpp"
 
 #include "bsbasis.h"
+#include "kernels.hpp"
 
-using bsbasis::index_t;
+namespace bsbasis {
 
-BSBASIS_EXPORT void test(double *x, int nx, double *grid, int ngrid, int *j,
-                         double *B, int N, int order) {
-  (void)x;
-  (void)nx;
-  (void)grid;
-  (void)ngrid;
+void order_one_blocks(int *j, double *B, index_t N, int order) {
   if (order <= 0) return;
   index_t e = 0;
   while (e < N) {
@@ -21,4 +17,15 @@ BSBASIS_EXPORT void test(double *x, int nx, double *grid, int ngrid, int *j,
                               static_cast<unsigned>(r - order));
     }
   }
+}
+
+}  // namespace bsbasis
+
+BSBASIS_EXPORT void test(double *x, int nx, double *grid, int ngrid, int *j,
+                         double *B, int N, int order) {
+  (void)x;
+  (void)nx;
+  (void)grid;
+  (void)ngrid;
+  bsbasis::order_one_blocks(j, B, N, order);
 }

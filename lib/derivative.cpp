@@ -100,6 +100,12 @@ bool deriv_fixed(const double *t, int nt, const int *j, double *B, index_t nx,
   return true;
 }
 
+void derivative_blocks(const double *t, int nt, const int *j, double *B, index_t nx,
+                       int order) {
+  if (order <= 0 || nx <= 0) return;
+  if (!deriv_fixed(t, nt, j, B, nx, order)) deriv_generic(t, nt, j, B, nx, order);
+}
+
 }  // namespace bsbasis
 
 using namespace bsbasis;
@@ -108,6 +114,5 @@ BSBASIS_EXPORT void deriv_grid(double *t, int nt, int *i, int *j, double *B,
                                int N, int nx, int order) {
   (void)i;
   (void)N;
-  if (order <= 0 || nx <= 0) return;
-  if (!deriv_fixed(t, nt, j, B, nx, order)) deriv_generic(t, nt, j, B, nx, order);
+  derivative_blocks(t, nt, j, B, nx, order);
 }

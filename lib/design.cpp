@@ -17,6 +17,7 @@
 
 #include "common.hpp"
 #include "dispatch.hpp"
+#include "kernels.hpp"
 #include "numeric.hpp"
 #include "span_table.hpp"
 
@@ -89,6 +90,24 @@ void forced_block(const K &k, int order, index_t J, double x, int nu, int *jb, d
   const auto rs = [&](int L, int q) { return k.rs(c0 + q, L - 1); };
   for (int L = 2; L <= order - nu; ++L) raise_level<double>(dx, rs, L, deg, b);
   for (int L = order - nu + 1; L <= order; ++L) derive_level(k, jb, b, order, L);
+}
+
+// The row at the right end uhi of the base interval is the limit from the
+// left on the last interval J that is not empty.  The recurrence forms it
+// with rounding: a column whose support ends at uhi gets a few ulps where
+// its limit is 0.  Column c = J - deg + q ends at uhi when knot c + order is
+// uhi; then uhi is a knot of multiplicity m = c + order - J in its support
+// and the function falls to 0 there like (uhi - x)^(order - m), so its
+// derivatives of order nu < order - m = deg - q have the limit 0 exactly.
+// When every column but the top has the limit 0 (a clamped end), the values
+// sum to 1: the top is 1.
+template <class K>
+void exact_right_limit(const K &k, int order, index_t J, double uhi, int nu, double *b) {
+  const int deg = order - 1;
+  const index_t c0 = J - deg;
+  for (int q = 0; q < deg; ++q)
+    if (k.at(c0 + q + order) == uhi && nu < deg - q) b[q] = 0.0;
+  if (nu == 0 && k.at(J + order) == uhi) b[deg] = 1.0;
 }
 
 // ------------------------------------------------------------ end blocks
@@ -171,6 +190,7 @@ void form_ends(const K &k, double ulo, double uhi, double scale, Ends &e, double
       for (int q = 0; q < o; ++q) b[q] = b[q] / scale;
   };
   forced_block(k, o, e.Jhi, uhi, e.nu, e.cols + o, e.right);
+  exact_right_limit(k, o, e.Jhi, uhi, e.nu, e.right);
   scaled(e.right, e.nu);
   for (int side = 0; side < 2; ++side) {
     int *jb = e.cols + side * o;
@@ -180,6 +200,7 @@ void form_ends(const K &k, double ulo, double uhi, double scale, Ends &e, double
     // continued, so that its nu-th derivative is the end's up to nu = 1.
     const int vnu = e.mode == BSBASIS_EXTRAPOLATE_LINEAR && e.nu <= 1 ? e.nu : 0;
     forced_block(k, o, J, u, vnu, jb, e.end + side * o);
+    if (side) exact_right_limit(k, o, J, u, vnu, e.end + side * o);
     scaled(e.end + side * o, vnu);
     const bool zero = e.mode == BSBASIS_EXTRAPOLATE_CONSTANT ? e.nu > 0 : e.nu > 1;
     if (zero)
@@ -187,6 +208,7 @@ void form_ends(const K &k, double ulo, double uhi, double scale, Ends &e, double
     double *sl = e.slope + side * o;
     if (e.mode == BSBASIS_EXTRAPOLATE_LINEAR && e.nu == 0) {
       forced_block(k, o, J, u, 1, tmp, sl);
+      if (side) exact_right_limit(k, o, J, u, 1, sl);
       scaled(sl, 1);
     } else {
       for (int q = 0; q < o; ++q) sl[q] = 0.0;
@@ -430,8 +452,7 @@ int64_t knot_tiles(const double *t, int nt, const Plan &pl, LevelTables &tables,
       u = wrapped;
     }
     if (nu == 0 || nu >= o) {
-      blossom_grid(const_cast<double *>(t), nt, const_cast<double *>(u), n, pl.iscratch,
-                   j + e0, B + e0, n * o, stop, o, pl.nj);
+      knot_blocks(t, nt, u, n, pl.iscratch, j + e0, B + e0, stop, o, pl.nj);
       if (nu >= o)
         for (index_t e = e0; e < e0 + static_cast<index_t>(n) * o; ++e) B[e] = 0.0;
     } else {
@@ -439,12 +460,10 @@ int64_t knot_tiles(const double *t, int nt, const Plan &pl, LevelTables &tables,
       const LevelsKernel levels = levels_for(o);
       if (levels && tables.ok()) {
         // Columns straight to the caller, values through the levels.
-        blossom_grid(const_cast<double *>(t), nt, const_cast<double *>(u), n, pl.iscratch,
-                     j + e0, w.b, n * o, o - nu, o, pl.nj);
+        knot_blocks(t, nt, u, n, pl.iscratch, j + e0, w.b, o - nu, o, pl.nj);
         levels(tables.all(), nu, nt, j + e0, w.b, B + e0, n);
       } else {
-        blossom_grid(const_cast<double *>(t), nt, const_cast<double *>(u), n, pl.iscratch,
-                     w.j, w.b, n * o, o - nu, o, pl.nj);
+        knot_blocks(t, nt, u, n, pl.iscratch, w.j, w.b, o - nu, o, pl.nj);
         narrow(w, c, n, o, nu);
         derive_compact(c, n, o, nu, [&](int L) { knot_level(t, nt, tables, c, n, L); });
         copy_out(c, n, o, j + e0, B + e0);
@@ -508,7 +527,7 @@ int64_t grid_tiles(const Grid &g, const Plan &pl, const double *x, index_t nx, i
       u[m] = xv >= e.lo && xv < e.hi ? (g.plain() ? xv : g.coordinate(xv)) : NAN;
     }
     if (nu == 0 || nu >= o) {
-      blossom(u, n, pl.iscratch, j + e0, B + e0, n * o, stop, o, pl.nj);
+      integer_blocks(u, n, pl.iscratch, j + e0, B + e0, stop, o, pl.nj);
       if (nu >= o)
         for (index_t q = e0; q < e0 + static_cast<index_t>(n) * o; ++q) B[q] = 0.0;
     } else {
@@ -517,10 +536,10 @@ int64_t grid_tiles(const Grid &g, const Plan &pl, const double *x, index_t nx, i
       if (levels) {
         // Columns straight to the caller, values through the levels, whose
         // spans the grid's tables give for the repeated columns 0 .. o-1.
-        blossom(u, n, pl.iscratch, j + e0, w.b, n * o, o - nu, o, pl.nj);
+        integer_blocks(u, n, pl.iscratch, j + e0, w.b, o - nu, o, pl.nj);
         levels(grid.all(), nu, 2 * o, pattern, w.b, B + e0, n);
       } else {
-        blossom(u, n, pl.iscratch, w.j, w.b, n * o, o - nu, o, pl.nj);
+        integer_blocks(u, n, pl.iscratch, w.j, w.b, o - nu, o, pl.nj);
         narrow(w, c, n, o, nu);
         derive_compact(c, n, o, nu, [&](int L) { grid_level(c, pattern, n, L); });
         copy_out(c, n, o, j + e0, B + e0);
@@ -684,23 +703,6 @@ int design_checked(const double *t, int nt, int order, int nj, int nu, int mode,
   return BSBASIS_OK;
 }
 
-}  // namespace bsbasis
-
-using namespace bsbasis;
-
-BSBASIS_EXPORT int bsbasis_design(const double *t, int64_t nt, int32_t order, int64_t nj,
-                                  int32_t nu, int32_t extrapolate, const double *x,
-                                  int64_t nx, int32_t *i, int32_t *j, double *B,
-                                  int64_t *nempty) {
-  int st = check_basis(t, nt, order, nj);
-  if (st == BSBASIS_OK) st = check_call(order, nu, extrapolate, x, nx, i, j, B);
-  if (st != BSBASIS_OK) return st;
-  return design_checked(t, static_cast<int>(nt), order, static_cast<int>(nj), nu,
-                        extrapolate, x, nx, i, j, B, nempty);
-}
-
-namespace bsbasis {
-
 int check_grid(double origin, double spacing, int64_t n, int32_t order) {
   if (order < 1) return BSBASIS_ERROR_ORDER;
   if (n < order || n > INT32_MAX - static_cast<int64_t>(order)) return BSBASIS_ERROR_COLUMNS;
@@ -744,15 +746,39 @@ int uniform_checked(double origin, double spacing, int n, int order, int nu, int
   return BSBASIS_OK;
 }
 
+int design(const double *t, int64_t nt, int32_t order, int64_t nj, int32_t nu, int32_t mode,
+           const double *x, int64_t nx, int32_t *i, int32_t *j, double *B, int64_t *nempty) {
+  int st = check_basis(t, nt, order, nj);
+  if (st == BSBASIS_OK) st = check_call(order, nu, mode, x, nx, i, j, B);
+  if (st != BSBASIS_OK) return st;
+  return design_checked(t, static_cast<int>(nt), order, static_cast<int>(nj), nu, mode, x, nx,
+                        i, j, B, nempty);
+}
+
+int uniform_design(double origin, double spacing, int64_t n, int32_t order, int32_t nu,
+                   int32_t mode, const double *x, int64_t nx, int32_t *i, int32_t *j,
+                   double *B, int64_t *nempty) {
+  int st = check_grid(origin, spacing, n, order);
+  if (st == BSBASIS_OK) st = check_call(order, nu, mode, x, nx, i, j, B);
+  if (st != BSBASIS_OK) return st;
+  return uniform_checked(origin, spacing, static_cast<int>(n), order, nu, mode, x, nx, i, j, B,
+                         nempty);
+}
+
 }  // namespace bsbasis
+
+using namespace bsbasis;
+
+BSBASIS_EXPORT int bsbasis_design(const double *t, int64_t nt, int32_t order, int64_t nj,
+                                  int32_t nu, int32_t extrapolate, const double *x,
+                                  int64_t nx, int32_t *i, int32_t *j, double *B,
+                                  int64_t *nempty) {
+  return design(t, nt, order, nj, nu, extrapolate, x, nx, i, j, B, nempty);
+}
 
 BSBASIS_EXPORT int bsbasis_uniform_design(double origin, double spacing, int64_t n,
                                           int32_t order, int32_t nu, int32_t extrapolate,
                                           const double *x, int64_t nx, int32_t *i,
                                           int32_t *j, double *B, int64_t *nempty) {
-  int st = check_grid(origin, spacing, n, order);
-  if (st == BSBASIS_OK) st = check_call(order, nu, extrapolate, x, nx, i, j, B);
-  if (st != BSBASIS_OK) return st;
-  return uniform_checked(origin, spacing, static_cast<int>(n), order, nu, extrapolate, x, nx,
-                         i, j, B, nempty);
+  return uniform_design(origin, spacing, n, order, nu, extrapolate, x, nx, i, j, B, nempty);
 }

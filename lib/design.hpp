@@ -7,6 +7,14 @@
 
 namespace bsbasis {
 
+// The bodies of bsbasis_design and bsbasis_uniform_design: every argument
+// checked, then the evaluation.
+int design(const double *t, int64_t nt, int32_t order, int64_t nj, int32_t nu, int32_t mode,
+           const double *x, int64_t nx, int32_t *i, int32_t *j, double *B, int64_t *nempty);
+int uniform_design(double origin, double spacing, int64_t n, int32_t order, int32_t nu,
+                   int32_t mode, const double *x, int64_t nx, int32_t *i, int32_t *j,
+                   double *B, int64_t *nempty);
+
 // BSBASIS_OK when t, nt, order and nj describe a usable basis (the rules in
 // bsbasis.h), else the status to return.
 int check_basis(const double *t, int64_t nt, int32_t order, int64_t nj);

@@ -103,6 +103,16 @@ void grid_generic(const double *t, int nt, const double *x, index_t nx, int *i,
   grid_blocks(t, nt, x, nx, order_stop, order, nj, TripletBlocks(i, j, B, order));
 }
 
+void knot_blocks(const double *t, int nt, const double *x, index_t nx, int *i, int *j,
+                 double *B, int order_stop, int order, int nj) {
+  if (order <= 0 || nx <= 0) return;
+  order_stop = min_int(order_stop, order);
+  if (const GridKernel kernel = grid_kernel(order))
+    kernel(t, nt, x, nx, i, j, B, order_stop, nj);
+  else
+    grid_generic(t, nt, x, nx, i, j, B, order_stop, order, nj);
+}
+
 }  // namespace bsbasis
 
 using namespace bsbasis;
@@ -111,10 +121,5 @@ BSBASIS_EXPORT void blossom_grid(double *t, int nt, double *x, int nx, int *i,
                                  int *j, double *B, int N, int order_stop,
                                  int order, int nj) {
   (void)N;
-  if (order <= 0 || nx <= 0) return;
-  order_stop = min_int(order_stop, order);
-  if (const GridKernel kernel = grid_kernel(order))
-    kernel(t, nt, x, nx, i, j, B, order_stop, nj);
-  else
-    grid_generic(t, nt, x, nx, i, j, B, order_stop, order, nj);
+  knot_blocks(t, nt, x, nx, i, j, B, order_stop, order, nj);
 }

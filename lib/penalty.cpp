@@ -133,8 +133,8 @@ void accumulate(const Gram &g, index_t nx, index_t c_off, double *ab) {
 int gram_window(const Gram &g, index_t J0, index_t J1, index_t nx, double *ab) {
   const int o = g.order;
   const double *tw = g.t + (J0 - (o - 1));
-  const int st = bsbasis_design(tw, J1 - J0 + 2 * o, o, J1 - J0 + o, g.m,
-                                BSBASIS_EXTRAPOLATE_ERROR, g.x, nx, nullptr, g.j, g.B, nullptr);
+  const int st = design(tw, J1 - J0 + 2 * o, o, J1 - J0 + o, g.m,
+                        BSBASIS_EXTRAPOLATE_ERROR, g.x, nx, nullptr, g.j, g.B, nullptr);
   if (st == BSBASIS_OK) accumulate(g, nx, J0 - (o - 1), ab);
   return st;
 }

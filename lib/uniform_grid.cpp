@@ -62,6 +62,16 @@ void uniform_generic(const double *x, index_t nx, int *i, int *j, double *B,
   uniform_blocks(x, nx, order_stop, order, nj, TripletBlocks(i, j, B, order));
 }
 
+void integer_blocks(const double *x, index_t nx, int *i, int *j, double *B, int order_stop,
+                    int order, int nj) {
+  if (order <= 0 || nx <= 0) return;
+  order_stop = min_int(order_stop, order);
+  if (const UniformKernel kernel = uniform_kernel(order))
+    kernel(x, nx, i, j, B, order_stop, nj);
+  else
+    uniform_generic(x, nx, i, j, B, order_stop, order, nj);
+}
+
 }  // namespace bsbasis
 
 using namespace bsbasis;
@@ -69,10 +79,5 @@ using namespace bsbasis;
 BSBASIS_EXPORT void blossom(double *x, int nx, int *i, int *j, double *B,
                             int N, int order_stop, int order, int nj) {
   (void)N;
-  if (order <= 0 || nx <= 0) return;
-  order_stop = min_int(order_stop, order);
-  if (const UniformKernel kernel = uniform_kernel(order))
-    kernel(x, nx, i, j, B, order_stop, nj);
-  else
-    uniform_generic(x, nx, i, j, B, order_stop, order, nj);
+  integer_blocks(x, nx, i, j, B, order_stop, order, nj);
 }

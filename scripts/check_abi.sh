@@ -2,6 +2,8 @@
 # The ABI gate.  Fails unless the shared object
 #   - exports exactly the six entry points and the bsbasis_* functions that
 #     include/bsbasis.h declares, all of them functions (nm -D --defined-only),
+#   - has no relocation against its own exports (no internal call can be
+#     interposed by another object that defines the same name),
 #   - needs only the C runtime (NEEDED: libc, libm),
 #   - has no text relocations and no executable stack,
 # and unless include/bsbasis.h compiles as strict C99 and as C++ (with C
@@ -48,6 +50,18 @@ else
 fi
 nm -D --defined-only "$lib" | awk '$(NF-1) != "T" {print}' >"$tmp/nonfunc"
 [ -s "$tmp/nonfunc" ] && bad "exported symbols that are not functions: $(cat "$tmp/nonfunc")"
+
+# No call or address inside the library goes through one of its own exports:
+# a relocation against an exported name (a PLT slot, a GOT entry) would bind
+# to whatever object in the process defines that name first.
+readelf -rW "$lib" | awk 'NF >= 5 && $1 ~ /^[0-9a-f]+$/ {print $5}' | sed 's/@.*//' |
+  sort -u >"$tmp/relocated"
+self=$(comm -12 "$tmp/got" "$tmp/relocated" | tr '\n' ' ')
+if [ -z "$self" ]; then
+  ok "no relocation against the library's own exports"
+else
+  bad "relocations against the library's own exports (calls through the PLT/GOT): $self"
+fi
 
 # NEEDED: the C runtime only.
 readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' >"$tmp/needed"

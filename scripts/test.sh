@@ -67,7 +67,7 @@ PY
   echo "python3 -m build --no-isolation --wheel"
   (cd "$root" && /usr/bin/python3 -m build --no-isolation --wheel --outdir "$tmp/dist" . \
     >"$tmp/build.log" 2>&1) || { cat "$tmp/build.log"; return 1; }
-  /usr/bin/python3 - "$tmp"/dist/*.whl <<'PY'
+  LICENSE_FILE="$root/LICENSE" /usr/bin/python3 - "$tmp"/dist/*.whl <<'PY'
 import os, sys, zipfile
 whl = sys.argv[1]
 print("  " + os.path.basename(whl))
@@ -76,6 +76,10 @@ assert not whl.endswith("-py3-none-any.whl"), "pure wheel: the library is platfo
 with zipfile.ZipFile(whl) as z:
     # A stored symlink holds its target's name, not an ELF image.
     assert z.read("bsbasis/libbsbasis.so")[:4] == b"\x7fELF", "library is not an ELF file"
+    info = [n for n in z.namelist() if n.endswith(".dist-info/METADATA")][0].rsplit("/", 1)[0]
+    with open(os.environ["LICENSE_FILE"], "rb") as f:
+        assert z.read(info + "/LICENSE") == f.read(), "the wheel's LICENSE is not ours"
+    assert b"\nLicense: BSD-3-Clause\n" in z.read(info + "/METADATA"), "no license in METADATA"
 PY
 )
 

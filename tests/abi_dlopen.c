@@ -1,7 +1,11 @@
 /*
  * Loads the library the way a host does (dlopen, then dlsym by name) and
- * checks a few known answers of all six entry points and of the extension
- * API.  Usage:
+ * checks a few known answers of all six entry points and of every function
+ * of the extension API.  Symbols found by dlsym on the library's handle are
+ * the library's own even when another object in the process defines the
+ * same names, so run under LD_PRELOAD of such an object (see
+ * tests/preload/) this also shows that no call inside the library goes
+ * through an exported name.  Usage:
  *   abi_dlopen path/to/libbsbasis.so
  */
 #include <dlfcn.h>
@@ -25,7 +29,11 @@ typedef int uniform_fn(double, double, int64_t, int32_t, int32_t, int32_t, const
                        int64_t, int32_t *, int32_t *, double *, int64_t *);
 typedef int periodic_fn(const double *, int64_t, int32_t, int32_t, const double *, int64_t,
                         int32_t *, int32_t *, double *, int64_t *);
+typedef int tensor_fn(int32_t, const double *const *, const int64_t *, const int32_t *,
+                      const int64_t *, const int32_t *, int32_t, const double *, int64_t,
+                      int32_t *, int32_t *, int64_t *, double *, int64_t *);
 typedef int difference_fn(int64_t, int32_t, double *);
+typedef int derivative_penalty_fn(const double *, int64_t, int32_t, int64_t, int32_t, double *);
 typedef int make_knots_fn(const double *, int64_t, const double *, int64_t, int32_t, int32_t,
                           int32_t, double *);
 typedef int normal_fn(const double *, int64_t, int32_t, int64_t, int32_t, int32_t,
@@ -125,7 +133,9 @@ int main(int argc, char **argv) {
   design_fn *de = (design_fn *)sym(h, "bsbasis_design");
   uniform_fn *ud = (uniform_fn *)sym(h, "bsbasis_uniform_design");
   periodic_fn *pd = (periodic_fn *)sym(h, "bsbasis_periodic_design");
+  tensor_fn *td = (tensor_fn *)sym(h, "bsbasis_tensor_design");
   difference_fn *dp = (difference_fn *)sym(h, "bsbasis_difference_penalty");
+  derivative_penalty_fn *gp = (derivative_penalty_fn *)sym(h, "bsbasis_derivative_penalty");
   make_knots_fn *mk = (make_knots_fn *)sym(h, "bsbasis_make_knots");
   normal_fn *nq = (normal_fn *)sym(h, "bsbasis_normal_equations");
   uniform_normal_fn *une = (uniform_normal_fn *)sym(h, "bsbasis_uniform_normal_equations");
@@ -168,6 +178,30 @@ int main(int argc, char **argv) {
   double u[5] = {0, 1, 2, 3, 4}, xp = 4.5;
   expect(pd(u, 5, 2, 0, &xp, 1, NULL, ej, eB, NULL) == BSBASIS_OK && ej[0] == 0 &&
              ej[1] == 1 && eB[0] == 0.5 && eB[1] == 0.5, "bsbasis_periodic_design");
+
+  /* Two linear bases on [0, 1] (B0 = 1 - x, B1 = x) at (0.25, 0.5): the
+     row (0.75, 0.25) times (0.5, 0.5), columns in C order. */
+  {
+    const double lt[4] = {0, 0, 1, 1}, *tt[2] = {lt, lt}, pt[2] = {0.25, 0.5};
+    const int64_t tnt[2] = {4, 4}, tnj[2] = {2, 2};
+    const int32_t tord[2] = {2, 2};
+    int32_t tj[4];
+    double tB[4];
+    const double wt[4] = {0.375, 0.375, 0.125, 0.125};
+    expect(td(2, tt, tnt, tord, tnj, NULL, BSBASIS_EXTRAPOLATE_ERROR, pt, 1, NULL, tj, NULL, tB,
+              NULL) == BSBASIS_OK, "bsbasis_tensor_design status");
+    for (int e = 0; e < 4; ++e) expect(tj[e] == e && tB[e] == wt[e], "bsbasis_tensor_design");
+  }
+
+  /* Slopes of the linear hats on knots 0, 0, 1, 2, 2 are -1, +1 or 0, so
+     the first-derivative Gram is [1 -1 0; -1 2 -1; 0 -1 1] exactly. */
+  {
+    const double ht[5] = {0, 0, 1, 2, 2};
+    double gab[6] = {9, 9, 9, 9, 9, 9};
+    const double wg[6] = {0, -1, -1, 1, 2, 1};
+    expect(gp(ht, 5, 2, 3, 1, gab) == BSBASIS_OK, "bsbasis_derivative_penalty status");
+    for (int e = 0; e < 6; ++e) expect(gab[e] == wg[e], "bsbasis_derivative_penalty");
+  }
 
   /* First differences on 3 coefficients: D^T D = [1 -1 0; -1 2 -1; 0 -1 1],
      upper band form with the corner 0. */

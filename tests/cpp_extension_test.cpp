@@ -406,8 +406,24 @@ TEST(CppExtension, MakeKnots) {
   EXPECT_EQ(bsbasis::make_knots(x, 3, 2, KnotKind::Uniform, Boundary::Clamped, w),
             (std::vector<double>{0, 0, 2, 4, 4}));
   EXPECT_EQ(KnotBasis(bsbasis::make_knots(x, 6, 4), 4).nj(), 6 + 4 - 2);
+  // Refused data: the message names the cause, not only the status.
   EXPECT_EQ(message_of([&] { bsbasis::make_knots({1.0, 1.0}, 3); }),
-            "bsbasis: make_knots: data unusable for the request");
+            "bsbasis: make_knots: needs at least 2 distinct abscissae, got only 1");
+  EXPECT_EQ(message_of([&] { bsbasis::make_knots({0.0, kNaN, 1.0}, 3); }),
+            "bsbasis: make_knots: x[1] = nan is not finite");
+  EXPECT_EQ(message_of([&] { bsbasis::make_knots({-1e308, 1e308}, 3); }),
+            "bsbasis: make_knots: the data span [-1e+308, 1e+308], whose length overflows "
+            "a double");
+  const std::vector<double> two{0.0, 1.0, 2.0}, bad_w{1.0, -1.0, 1.0}, one_w{0.0, 2.0, 0.0};
+  EXPECT_EQ(message_of([&] {
+              bsbasis::make_knots(two, 3, 2, KnotKind::Uniform, Boundary::Clamped, bad_w);
+            }),
+            "bsbasis: make_knots: weights[1] = -1; weights must be finite and >= 0");
+  EXPECT_EQ(message_of([&] {
+              bsbasis::make_knots(two, 3, 2, KnotKind::Quantile, Boundary::Clamped, one_w);
+            }),
+            "bsbasis: make_knots: needs at least 2 distinct abscissae with positive weight, "
+            "got only 1");
   EXPECT_EQ(message_of([&] { bsbasis::make_knots(x, 1); }),
             "bsbasis: make_knots needs n_knots >= 2, got 1");
   EXPECT_EQ(bsbasis::make_knots(x.data(), 5, 3, 2), (std::vector<double>{0, 0, 2, 4, 4}));

@@ -185,6 +185,22 @@ TEST(CppNormal, BadDataNamesTheRow) {
   EXPECT_THROW(bsbasis::evaluate(b, two, three), std::invalid_argument);
 }
 
+// A null x with rows to read is refused on every thread count, before the
+// rows are split among workers (each would offset the null pointer).
+TEST(CppNormal, NullAbscissaeThrowOnAnyThreadCount) {
+  const KnotBasis b = knot_basis();
+  for (int threads : {1, 2, 4})
+    for (std::size_t nx : {std::size_t(3), 2 * kTile + 5}) {
+      try {
+        bsbasis::normal_equations(b, nullptr, nx, nullptr, nullptr, 0, threads);
+        ADD_FAILURE() << "no exception, threads " << threads << " nx " << nx;
+      } catch (const std::invalid_argument &e) {
+        EXPECT_NE(std::string(e.what()).find("x is null"), std::string::npos) << e.what();
+      }
+    }
+  EXPECT_EQ(bsbasis::normal_equations(b, nullptr, 0, nullptr, nullptr, 0, 2).count, 0);
+}
+
 // evaluate() against the dense rows of derivatives() times c; 0 on an empty row.
 template <class Basis>
 void expect_products(const Basis &b, const std::vector<double> &x, int nu, unsigned seed) {

@@ -187,6 +187,30 @@ std::vector<double> scaled_piece(const G &g, long J, double u, int nu) {
   return b;
 }
 
+// The row at the right end: the piece of the last interval J that is not
+// empty at uhi, the limit from the left, with the limits that are exactly
+// 0 written as 0.  Column c = J - deg + q whose support [t[c], t[c+order]]
+// ends at the right end, where that knot has multiplicity c + order - J in
+// the support, vanishes there to the order deg - q: its derivatives of
+// lower order have the limit 0.  At a clamped end every other column
+// vanishes and the values sum to 1.
+template <class G>
+std::vector<double> right_piece(const G &g, double uhi, int nu) {
+  const int order = g.order, deg = order - 1;
+  const long J = g.Jhi(), c0 = J - deg;
+  std::vector<double> b = piece(g.knots(), order, J, uhi, nu);
+  bool clamped = true;
+  for (int q = 0; q < deg; ++q) {
+    const bool ends = g.knots().at(c0 + q + order) == uhi;
+    clamped = clamped && ends;
+    if (ends && nu < deg - q) b[q] = 0.0;
+  }
+  if (nu == 0 && clamped && g.knots().at(J + order) == uhi) b[deg] = 1.0;
+  for (int d = 0; d < nu && d < order && g.scale() != 1.0; ++d)
+    for (double &v : b) v = v / g.scale();
+  return b;
+}
+
 // One row: its columns and values, or empty (false).
 template <class G>
 bool row(const G &g, int nu, int mode, double x, int32_t *j, double *B) {
@@ -204,7 +228,7 @@ bool row(const G &g, int nu, int mode, double x, int32_t *j, double *B) {
     const long J = g.interval(u);
     return put(J, scaled_piece(g, J, g.coord(u), nu));
   }
-  if (u == hi) return put(g.Jhi(), scaled_piece(g, g.Jhi(), g.uhi(), nu));
+  if (u == hi) return put(g.Jhi(), right_piece(g, g.uhi(), nu));
   const bool left = x < lo, finite = std::isfinite(x);
   const long J = left ? g.Jlo() : g.Jhi();
   const double end = left ? lo : hi, uend = left ? g.ulo() : g.uhi();
@@ -213,7 +237,7 @@ bool row(const G &g, int nu, int mode, double x, int32_t *j, double *B) {
         if (finite) return put(J, scaled_piece(g, J, g.free_coord(x), nu));
         break;
       case BSBASIS_EXTRAPOLATE_CONSTANT: {
-        std::vector<double> b = scaled_piece(g, J, uend, 0);
+        std::vector<double> b = left ? scaled_piece(g, J, uend, 0) : right_piece(g, uend, 0);
         if (nu > 0) std::fill(b.begin(), b.end(), 0.0);
         return put(J, b);
       }
@@ -221,10 +245,13 @@ bool row(const G &g, int nu, int mode, double x, int32_t *j, double *B) {
         if (!finite) break;
         // value + (x - end) * slope; the first derivative is the end's
         // slope, higher ones 0.
-        std::vector<double> v = scaled_piece(g, J, uend, nu <= 1 ? nu : 0);
+        const auto end_piece = [&](int d) {
+          return left ? scaled_piece(g, J, uend, d) : right_piece(g, uend, d);
+        };
+        std::vector<double> v = end_piece(nu <= 1 ? nu : 0);
         std::vector<double> s(order, 0.0);
         if (nu > 1) std::fill(v.begin(), v.end(), 0.0);
-        if (nu == 0) s = scaled_piece(g, J, uend, 1);
+        if (nu == 0) s = end_piece(1);
         for (int q = 0; q < order; ++q) v[q] = v[q] + (x - end) * s[q];
         return put(J, v);
       }

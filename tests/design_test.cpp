@@ -254,6 +254,81 @@ TEST_P(DesignPaths, EmptyEndIntervals) {
       }
 }
 
+// The row at the right end hi = t[nj] is the limit from the left, exactly:
+// 0 in every column whose support ends at hi and whose derivative of order
+// nu vanishes there (knot c + order at hi, nu < order - 1 - q for position
+// q), and at a clamped end the unit vector; CONSTANT and LINEAR continue
+// that row.  At the left end the same holds by the recurrence itself.
+// Knots drawn from [0, 1] so that the spans do not divide exactly.
+TEST_P(DesignPaths, EndRowsAreExactLimits) {
+  std::mt19937_64 rng(108);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  int inexact_before = 0;
+  for (int call = 0; call < 400; ++call) {
+    const int order = 1 + call % 6, deg = order - 1;
+    const bool clamped = call % 3 != 0;
+    std::vector<double> inner(rng() % 6);
+    for (double &v : inner) v = unit(rng);
+    std::sort(inner.begin(), inner.end());
+    std::vector<double> t(order, 0.0);
+    t.insert(t.end(), inner.begin(), inner.end());
+    for (int q = 0; q < order; ++q) t.push_back(clamped || q == 0 ? 1.0 : t.back() + unit(rng));
+    const int nt = int(t.size()), nj = nt - order;
+    const double hi = t[nj];
+    const int nu = int(rng() % order);
+    SCOPED_TRACE("order " + std::to_string(order) + " nu " + std::to_string(nu) + " call " +
+                 std::to_string(call));
+    const Out end = lib_design(t, order, nj, nu, BSBASIS_EXTRAPOLATE_ZERO, {0.0, hi}, kPlain);
+    ASSERT_EQ(end.status, BSBASIS_OK);
+    const double *left = end.B.data() + kPad, *right = left + order;
+    const int32_t *cols = end.j.data() + kPad + order;
+    for (int q = 0; q < order; ++q) {
+      const bool vanishes = t[cols[q] + order] == hi && nu < deg - q;
+      if (vanishes) EXPECT_EQ(bits(right[q]), bits(0.0)) << "right end, position " << q;
+      // At a clamped left end the same holds from the right: position q
+      // (column q) vanishes below derivative order q.
+      if (nu < q) EXPECT_EQ(bits(left[q]), bits(0.0)) << "left end, position " << q;
+      const double piece = ref::piece(ref::KnotSeq{t}, order, nj - 1, hi, nu)[q];
+      inexact_before += vanishes && piece != 0.0;
+    }
+    if (nu == 0 && clamped) {
+      EXPECT_EQ(right[deg], 1.0);
+      EXPECT_EQ(left[0], 1.0);
+    }
+    if (nu > 1) continue;
+    // CONSTANT beyond hi repeats the row at hi; LINEAR adds the slope,
+    // which vanishes where the derivative of order 1 does.
+    const std::vector<double> beyond = {hi + 0.5};
+    const Out cons = lib_design(t, order, nj, 0, BSBASIS_EXTRAPOLATE_CONSTANT, beyond, kPlain);
+    const Out lin = lib_design(t, order, nj, nu, BSBASIS_EXTRAPOLATE_LINEAR, beyond, kPlain);
+    for (int q = 0; q < order; ++q) {
+      if (nu == 0) EXPECT_EQ(bits(cons.B[kPad + q]), bits(right[q])) << "constant " << q;
+      if (t[cols[q] + order] == hi && 1 < deg - q)
+        EXPECT_EQ(bits(lin.B[kPad + q]), bits(0.0)) << "linear " << q;
+    }
+  }
+  // The recurrence alone leaves rounding in some of those columns: the
+  // knots above are ones where the exact limit takes more than the pieces.
+  EXPECT_GT(inexact_before, 0);
+}
+
+// The integer grid's first column of the end interval ends at n: its
+// values and derivatives below order - 1 vanish there (the pieces of
+// integer spans give that 0 already; this keeps it so).
+TEST_P(DesignPaths, UniformRightEndIsExact) {
+  for (int order = 2; order <= 24; ++order)
+    for (int nu = 0; nu < order - 1; ++nu)
+      for (double spacing : {1.0, 0.1, 0.7}) {
+        const int n = order + 5;
+        const double hi = 0.3 + spacing * n;
+        const Out o = lib_uniform(0.3, spacing, n, order, nu, BSBASIS_EXTRAPOLATE_ZERO, {hi},
+                                  kPlain);
+        ASSERT_EQ(o.status, BSBASIS_OK);
+        EXPECT_EQ(o.j[kPad], n - order);
+        EXPECT_EQ(bits(o.B[kPad]), bits(0.0)) << "order " << order << " nu " << nu;
+      }
+}
+
 // The uniform grid at spacings that do and do not round, origins at 0 and
 // far from it.
 TEST_P(DesignPaths, UniformMatchesReference) {
