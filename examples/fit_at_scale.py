@@ -121,7 +121,6 @@ def main(argv=None):
 
     import bsbasis
     import bsbasis.dask
-    from bsbasis._pspline import fit_normal_equations
 
     t = bsbasis.make_knots(np.array([LO, HI]), args.knots, K, boundary="extended")
     start = time.perf_counter()
@@ -139,7 +138,7 @@ def main(argv=None):
             progress(future)
             print()
         ne = future.result()
-        fit = fit_normal_equations(ne, t, K, penalty=2, lam="gcv")
+        fit = bsbasis.fit_normal_equations(ne, t, K, penalty=2, lam="gcv")
         elapsed = time.perf_counter() - t0
         peaks = client.run(peak_rss_mib)
 
