@@ -32,6 +32,12 @@ echo "working in $work"
 stage vendor sh r/tools/vendor.sh "$root"
 stage build bash -c "cd '$work' && R CMD build --no-build-vignettes '$root/r' | tail -n 3"
 tarball=$(ls -t "$work"/bsbasis_*.tar.gz | head -n 1)
+# The tarball carries the license its DESCRIPTION points at.
+tar -tzf "$tarball" > "$work/contents"
+if ! grep -qx 'bsbasis/LICENSE' "$work/contents"; then
+  echo "r_test: $tarball holds no bsbasis/LICENSE" >&2
+  exit 1
+fi
 
 if [ "${R_CHECK:-1}" = 0 ]; then
   stage install R CMD INSTALL --no-test-load -l "$work/lib" "$tarball"
@@ -45,6 +51,11 @@ else
       return 1
     }
     grep -E "^\* checking tests|Running|^Status" "$work/check.log"
+    # The license is one R knows, its template filled in.
+    if ! grep -qE "^\* checking DESCRIPTION meta-information \.\.\. OK" "$work/check.log"; then
+      grep -A6 "checking DESCRIPTION meta-information" "$work/check.log" || true
+      return 1
+    fi
     grep -E "^\[ FAIL" "$work"/bsbasis.Rcheck/tests/testthat.Rout || true
     # A warning fails too: the package must check clean but for notes.
     if grep -qE "^Status:.*(WARNING|ERROR)" "$work/check.log"; then

@@ -34,23 +34,47 @@ reals <- function(v, name, finite = FALSE) {
     fail("'%s' must be a numeric vector, got %s", name, describe(v))
   v <- as.double(v)
   if (finite && !all(is.finite(v)))
-    fail("'%s' must be finite: position %d is %s", name, which(!is.finite(v))[1L],
-         format(v[!is.finite(v)][1L]))
+    fail("'%s' must be finite: %s[%d] = %s", name, name, which(!is.finite(v))[1L],
+         num(v[!is.finite(v)][1L]))
   v
 }
 
 # Knots t: finite, non-decreasing, at least 2*ord; nj columns.
 check_knots <- function(t, ord, nj) {
   t <- reals(t, "knots", finite = TRUE)
-  if (is.unsorted(t)) fail("'knots' must be non-decreasing")
-  ord <- whole(ord, "ord", 1L, max(1L, length(t) %/% 2L))
+  check_sorted(t, "knots", strict = FALSE)
+  check_knot_spacing(t, "knots")
+  ord <- whole(ord, "ord", 1L, .Machine$integer.max %/% 2L)
   if (length(t) < 2L * ord)
-    fail("need at least 2*ord = %d knots, got %d", 2L * ord, length(t))
+    fail("'knots' has %d values; ord = %d needs at least 2*ord = %d", length(t), ord, 2L * ord)
   nj <- if (is.null(nj)) length(t) - ord else whole(nj, "nj", ord, length(t) - ord)
   if (!(t[ord] < t[nj + 1L]))
-    fail("the base interval [knots[%d], knots[%d]] = [%g, %g] is empty",
-         ord, nj + 1L, t[ord], t[nj + 1L])
+    fail("the base interval [knots[%d], knots[%d]] = [%s, %s] is empty",
+         ord, nj + 1L, num(t[ord]), num(t[nj + 1L]))
   list(t = t, ord = ord, nj = nj, lo = t[ord], hi = t[nj + 1L])
+}
+
+# Non-decreasing (strict: increasing) finite values, or an error naming the
+# first pair out of order.
+check_sorted <- function(v, name, strict) {
+  bad <- which(if (strict) diff(v) <= 0 else diff(v) < 0)
+  if (length(bad))
+    fail("'%s' must be %s: %s[%d] = %s, %s[%d] = %s", name,
+         if (strict) "strictly increasing" else "non-decreasing", name, bad[1L],
+         num(v[bad[1L]]), name, bad[1L] + 1L, num(v[bad[1L] + 1L]))
+}
+
+# Sorted finite knots whose differences are numbers, as are the reciprocals
+# of the positive ones: every value of the basis is formed from both.
+check_knot_spacing <- function(t, name) {
+  n <- length(t)
+  if (n > 1L && !is.finite(t[n] - t[1L]))
+    fail("'%s' spans [%s, %s], whose length overflows a double", name, num(t[1L]), num(t[n]))
+  gap <- diff(t)
+  tiny <- which(gap > 0 & gap * .Machine$double.xmax < 1)
+  if (length(tiny))
+    fail("%s[%d] - %s[%d] = %s is too small: its reciprocal overflows", name, tiny[1L] + 1L,
+         name, tiny[1L], num(gap[tiny[1L]]))
 }
 
 # Derivative orders, one per abscissa (recycled) or one for all.

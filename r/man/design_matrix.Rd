@@ -16,7 +16,8 @@ periodic_design_matrix(x, breaks, ord = 4, derivs = 0, sparse = TRUE)
 }
 \arguments{
   \item{x}{numeric abscissae.}
-  \item{knots}{finite, non-decreasing knots, at least \code{2 * ord}.}
+  \item{knots}{finite, non-decreasing knots, at least \code{2 * ord}, whose
+    span and the reciprocals of whose positive gaps are finite doubles.}
   \item{ord}{order (degree + 1).}
   \item{derivs}{derivative orders >= 0, recycled along \code{x}; orders from
     \code{ord} on give zeros.}

@@ -19,6 +19,9 @@ make_knots(x, n_knots, ord = 4, kind = c("uniform", "quantile"),
   \item{weights}{\code{NULL} or finite weights >= 0, one per \code{x}.}
   \item{boundary}{the knots beyond the ends.}
 }
+\details{Data that give no knots are refused with the cause: fewer than 2
+  distinct abscissae with positive weight, a span of the data, a sum of the
+  weights or knots continued beyond the ends that overflow a double.}
 \value{\code{n_knots + 2 * (ord - 1)} knots.}
 \examples{
 make_knots(c(3, 1, 4, 1, 5, 9, 2, 6), 5)

@@ -17,7 +17,10 @@ normal_equations(x, knots, ord = 4, y = NULL, weights = NULL, derivs = 0,
   \item{extrapolate}{one of the modes of \code{\link{design_matrix}}.}
 }
 \details{\code{NA} abscissae contribute nothing; \code{y} must be finite on
-  the other rows.}
+  the other rows, and the weights finite and >= 0 on every row.  An error
+  names the first row at fault and its values, as in
+  \code{"y[5] = NaN on a row in range (x[5] = 0.37)"} or
+  \code{"weights[3] = -1 is negative"}.}
 \value{
   A list: \code{gram}, the symmetric \eqn{X^T W X} in LAPACK's upper band
   storage, an \code{ord} by \code{nj} matrix with

@@ -22,8 +22,10 @@ void need(bool ok, const char *what) {
   if (!ok) Rf_error("internal: %s", what);
 }
 
-void check_status(int status, const char *fn) {
-  if (status != BSBASIS_OK) Rf_error("%s: %s", fn, bsbasis_strerror(status));
+// The R code checks every argument first, so a status here is a fault the
+// checks missed or a failed allocation; it names what was being computed.
+void check_status(int status, const char *what) {
+  if (status != BSBASIS_OK) Rf_error("%s failed: %s", what, bsbasis_strerror(status));
 }
 
 // Asks for huge pages on a large buffer not yet touched: a design of 10^6
@@ -193,6 +195,89 @@ SEXP to_csc(const int32_t *j, const double *B, int64_t n, int order, int shift, 
   return out;
 }
 
+// The result from blocks: list(i, p, x) of a dgCMatrix (columns j - shift
+// kept when in 0 .. ncol-1), or a dense n x ncol matrix, column-major, with
+// the rows of NA/NaN abscissae set to NA when na_rows.
+SEXP assemble(int32_t *j, const double *B, int64_t n, int order, int shift, int ncol,
+              bool sparse, const double *x, bool na_rows) {
+  if (sparse) return to_csc(j, B, n, order, shift, ncol);
+  if (shift)
+    for (int64_t e = 0; e < n * order; ++e) j[e] -= shift;  // empty rows stay negative
+  if ((double)n * ncol > (double)R_XLEN_T_MAX)
+    Rf_error("the dense result of %.0f x %d is too large", (double)n, ncol);
+  SEXP out = PROTECT(Rf_allocMatrix(REALSXP, (int)n, ncol));
+  double *o = REAL(out);
+  if (n > 0 && ncol > 0)
+    check_status(bsbasis_blocks_to_dense(order, j, B, n, ncol, o, 1, n),
+                 "the dense design matrix");
+  if (na_rows)
+    for (int64_t p = 0; p < n; ++p)
+      if (ISNAN(x[p]))
+        for (int c = 0; c < ncol; ++c) o[p + (int64_t)c * n] = NA_REAL;
+  UNPROTECT(1);
+  return out;
+}
+
+// Scratch blocks for n abscissae (one spare entry, so that n = 0 allocates).
+struct Blocks {
+  int32_t *j;
+  double *B;
+  Blocks(int64_t n, int order) {
+    if (n > INT_MAX) Rf_error("'x' has %.0f values; at most %d are supported", (double)n, INT_MAX);
+    const size_t ne = (size_t)n * order + 1;
+    j = (int32_t *)huge_pages(R_alloc(ne, sizeof(int32_t)), ne * sizeof(int32_t));
+    B = (double *)huge_pages(R_alloc(ne, sizeof(double)), ne * sizeof(double));
+  }
+};
+
+Kernel knot_kernel(SEXP t_, SEXP ord_, SEXP nj_, int mode) {
+  need(TYPEOF(t_) == REALSXP, "t must be double");
+  Kernel k;
+  k.periodic = false;
+  k.t = REAL(t_);
+  k.nt = XLENGTH(t_);
+  k.order = scalar_int(ord_, "ord");
+  k.nj = scalar_int(nj_, "nj");
+  k.mode = mode;
+  need(k.order >= 1, "order");
+  return k;
+}
+
+void check_nu(SEXP nu_, int64_t n) {
+  need(TYPEOF(nu_) == INTSXP, "nu must be integer");
+  need(XLENGTH(nu_) == 1 || XLENGTH(nu_) == n, "nu must have length 1 or length(x)");
+  const int *nu = INTEGER(nu_);
+  for (R_xlen_t p = 0; p < XLENGTH(nu_); ++p) need(nu[p] >= 0, "nu must be >= 0");
+}
+
+// splines' rows at the right end of the base interval, t[nt - ord], from
+// the library's blocks there (the limits from the left, on the last interval
+// with length).  splines' row starts at column nt - 2*ord, which is `gap`
+// columns after the library's block when the last interval is empty.  The
+// derivative of order ord - 1 is 0 there, in splines' columns.  Values go to
+// splines' columns when they fit (gap < ord): the columns that leave the
+// block belong to B-splines that end before t[nt - ord].  Derivatives, and
+// values that do not fit, stay in the library's columns.
+void to_spline_end(const double *t, int64_t nt, int ord, const int *nu, int64_t nnu,
+                   const double *x, int64_t n, int32_t *j, double *B) {
+  const int64_t last = nt - ord;
+  const double end = t[last];
+  int64_t below = last - 1;
+  while (below >= 0 && t[below] == end) --below;
+  const int64_t gap = last - 1 - below;
+  for (int64_t p = 0; p < n; ++p) {
+    if (x[p] != end) continue;
+    const int d = nu[nnu == 1 ? 0 : p];
+    const bool top = ord > 1 && d == ord - 1;
+    double *v = B + p * ord;
+    if (!top && !(d == 0 && gap > 0 && gap < ord)) continue;
+    for (int q = 0; q < ord; ++q) {
+      v[q] = !top && q + gap < ord ? v[q + gap] : 0.0;
+      j[p * ord + q] = (int32_t)(last - ord + q);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -202,44 +287,73 @@ extern "C" {
 SEXP bsb_design(SEXP periodic_, SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mode_,
                 SEXP x_, SEXP sparse_, SEXP shift_, SEXP ncol_, SEXP na_rows_,
                 SEXP threads_) {
-  need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP && TYPEOF(nu_) == INTSXP,
-       "t and x must be double, nu integer");
+  need(TYPEOF(x_) == REALSXP, "x must be double");
   const int64_t n = XLENGTH(x_);
-  need(XLENGTH(nu_) == 1 || XLENGTH(nu_) == n, "nu must have length 1 or length(x)");
-  Kernel k;
+  check_nu(nu_, n);
+  Kernel k = knot_kernel(t_, ord_, nj_, scalar_int(mode_, "mode"));
   k.periodic = Rf_asLogical(periodic_) == TRUE;
-  k.t = REAL(t_);
-  k.nt = XLENGTH(t_);
-  k.order = scalar_int(ord_, "ord");
-  k.nj = scalar_int(nj_, "nj");
-  k.mode = scalar_int(mode_, "mode");
   const int shift = scalar_int(shift_, "shift"), ncol = scalar_int(ncol_, "ncol");
   const int threads = scalar_int(threads_, "threads");
-  need(k.order >= 1 && ncol >= 0 && shift >= 0, "order, ncol and shift");
-  if (n > INT_MAX) Rf_error("at most %d abscissae, got %.0f", INT_MAX, (double)n);
-  const double *x = REAL(x_);
-  const size_t ne = (size_t)n * k.order + 1;
-  int32_t *j = (int32_t *)huge_pages(R_alloc(ne, sizeof(int32_t)), ne * sizeof(int32_t));
-  double *B = (double *)huge_pages(R_alloc(ne, sizeof(double)), ne * sizeof(double));
-  int status = blocks(k, INTEGER(nu_), XLENGTH(nu_), x, n, j, B, threads);
-  check_status(status, k.periodic ? "bsbasis_periodic_design" : "bsbasis_design");
-  if (Rf_asLogical(sparse_) == TRUE) return to_csc(j, B, n, k.order, shift, ncol);
-  if (shift)
-    for (int64_t e = 0; e < n * k.order; ++e) j[e] -= shift;  // empty rows stay negative
-  if ((double)n * ncol > (double)R_XLEN_T_MAX) Rf_error("the dense result is too large");
-  SEXP out = PROTECT(Rf_allocMatrix(REALSXP, (int)n, ncol));
-  double *o = REAL(out);
-  if (n > 0 && ncol > 0) {
-    status = bsbasis_blocks_to_dense(k.order, j, B, n, ncol, o, 1, n);
-    check_status(status, "bsbasis_blocks_to_dense");
-  }
-  if (Rf_asLogical(na_rows_) == TRUE)
-    for (int64_t p = 0; p < n; ++p)
-      if (ISNAN(x[p]))
-        for (int c = 0; c < ncol; ++c) o[p + (int64_t)c * n] = NA_REAL;
+  need(ncol >= 0 && shift >= 0, "ncol and shift");
+  Blocks b(n, k.order);
+  int status = blocks(k, INTEGER(nu_), XLENGTH(nu_), REAL(x_), n, b.j, b.B, threads);
+  check_status(status, k.periodic ? "the periodic design matrix" : "the design matrix");
+  return assemble(b.j, b.B, n, k.order, shift, ncol, Rf_asLogical(sparse_) == TRUE, REAL(x_),
+                  Rf_asLogical(na_rows_) == TRUE);
+}
+
+// splines::splineDesign's matrix on the knots t (extended by the R code
+// when some x lie outside), when the library's blocks are splines' rows:
+// the base interval [t[ord-1], t[nt-ord]] is not empty, and every x lies in
+// it or is NA (splines' checks let NA through only when the knots are
+// extended, and then its row is zero: the library's empty row).  Columns
+// j - shift, ncol of them; the right end as to_spline_end says.  NULL when
+// the base interval is empty: the R code forms those rows.
+SEXP bsb_spline_design(SEXP t_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP shift_,
+                       SEXP ncol_) {
+  need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP, "t and x must be double");
+  const int64_t nt = XLENGTH(t_), n = XLENGTH(x_);
+  const int ord = scalar_int(ord_, "ord");
+  need(ord >= 1, "ord");
+  const double *t = REAL(t_), *x = REAL(x_);
+  if (nt < 2 * (int64_t)ord || !(t[ord - 1] < t[nt - ord])) return R_NilValue;
+  check_nu(nu_, n);
+  SEXP nj_ = PROTECT(Rf_ScalarInteger((int)(nt - ord)));
+  const Kernel k = knot_kernel(t_, ord_, nj_, BSBASIS_EXTRAPOLATE_ZERO);
+  const int shift = scalar_int(shift_, "shift"), ncol = scalar_int(ncol_, "ncol");
+  need(ncol >= 0 && shift >= 0, "ncol and shift");
+  const int *nu = INTEGER(nu_);
+  const int64_t nnu = XLENGTH(nu_);
+  Blocks b(n, ord);
+  check_status(blocks(k, nu, nnu, x, n, b.j, b.B, 1), "the design matrix");
+  to_spline_end(t, nt, ord, nu, nnu, x, n, b.j, b.B);
+  SEXP out = assemble(b.j, b.B, n, ord, shift, ncol, Rf_asLogical(sparse_) == TRUE, x, false);
   UNPROTECT(1);
   return out;
 }
+
+// list(j, B): the blocks of the knot basis (mode ZERO: empty rows for x
+// outside the base interval), ord entries per abscissa.
+SEXP bsb_blocks(SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP x_) {
+  need(TYPEOF(x_) == REALSXP, "x must be double");
+  const int64_t n = XLENGTH(x_);
+  check_nu(nu_, n);
+  const Kernel k = knot_kernel(t_, ord_, nj_, BSBASIS_EXTRAPOLATE_ZERO);
+  if (n > INT_MAX) Rf_error("'x' has %.0f values; at most %d are supported", (double)n, INT_MAX);
+  SEXP j = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)n * k.order));
+  SEXP B = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)n * k.order));
+  check_status(blocks(k, INTEGER(nu_), XLENGTH(nu_), REAL(x_), n, INTEGER(j), REAL(B), 1),
+               "the design matrix");
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 2));
+  SET_VECTOR_ELT(out, 0, j);
+  SET_VECTOR_ELT(out, 1, B);
+  UNPROTECT(3);
+  return out;
+}
+
+// derivs as splines' C code reads them: coerced to integer, with R's
+// warnings for values that do not convert.
+SEXP bsb_as_integer(SEXP v) { return Rf_coerceVector(v, INTSXP); }
 
 // 1-based position of the first abscissa outside [lo, hi] that is not NaN,
 // or 0.
@@ -256,7 +370,7 @@ SEXP bsb_difference_penalty(SEXP n_, SEXP order_) {
   const int n = scalar_int(n_, "n"), order = scalar_int(order_, "order");
   need(n >= 1 && order >= 1 && order <= 4, "n and order");
   SEXP ab = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)(order + 1) * n));
-  check_status(bsbasis_difference_penalty(n, order, REAL(ab)), "bsbasis_difference_penalty");
+  check_status(bsbasis_difference_penalty(n, order, REAL(ab)), "the difference penalty");
   UNPROTECT(1);
   return ab;
 }
@@ -267,11 +381,13 @@ SEXP bsb_derivative_penalty(SEXP t_, SEXP ord_, SEXP nj_, SEXP m_) {
   need(ord >= 1 && nj >= 1, "ord and nj");
   SEXP ab = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)ord * nj));
   check_status(bsbasis_derivative_penalty(REAL(t_), XLENGTH(t_), ord, nj, m, REAL(ab)),
-               "bsbasis_derivative_penalty");
+               "the derivative penalty");
   UNPROTECT(1);
   return ab;
 }
 
+// The knots, or NULL when the library finds the data unusable (the R code
+// says why).
 SEXP bsb_make_knots(SEXP x_, SEXP w_, SEXP n_knots_, SEXP ord_, SEXP kind_, SEXP boundary_) {
   need(TYPEOF(x_) == REALSXP, "x must be double");
   need(Rf_isNull(w_) || (TYPEOF(w_) == REALSXP && XLENGTH(w_) == XLENGTH(x_)),
@@ -282,12 +398,15 @@ SEXP bsb_make_knots(SEXP x_, SEXP w_, SEXP n_knots_, SEXP ord_, SEXP kind_, SEXP
   int status = bsbasis_make_knots(REAL(x_), XLENGTH(x_), real_or_null(w_), nk, ord,
                                   scalar_int(kind_, "kind"), scalar_int(boundary_, "boundary"),
                                   REAL(t));
-  check_status(status, "bsbasis_make_knots");
   UNPROTECT(1);
+  if (status == BSBASIS_ERROR_DATA) return R_NilValue;
+  check_status(status, "the knots");
   return t;
 }
 
-// list(ab, rhs, sums, count): the sums of bsbasis_normal_equations from zero.
+// list(ab, rhs, sums, count): the sums of bsbasis_normal_equations from zero;
+// or the 1-based row at fault, a number, when y or a weight is unusable
+// there (the R code says how).
 SEXP bsb_normal_equations(SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mode_, SEXP x_,
                           SEXP y_, SEXP w_) {
   need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP, "t and x must be double");
@@ -308,10 +427,11 @@ SEXP bsb_normal_equations(SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mode_, SE
       REAL(t_), XLENGTH(t_), ord, nj, scalar_int(nu_, "nu"), scalar_int(mode_, "mode"),
       REAL(x_), has_y ? REAL(y_) : nullptr, real_or_null(w_), n, REAL(ab),
       has_y ? REAL(rhs) : nullptr, REAL(sums), &count, &bad);
-  if (status == BSBASIS_ERROR_DATA && bad >= 0)
-    Rf_error("bsbasis_normal_equations: %s (y or weights at position %.0f)",
-             bsbasis_strerror(status), (double)bad + 1);
-  check_status(status, "bsbasis_normal_equations");
+  if (status == BSBASIS_ERROR_DATA && bad >= 0) {
+    UNPROTECT(3);
+    return Rf_ScalarReal((double)bad + 1);
+  }
+  check_status(status, "the normal equations");
   SEXP out = PROTECT(Rf_allocVector(VECSXP, 4));
   SET_VECTOR_ELT(out, 0, ab);
   SET_VECTOR_ELT(out, 1, rhs);
@@ -328,6 +448,9 @@ static const R_CallMethodDef call_methods[] = {
     {"bsb_derivative_penalty", (DL_FUNC)&bsb_derivative_penalty, 4},
     {"bsb_make_knots", (DL_FUNC)&bsb_make_knots, 6},
     {"bsb_normal_equations", (DL_FUNC)&bsb_normal_equations, 8},
+    {"bsb_spline_design", (DL_FUNC)&bsb_spline_design, 7},
+    {"bsb_blocks", (DL_FUNC)&bsb_blocks, 5},
+    {"bsb_as_integer", (DL_FUNC)&bsb_as_integer, 1},
     {nullptr, nullptr, 0}};
 
 void R_init_bsbasis(DllInfo *dll) {

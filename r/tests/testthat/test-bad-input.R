@@ -8,8 +8,7 @@ test_that("wrong arguments give R errors", {
     difference_penalty = list(n = 5),
     derivative_penalty = list(knots = t),
     make_knots = list(x = c(0.5, 1, 2), n_knots = 4),
-    normal_equations = list(x = c(0.5, 1), knots = t, y = c(1, 2)),
-    splineDesign = list(knots = t, x = c(0.5, 1)))
+    normal_equations = list(x = c(0.5, 1), knots = t, y = c(1, 2)))
   junk <- list(NULL, "a", list(1), 1i, NA, NaN, Inf, -Inf, -1, 1e300, 2^31, TRUE,
                numeric(0), c(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11), factor("a"))
   # arguments and the junk values they may legitimately accept
@@ -20,11 +19,7 @@ test_that("wrong arguments give R errors", {
     make_knots.weights = 1, normal_equations.y = 1, normal_equations.weights = 1,
     design_matrix.nj = 1, derivative_penalty.nj = 1, normal_equations.nj = 1,
     design_matrix.threads = 1, design_matrix.sparse = 12, difference_penalty.sparse = 12,
-    derivative_penalty.sparse = 12, periodic_design_matrix.sparse = 12,
-    # splineDesign coerces x and ord with as.numeric and as.integer, as splines
-    # does, and reads outer.ok and sparse as isTRUE
-    splineDesign.x = c(3, 4, 12, 15), splineDesign.ord = 12,
-    splineDesign.outer.ok = 1:15, splineDesign.sparse = 1:15, splineDesign.derivs = 9)
+    derivative_penalty.sparse = 12, periodic_design_matrix.sparse = 12)
   for (fn in names(good)) {
     f <- get(fn, asNamespace("bsbasis"))
     args <- setdiff(names(formals(f)), "...")
@@ -33,15 +28,67 @@ test_that("wrong arguments give R errors", {
       call_args <- good[[fn]]
       call_args[a] <- list(junk[[v]])
       tried <- tried + 1
-      expect_error(suppressWarnings(do.call(f, call_args)), info = paste(fn, a, v))
+      msg <- tryCatch({
+        suppressWarnings(do.call(f, call_args))
+        ""
+      }, error = conditionMessage)
+      expect_true(nzchar(msg), info = paste(fn, a, v))
+      # the message speaks of the arguments, not of the library's functions
+      expect_false(grepl("bsbasis_|internal", msg), info = paste(fn, a, v, msg))
     }
   }
-  expect_gt(tried, 500)
+  expect_gt(tried, 450)
 })
 
-test_that("knots the library refuses are reported with its message", {
-  expect_error(design_matrix(0.5, c(0, 0, 0, 0, 1, 1, 1, 1e308 * 10)), "finite")
-  expect_error(design_matrix(0.5, c(-1e308, 0, 1, 1e308), ord = 2), "bsbasis_design")
-  expect_error(design_matrix(0.5, c(0, 1, 0.5, 2), ord = 2), "non-decreasing")
+# splineDesign takes what splines::splineDesign takes, with its coercions,
+# warnings and errors: each argument replaced by each wrong value.
+test_that("splineDesign with wrong arguments does what splines does", {
+  t <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
+  good <- list(knots = t, x = c(0.5, 1), ord = 4, derivs = 0, outer.ok = FALSE,
+               sparse = FALSE)
+  junk <- list(NULL, "a", "2", list(1), 1i, NA, NaN, Inf, -Inf, -1, 0, 1e300, 2^31, TRUE,
+               numeric(0), c(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11), factor("a"), NA_integer_,
+               "TRUE", c(3.5, 1.5))
+  for (a in names(good)) for (v in seq_along(junk)) {
+    args <- good
+    args[a] <- list(junk[[v]])
+    expect_as_splines(quote(do.call(splineDesign, args)), list(args = args),
+                      exact_zeros = FALSE, info = paste(a, v))
+  }
+  for (drop in names(good)) {  # missing arguments, defaults
+    args <- good[setdiff(names(good), drop)]
+    expect_as_splines(quote(do.call(splineDesign, args)), list(args = args),
+                      info = paste("without", drop))
+  }
+  expect_identical(formals(bsbasis::splineDesign), formals(splines::splineDesign))
+})
+
+test_that("knots the library refuses are reported by what is wrong with them", {
+  expect_error(design_matrix(0.5, c(0, 0, 0, 0, 1, 1, 1, 1e308 * 10)),
+               "'knots' must be finite: knots\\[8\\] = Inf")
+  expect_error(design_matrix(0.5, c(-1e308, 0, 1, 1e308), ord = 2),
+               "'knots' spans \\[-1e\\+308, 1e\\+308\\], whose length overflows a double")
+  expect_error(design_matrix(0.5, c(0, 0, 1e-320, 1, 1), ord = 2),
+               "knots\\[3\\] - knots\\[2\\] = [0-9.e-]+ is too small: its reciprocal overflows")
+  expect_error(design_matrix(0.5, c(0, 1, 0.5, 2), ord = 2),
+               "'knots' must be non-decreasing: knots\\[2\\] = 1, knots\\[3\\] = 0.5")
   expect_error(design_matrix(0.5, c(0, 1, 1, 1), ord = 2, nj = 2), "empty")
+  # too few knots: the knots are named, not ord
+  expect_error(design_matrix(0.5, 0:3), "'knots' has 4 values; ord = 4 needs at least 2\\*ord = 8")
+  expect_error(derivative_penalty(0:5, ord = 4), "'knots' has 6 values; ord = 4 needs")
+  expect_error(normal_equations(0.5, 0:2, ord = 2), "'knots' has 3 values; ord = 2 needs")
+})
+
+test_that("make_knots says why the data give no knots", {
+  expect_error(make_knots(c(1, 1, 1), 3),
+               "'x' needs at least 2 distinct values with positive weight, got only 1")
+  expect_error(make_knots(c(1, 2), 3, weights = c(1, 0)), "got only 1")
+  expect_error(make_knots(c(1, 2), 3, weights = c(0, 0)), "got none")
+  expect_error(make_knots(c(1, 2), 3, weights = c(1, -2)), "weights\\[2\\] = -2 is negative")
+  expect_error(make_knots(c(-1e308, 1e308), 3),
+               "'x' spans \\[-1e\\+308, 1e\\+308\\], whose length overflows a double")
+  expect_error(make_knots(c(0, 1e308), 3, boundary = "extended"),
+               "the knots continued 3 intervals beyond \\[0, 1e\\+308\\] overflow a double")
+  expect_error(make_knots(c(0, 1), 3, weights = c(1e308, 1e308), kind = "quantile"),
+               "'weights' sum to more than a double holds")
 })

@@ -30,8 +30,18 @@ test_that("normal_equations: derivatives, extrapolation, NA rows, bad y", {
   expect_equal(ne$count, 3)
   expect_null(ne$rhs)
   expect_error(normal_equations(x, t), "x\\[4\\] = 3.5 is outside")
-  expect_error(normal_equations(x[1:3], t, y = c(1, NA, 2)), "position 2")
-  expect_error(normal_equations(x[1:3], t, y = 1:3, weights = c(1, -1, 1)), "position 2")
+  # the messages name the argument, the row and the value
+  expect_error(normal_equations(x[1:3], t, y = c(1, NA, 2)),
+               "y[2] = NA on a row in range (x[2] = 1.5)", fixed = TRUE)
+  expect_error(normal_equations(c(0.37, x[1:3]), t, y = c(NaN, 1:3)),
+               "y[1] = NaN on a row in range (x[1] = 0.37)", fixed = TRUE)
+  expect_error(normal_equations(x[1:3], t, y = 1:3, weights = c(1, -1, 1)),
+               "weights[2] = -1 is negative", fixed = TRUE)
+  expect_error(normal_equations(x[1:3], t, y = 1:3, weights = c(1, 1, Inf)),
+               "weights[3] = Inf is not finite", fixed = TRUE)
+  # a y that is not finite on an empty row is not read, as in the library
+  ne <- normal_equations(c(0.5, 7), t, y = c(1, NaN), extrapolate = "zero")
+  expect_equal(ne$count, 1)
 })
 
 test_that("penalties", {
@@ -67,5 +77,5 @@ test_that("make_knots", {
   expect_false(is.unsorted(q))
   # a zero weight removes an abscissa
   expect_equal(make_knots(x, 2, 1, weights = c(1, 1, 1, 1, 1, 0, 1, 1)), c(1, 6))
-  expect_error(make_knots(c(1, 1, 1), 3), "bsbasis_make_knots")
+  expect_error(make_knots(c(1, 1, 1), 3), "needs at least 2 distinct values")
 })

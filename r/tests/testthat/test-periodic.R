@@ -33,8 +33,14 @@ test_that("periodic_design_matrix on fixed breaks", {
   }
   na <- periodic_design_matrix(c(NA, 1), 0:5, sparse = FALSE)
   expect_true(all(is.na(na[1, ])))
-  expect_error(periodic_design_matrix(1, 0:3, ord = 4), "'ord' must lie")
-  expect_error(periodic_design_matrix(1, c(0, 1, 1, 2, 3, 4)), "strictly increasing")
+  # too few breaks: the breaks are named, not ord
+  expect_error(periodic_design_matrix(1, 0:3, ord = 4),
+               "'breaks' has 4 values; ord = 4 needs at least ord + 1 = 5", fixed = TRUE)
+  expect_error(periodic_design_matrix(1, c(0, 1, 1, 2, 3, 4)),
+               "'breaks' must be strictly increasing: breaks[2] = 1, breaks[3] = 1", fixed = TRUE)
+  expect_error(periodic_design_matrix(1, c(-1e308, 0, 1, 2, 1e308)),
+               "the period of 'breaks' [-1e+308, 1e+308] overflows a double", fixed = TRUE)
+  expect_error(periodic_design_matrix(1, c(0, 1, 2, 3, 1.7e308)), "overflows a double")
 })
 
 # The Python host's periodic design matrices on shared cases (written by

@@ -74,3 +74,114 @@ test_that("errors and NA handling follow splines::splineDesign", {
   # unsorted knots are sorted
   expect_close(bsbasis::splineDesign(rev(t), 1.5), splines::splineDesign(rev(t), 1.5), 1e-15)
 })
+
+test_that("inputs splines accepts and the library's API would not: splines' answer", {
+  t <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
+  # every knot equal (bs(pi) builds these), 2*ord - 1 knots (splines: NaN
+  # and a warning), derivs that are NA, strings or a factor, an x at the
+  # right end of a base interval that is empty
+  calls <- list(
+    quote(splineDesign(rep(pi, 8), pi)), quote(splineDesign(rep(2, 3), 2, ord = 1)),
+    quote(splineDesign(rep(2, 6), c(2, 2), ord = 3, derivs = 1:2)),
+    quote(splineDesign(0:4, 2, ord = 3)), quote(splineDesign(0:4, c(2, 2), ord = 3, sparse = TRUE)),
+    quote(splineDesign(c(0, 1, 1, 1, 1, 1, 1, 1), 1)),
+    quote(splineDesign(t, c(0.5, 2), derivs = NA)), quote(splineDesign(t, 0.5, derivs = "1")),
+    quote(splineDesign(t, 0.5, derivs = "a")), quote(splineDesign(t, 0.5, derivs = factor("b"))),
+    quote(splineDesign(t, 0.5, derivs = 1e10)),
+    quote(splineDesign(t, c(0.5, NA, 5), outer.ok = TRUE)),
+    quote(splineDesign(t, c(NA, 5), derivs = 7, outer.ok = TRUE)),
+    quote(splineDesign(t, 0.5, outer.ok = NA)), quote(splineDesign(t, 0.5, sparse = "TRUE")),
+    quote(splineDesign(t)), quote(splineDesign(t, 5, outer.ok = TRUE, sparse = TRUE)),
+    # the right end of an empty last interval: splines' columns, explicit
+    # zeros included, and its 0 for the derivative of order ord - 1
+    quote(splineDesign(c(0:4, 9, 9, 9, 9), c(4.5, 9), ord = 3, sparse = TRUE)),
+    quote(splineDesign(c(0:4, 9, 9, 9, 9, 9), c(9, 4.5), ord = 3, derivs = c(0, 2), sparse = TRUE)),
+    quote(splineDesign(c(0, 0, 0, 3, 4, 5, 6, 6, 6, 6), c(-1, 6, 5.5), ord = 3, outer.ok = TRUE,
+                       sparse = TRUE)),
+    quote(splineDesign(c(0, 1, 1, 1, 1, 1, 1, 1), c(1, NA, 3), derivs = 0:2, outer.ok = TRUE,
+                       sparse = TRUE)))
+  for (cl in calls) expect_as_splines(cl, list(t = t), exact_zeros = FALSE)
+})
+
+test_that("random calls give splines' values, warnings and errors", {
+  set.seed(15)
+  for (it in 1:400) {
+    ord <- sample(1:5, 1)
+    k <- switch(sample(3, 1), sort(round(runif(sample(1:12, 1), 0, 6))),
+                c(rep(0, sample(1:6, 1)), sort(sample(1:5, sample(0:4, 1), TRUE)),
+                  rep(6, sample(1:9, 1))),
+                sort(round(runif(sample(2:10, 1), 0, 6), 1)))
+    if (runif(1) < 0.2) k <- sample(k)
+    x <- switch(sample(4, 1), k, c(k, runif(5, -1, 7)), runif(sample(1:6, 1), min(k), max(k)),
+                c(NA, runif(3, min(k) - 1, max(k) + 1)))
+    d <- switch(sample(3, 1), 0L, sample(0:ord, 1), sample(-1:ord, min(length(x), 3), TRUE))
+    outer <- runif(1) < 0.5
+    differ <- tryCatch(right_end_rows(k, x, ord, d, outer), error = function(e) integer(0))
+    if (length(differ) && length(d) > 1) next  # recycling along other rows
+    args <- list(knots = k, x = x[setdiff(seq_along(x), differ)], ord = ord, derivs = d,
+                 outer.ok = outer, sparse = runif(1) < 0.3)
+    if (!length(args$x)) next
+    expect_as_splines(quote(do.call(splineDesign, args)), list(args = args),
+                      exact_zeros = all(d == 0), info = paste(deparse(args), collapse = ""))
+  }
+})
+
+test_that("right end: a knot repeated more than ord times gives the limit from the left", {
+  # 2*ord copies of 9 at the right end: the base interval ends with an empty
+  # interval.  Ours: the limit from the left, B_5 = 1.  splines: a 1 in
+  # column 6, whose B-spline (knots 9, 9, 9, 9) is identically zero.
+  k <- c(0:4, rep(9, 6))
+  x <- c(4.5, 9)
+  ours <- splineDesign(k, x, ord = 3)
+  theirs <- splines::splineDesign(k, x, ord = 3)
+  expect_equal(ours[2, ], c(0, 0, 0, 0, 1, 0, 0, 0))
+  expect_equal(theirs[2, ], c(0, 0, 0, 0, 0, 1, 0, 0))
+  expect_equal(ours[1, ], theirs[1, ], tolerance = 1e-14)
+  expect_equal(ours[2, ], left_limit(k, 9, 3, 0), tolerance = 1e-14)
+  expect_identical(splineDesign(k, x, ord = 3, sparse = TRUE)[2, 5], 1)
+  # derivatives at such an end: ours the limits from the left, splines NaN
+  # (it divides by the empty interval); here with 4 copies, one more than ord
+  k4 <- c(0:4, rep(9, 4))
+  d1 <- splineDesign(k4, 9, ord = 3, derivs = 1)
+  expect_equal(d1[1, ], left_limit(k4, 9, 3, 1), tolerance = 1e-12)
+  expect_equal(d1[1, 4:5], c(-0.4, 0.4), tolerance = 1e-14)
+  expect_true(all(is.nan(splines::splineDesign(k4, 9, ord = 3, derivs = 1)[1, 4:6])))
+  # values where splines' 1 lands on a B-spline that is not zero: the same
+  expect_identical(splineDesign(k4, 9, ord = 3), splines::splineDesign(k4, 9, ord = 3))
+  # order 1: a repeated last knot; under outer.ok, the same rule
+  expect_equal(splineDesign(c(0, 1, 2, 2), 2, ord = 1), cbind(0, 1, 0))
+  expect_equal(splines::splineDesign(c(0, 1, 2, 2), 2, ord = 1), cbind(0, 0, 1))
+  expect_equal(splineDesign(c(0, 1, 2, 2), c(-1, 2), ord = 1, outer.ok = TRUE),
+               rbind(0, c(0, 1, 0)))
+})
+
+test_that("knots the library cannot compute with are refused, where splines gives NaN", {
+  inf <- c(0, 0, 0, 0, 1, Inf, Inf, Inf, Inf)
+  expect_true(anyNA(splines::splineDesign(inf, c(0.5, 2))))
+  expect_error(splineDesign(inf, c(0.5, 2)), "'knots' must be finite, got Inf", fixed = TRUE)
+  huge <- c(-1e308, -1e308, 1e308, 1e308)
+  expect_true(all(splines::splineDesign(huge, 0, ord = 2) == 0))  # not a partition of unity
+  expect_error(splineDesign(huge, 0, ord = 2),
+               "'knots' spans [-1e+308, 1e+308], whose length overflows a double", fixed = TRUE)
+  tiny <- c(0, 0, 1e-320, 1, 1)
+  expect_true(any(is.infinite(splines::splineDesign(tiny, 1e-321, ord = 2))))
+  expect_error(splineDesign(tiny, 1e-321, ord = 2), "is too small: its reciprocal overflows")
+  # splines' own checks come first, with its messages
+  expect_error(splineDesign(inf, -1), "the 'x' data must be in the range")
+})
+
+test_that("splineDesign's messages are splines', in the user's language", {
+  t <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
+  old <- Sys.getenv("LANGUAGE")
+  on.exit(Sys.setenv(LANGUAGE = old))
+  Sys.setenv(LANGUAGE = "de")
+  msg <- function(f, ...) tryCatch(f(...), error = conditionMessage)
+  skip_if(grepl("must be in the range", msg(splines::splineDesign, t, 5)),
+          "splines' German messages are not installed")
+  calls <- list(list(t, 5), list(t, 1, derivs = 4), list(t, 1:2, derivs = c(0, 4)),
+                list(1:3, 1), list(t, 1, derivs = integer(0)), list(t[1:6], 1),
+                list(t, numeric(0)), list(numeric(0), 1))
+  for (a in calls)
+    expect_identical(do.call(msg, c(bsbasis::splineDesign, a)),
+                     do.call(msg, c(splines::splineDesign, a)))
+})
