@@ -6,7 +6,16 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#define BSBASIS_EXPORT extern "C" __attribute__((visibility("default")))
+// The exports are visible in the shared library.  A host that compiles the
+// sources into an object of its own (the R package) hides them with
+// -DBSBASIS_EXPORT_VISIBILITY=hidden, so that its calls bind inside it.
+#ifndef BSBASIS_EXPORT_VISIBILITY
+#define BSBASIS_EXPORT_VISIBILITY default
+#endif
+#define BSBASIS_STRINGIFY_(v) #v
+#define BSBASIS_STRINGIFY(v) BSBASIS_STRINGIFY_(v)
+#define BSBASIS_EXPORT \
+  extern "C" __attribute__((visibility(BSBASIS_STRINGIFY(BSBASIS_EXPORT_VISIBILITY))))
 #define BSBASIS_INLINE inline __attribute__((always_inline))
 #define BSBASIS_UNROLL _Pragma("GCC unroll 16")
 

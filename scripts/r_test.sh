@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the R package in r/ (the library's sources vendored into it), runs
 # R CMD check on the tarball, tests included, and prints the time of each
-# stage.  Work happens in a fresh directory under /tmp (RBUILD_DIR to choose).
+# stage; then checks that the installed package gives the same bits with the
+# library's exported names interposed (tests/preload/run_r.sh).  Work happens
+# in a fresh directory under /tmp (RBUILD_DIR to choose).
 #
 #   R_CHECK=0   install and run the tests only, without R CMD check
 set -euo pipefail
@@ -65,3 +67,8 @@ else
   }
   stage check check
 fi
+
+# No call inside the package goes through a name that another object in
+# the process may define: the same bits with such an object preloaded.
+if [ "${R_CHECK:-1}" = 0 ]; then installed=$work/lib; else installed=$work/bsbasis.Rcheck; fi
+stage preload sh tests/preload/run_r.sh "$installed"

@@ -5,6 +5,7 @@
 #include <R.h>
 #include <Rinternals.h>
 #include <R_ext/Rdynload.h>
+#include <R_ext/Visibility.h>
 
 #include <stdint.h>
 #include <string.h>
@@ -453,7 +454,9 @@ static const R_CallMethodDef call_methods[] = {
     {"bsb_as_integer", (DL_FUNC)&bsb_as_integer, 1},
     {nullptr, nullptr, 0}};
 
-void R_init_bsbasis(DllInfo *dll) {
+// The one symbol R looks up by name: the package is compiled with hidden
+// visibility (Makevars), and the routines are found by registration.
+attribute_visible void R_init_bsbasis(DllInfo *dll) {
   R_registerRoutines(dll, nullptr, call_methods, nullptr, nullptr);
   R_useDynamicSymbols(dll, FALSE);
 }
