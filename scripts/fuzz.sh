@@ -3,19 +3,24 @@
 # the given number of seconds (default 20), starting from fuzz/corpus/<target>.
 # fuzz_extension covers the whole extension API (bsbasis_*), the first byte
 # of an input choosing the function.
-# New inputs go to build-fuzz/corpus/<target>, crashes to build-fuzz/crashes.
+# The targets live in the sanitized clang build of the tests
+# (build-clang-sanitize, configured as scripts/test.sh configures it), whose
+# library objects are instrumented for coverage too: the library is compiled
+# once for the sanitized tests and the fuzzers.
+# New inputs go to <build>/corpus/<target>, crashes to <build>/crashes.
 #   scripts/fuzz.sh            # about 20 s per target
 #   scripts/fuzz.sh 600        # ten minutes per target
 #   FUZZ_TARGETS="fuzz_blossom" scripts/fuzz.sh 60
+#   FUZZ_BUILD_DIR=dir         # another build directory
 set -eu
 cd "$(dirname "$0")/.."
 secs=${1:-20}
-build=${FUZZ_BUILD_DIR:-build-fuzz}
+build=${FUZZ_BUILD_DIR:-build-clang-sanitize}
 targets=${FUZZ_TARGETS:-"fuzz_blossom fuzz_blossom_grid fuzz_deriv_grid fuzz_binary_search_with_guess fuzz_binary_search fuzz_test fuzz_extension"}
 
-CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DBSBASIS_BUILD_FUZZ=ON -DBUILD_TESTING=OFF -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null
-# Only the fuzz targets: the library itself is compiled into each of them.
+CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S . -B "$build" -DBUILD_TESTING=ON \
+  -DBSBASIS_SANITIZE=ON -DBSBASIS_BUILD_FUZZ=ON >/dev/null
+# Only the fuzz targets and the library objects they link.
 cmake --build "$build" -j2 --target $targets >/dev/null
 
 mkdir -p "$build/crashes"
