@@ -5,6 +5,10 @@ set -e
 root=$1
 here=$(cd "$(dirname "$0")/.." && pwd)
 cp "$root/include/bsbasis.h" "$here/src/"
+# Installed with the package, for code that links to it and for the test
+# that holds the R statement of the ABI's numbers to the header.
+mkdir -p "$here/inst/include"
+cp "$root/include/bsbasis.h" "$here/inst/include/"
 for f in "$root"/lib/*.cpp "$root"/lib/*.hpp "$root"/lib/*.inc; do
   cp "$f" "$here/src/"
 done
