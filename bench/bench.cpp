@@ -23,7 +23,7 @@
 
 #include "bench_common.hpp"
 #include "bsbasis.h"
-#include "dispatch.hpp"
+#include "lanes/dispatch.hpp"
 
 using bench::clamped;
 using bench::now;

@@ -14,7 +14,10 @@
 // outside them the status is an error.  The normal equations and spline
 // values are formed from bsbasis_design's rows as bsbasis.h spells out,
 // bit for bit, with BSBASIS_ERROR_DATA for the first row of bad data.
+#include <float.h>
+
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -495,6 +498,46 @@ void derivative_penalty(fz::Reader &in) {
       if (k < u - c || m >= order) FZ_CHECK(v == 0.0, k, c);
       if (k == u) FZ_CHECK(!(v < 0.0), c);
     }
+}
+
+// The verdict on a basis: the status of a function that takes it, its rule
+// ok exactly when the reference finds the basis usable, and an index that
+// points at a knot breaking the rule it names.
+void check_knots(fz::Reader &in) {
+  const bool hostile = in.flag();
+  const int32_t order = hostile ? in.any_int(-2, 12) : in.small(1, 8);
+  const int64_t nt = hostile ? in.any_count(-2, 60) : 2 * int64_t(order) + in.small(0, 30);
+  const int64_t nj = hostile ? in.any_count(-2, 60) : nt - order - in.small(0, nt - 2 * order);
+  const bool give_t = !hostile || in.byte() >= 16;
+  if (nt > kMaxKnots || order > kMaxCount) return;
+  const std::vector<double> tv = knots(in, nt, hostile);
+  fz::Buf<double> t(static_cast<long>(tv.size()));
+  std::copy(tv.begin(), tv.end(), t.data());
+  fz::Buf<int32_t> rule(1);
+  fz::Buf<int64_t> index(1);
+  const double *tp = give_t ? t.data() : nullptr;
+  const int st = bsbasis_check_knots(tp, nt, order, nj, rule.data(), index.data());
+  FZ_CHECK(st == bsbasis_check_knots(tp, nt, order, nj, nullptr, nullptr), st);
+  const bool valid = give_t && basis_ok(t.data(), nt, order, nj);
+  FZ_CHECK((st == BSBASIS_OK) == valid, st);
+  FZ_CHECK((rule[0] == BSBASIS_RULE_NONE) == valid, rule[0]);
+  fz::Buf<double> ab(order > 0 && order <= 64 ? 64 * order : 0);
+  if (give_t && nj > 0 && nj <= 64 && order > 0 && order <= 64)
+    FZ_CHECK(st == bsbasis_derivative_penalty(tp, nt, order, nj, 0, ab.data()), st);
+  const int64_t m = index[0];
+  switch (rule[0]) {
+    case BSBASIS_RULE_NOT_FINITE:
+      FZ_CHECK(m >= 0 && m < nt && !std::isfinite(t[m]), m);
+      break;
+    case BSBASIS_RULE_DECREASING:
+      FZ_CHECK(m >= 1 && m < nt && t[m] < t[m - 1], m);
+      break;
+    case BSBASIS_RULE_TOO_CLOSE:
+      FZ_CHECK(m >= 1 && m < nt && t[m] > t[m - 1] && t[m] - t[m - 1] < 1 / DBL_MAX, m);
+      break;
+    default:
+      FZ_CHECK(m == -1, m);
+  }
 }
 
 // --------------------------------------------------------------- knots
@@ -982,7 +1025,7 @@ void blocks_to_dense(fz::Reader &in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
-  switch (in.byte() % 13) {
+  switch (in.byte() % 14) {
     case 0: design(in); break;
     case 1: uniform(in); break;
     case 2: periodic(in); break;
@@ -995,6 +1038,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 9: normal_equations(in, true); break;
     case 10: evaluate(in, false); break;
     case 11: evaluate(in, true); break;
+    case 12: check_knots(in); break;
     default: blocks_to_dense(in); break;
   }
   return 0;

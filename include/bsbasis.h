@@ -141,6 +141,41 @@ void test(double *x, int nx, double *grid, int ngrid, int *j, double *B, int N,
 /* A fixed, static description of a status code (any int). */
 const char *bsbasis_strerror(int status);
 
+/* Which rule a basis on knots (t, nt, order, nj) breaks, for a message that
+ * names it: every function taking such a basis checks these rules, in this
+ * order, and returns the status given with each.
+ *   ORDER       order < 1                                  ERROR_ORDER
+ *   KNOT_COUNT  nt < 0 or nt > INT32_MAX                   ERROR_COUNT
+ *   NULL_KNOTS  t is NULL                                  ERROR_NULL
+ *   TOO_FEW     nt < 2*order                               ERROR_KNOTS
+ *   COLUMNS     nj outside order .. nt - order             ERROR_COLUMNS
+ *   NOT_FINITE  t[index] is not finite                     ERROR_KNOTS
+ *   DECREASING  t[index] < t[index-1] (NaN-free)           ERROR_KNOTS
+ *   TOO_CLOSE   0 < t[index] - t[index-1] < 1/DBL_MAX      ERROR_KNOTS
+ *   SPAN        t[nt-1] - t[0] overflows                   ERROR_KNOTS
+ *   EMPTY_BASE  t[order-1] == t[nj]                        ERROR_KNOTS
+ * For the knot rules the first knot at fault is reported, scanning t from
+ * index 1 (NOT_FINITE from index 0). */
+#define BSBASIS_RULE_NONE 0
+#define BSBASIS_RULE_ORDER 1
+#define BSBASIS_RULE_KNOT_COUNT 2
+#define BSBASIS_RULE_NULL_KNOTS 3
+#define BSBASIS_RULE_TOO_FEW 4
+#define BSBASIS_RULE_COLUMNS 5
+#define BSBASIS_RULE_NOT_FINITE 6
+#define BSBASIS_RULE_DECREASING 7
+#define BSBASIS_RULE_TOO_CLOSE 8
+#define BSBASIS_RULE_SPAN 9
+#define BSBASIS_RULE_EMPTY_BASE 10
+
+/* Checks a basis on knots as bsbasis_design does and returns the same
+ * status.  *rule (when rule is not NULL) gets the rule broken, or
+ * BSBASIS_RULE_NONE; *index (when not NULL) the index in t of the knot at
+ * fault for NOT_FINITE, DECREASING and TOO_CLOSE, else -1.  Reads t only
+ * when nt is in range and t is not NULL. */
+int bsbasis_check_knots(const double *t, int64_t nt, int32_t order, int64_t nj,
+                        int32_t *rule, int64_t *index);
+
 /* What an abscissa outside the base interval [lo, hi] = [t[order-1], t[nj]]
  * gets.  The interval is closed: at hi a row holds the limits from the left
  * (except under PERIODIC, where hi is lo, as the period makes it).  NaN is

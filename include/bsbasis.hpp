@@ -261,7 +261,7 @@ inline constexpr std::int64_t kIntMax = INT_MAX;
 // Abscissae per library call: their entries (64 bytes an abscissa at order
 // 4, 32 KB in all) stay in the first-level cache for the host's pass that
 // follows the call.
-inline constexpr std::int64_t kChunk = 512;
+inline constexpr std::int64_t kRowsPerCall = 512;
 
 // Entries per library call of a tensor product.
 inline constexpr std::int64_t kTensorEntries = 16384;
@@ -623,11 +623,11 @@ class KnotBasis : public detail::Evaluator<KnotBasis> {
   double left() const { return t_[static_cast<std::size_t>(order_ - 1)]; }
   double right() const { return t_[static_cast<std::size_t>(nj_)]; }
 
-  // Abscissae per library call: detail::kChunk, or as many as there are
+  // Abscissae per library call: detail::kRowsPerCall, or as many as there are
   // knots, so that the work a call does on the whole knot sequence (its
   // checks, its tables of spans) costs at most a few operations per abscissa.
   std::int64_t default_chunk() const {
-    return std::max<std::int64_t>(detail::kChunk, static_cast<std::int64_t>(t_.size()));
+    return std::max<std::int64_t>(detail::kRowsPerCall, static_cast<std::int64_t>(t_.size()));
   }
 
   // Derivatives of order nu (0: values) with at most `chunk` abscissae per
@@ -653,54 +653,59 @@ class KnotBasis : public detail::Evaluator<KnotBasis> {
   }
 
  private:
+  // The library says which rule the knots break; this says it in words.
   void validate(std::optional<int> nj) {
     using detail::num;
     using std::to_string;
     detail::check_order(order_);
-    if (t_.size() > static_cast<std::size_t>(detail::kIntMax))
-      throw std::length_error("bsbasis: knots has " + to_string(t_.size()) +
-                              " entries, more than an int counts");
-    for (std::size_t m = 0; m < t_.size(); ++m) {
-      if (!std::isfinite(t_[m]))
+    const std::int64_t nt = static_cast<std::int64_t>(t_.size());
+    const std::int64_t full = nt - order_;
+    const std::int64_t want = nj ? *nj : full;
+    std::int32_t rule = BSBASIS_RULE_NONE;
+    std::int64_t m = -1;
+    bsbasis_check_knots(t_.data(), nt, order_, want, &rule, &m);
+    switch (rule) {
+      case BSBASIS_RULE_NONE:
+        nj_ = static_cast<int>(want);
+        return;
+      case BSBASIS_RULE_KNOT_COUNT:
+        throw std::length_error("bsbasis: knots has " + to_string(t_.size()) +
+                                " entries, more than an int counts");
+      case BSBASIS_RULE_NOT_FINITE:
         throw std::invalid_argument("bsbasis: knots[" + to_string(m) + "] is " +
                                     num(t_[m]) + "; knots must be finite");
-      if (m == 0) continue;
-      if (t_[m] < t_[m - 1])
+      case BSBASIS_RULE_DECREASING:
         throw std::invalid_argument(
             "bsbasis: knots must be non-decreasing, but knots[" + to_string(m) +
             "] = " + num(t_[m]) + " < knots[" + to_string(m - 1) + "] = " + num(t_[m - 1]));
-      // A positive span below 1/DBL_MAX has an infinite reciprocal, which
-      // the recurrence turns into NaN.
-      const double gap = t_[m] - t_[m - 1];
-      if (gap > 0.0 && !std::isfinite(1.0 / gap))
+      case BSBASIS_RULE_TOO_CLOSE:
+        // A positive span below 1/DBL_MAX has an infinite reciprocal, which
+        // the recurrence would turn into NaN.
         throw std::invalid_argument(
             "bsbasis: knots[" + to_string(m) + "] - knots[" + to_string(m - 1) +
-            "] = " + num(gap) + " is too small: its reciprocal overflows");
+            "] = " + num(t_[m] - t_[m - 1]) + " is too small: its reciprocal overflows");
+      case BSBASIS_RULE_NULL_KNOTS:  // no knots at all
+      case BSBASIS_RULE_TOO_FEW:
+        throw std::invalid_argument("bsbasis: knots has " + to_string(nt) +
+                                    " entries; order " + to_string(order_) +
+                                    " needs at least 2 * order = " +
+                                    to_string(2 * std::int64_t(order_)));
+      case BSBASIS_RULE_SPAN:
+        // Every span of the recurrence lies inside t[nt-1] - t[0].
+        throw std::invalid_argument("bsbasis: the span knots[" + to_string(nt - 1) +
+                                    "] - knots[0] = " + num(t_.back()) + " - " +
+                                    num(t_.front()) + " overflows a double");
+      case BSBASIS_RULE_COLUMNS:
+        throw std::invalid_argument("bsbasis: nj must lie in order .. nt - order = " +
+                                    to_string(order_) + " .. " + to_string(full) +
+                                    " for " + to_string(nt) + " knots of order " +
+                                    to_string(order_) + ", got " + to_string(want));
+      default:  // BSBASIS_RULE_EMPTY_BASE
+        throw std::invalid_argument(
+            "bsbasis: the base interval [knots[" + to_string(order_ - 1) + "], knots[" +
+            to_string(want) + "]] = [" + num(t_[order_ - 1]) + ", " + num(t_[want]) +
+            "] is empty; it needs knots[order - 1] < knots[nj]");
     }
-    const std::int64_t nt = static_cast<std::int64_t>(t_.size());
-    if (nt < 2 * static_cast<std::int64_t>(order_))
-      throw std::invalid_argument("bsbasis: knots has " + to_string(nt) +
-                                  " entries; order " + to_string(order_) +
-                                  " needs at least 2 * order = " +
-                                  to_string(2 * std::int64_t(order_)));
-    // Every span of the recurrence lies inside t[nt-1] - t[0].
-    const double span = t_.back() - t_.front();
-    if (!std::isfinite(span))
-      throw std::invalid_argument("bsbasis: the span knots[" + to_string(nt - 1) +
-                                  "] - knots[0] = " + num(t_.back()) + " - " +
-                                  num(t_.front()) + " overflows a double");
-    const int full = static_cast<int>(nt - order_);
-    nj_ = nj.value_or(full);
-    if (nj_ < order_ || nj_ > full)
-      throw std::invalid_argument("bsbasis: nj must lie in order .. nt - order = " +
-                                  to_string(order_) + " .. " + to_string(full) +
-                                  " for " + to_string(nt) + " knots of order " +
-                                  to_string(order_) + ", got " + to_string(nj_));
-    if (!(left() < right()))
-      throw std::invalid_argument(
-          "bsbasis: the base interval [knots[" + to_string(order_ - 1) + "], knots[" +
-          to_string(nj_) + "]] = [" + num(left()) + ", " + num(right()) +
-          "] is empty; it needs knots[order - 1] < knots[nj]");
   }
 
   std::vector<double> t_;
@@ -755,7 +760,7 @@ class UniformBasis : public detail::Evaluator<UniformBasis> {
   double left() const { return plain() ? order_ - 1.0 : knot(order_ - 1.0); }
   double right() const { return plain() ? static_cast<double>(nj_) : knot(nj_); }
 
-  std::int64_t default_chunk() const { return detail::kChunk; }
+  std::int64_t default_chunk() const { return detail::kRowsPerCall; }
 
   // Derivatives of order nu (0: values) with at most `chunk` abscissae per
   // library call.
@@ -839,7 +844,7 @@ class PeriodicBasis : public detail::Evaluator<PeriodicBasis> {
 
   // Each call continues the breaks into knots: at least as many abscissae.
   std::int64_t default_chunk() const {
-    return std::max<std::int64_t>(detail::kChunk, static_cast<std::int64_t>(u_.size()));
+    return std::max<std::int64_t>(detail::kRowsPerCall, static_cast<std::int64_t>(u_.size()));
   }
 
   void evaluate(const double *x, std::size_t nx, int nu, RightEnd, std::int64_t chunk,

@@ -1,6 +1,6 @@
 // Fixed descriptions of the extension API's status codes.
 #include "bsbasis.h"
-#include "common.hpp"
+#include "core/common.hpp"
 
 BSBASIS_EXPORT const char *bsbasis_strerror(int status) {
   switch (status) {

@@ -8,7 +8,8 @@
 #   - has no text relocations and no executable stack,
 # and unless include/bsbasis.h compiles as strict C99 and as C++ (with C
 # linkage), and a C host that dlopens the library gets known answers from
-# all six functions and from the extension API.
+# all six functions and from the extension API; and unless the sources keep
+# the house rules of lib/ (below, with grep).
 #   scripts/check_abi.sh [path/to/libbsbasis.so]   (default: build/libbsbasis.so)
 set -eu
 cd "$(dirname "$0")/.."
@@ -82,6 +83,54 @@ case "$stack" in
   "") bad "no GNU_STACK header (executable stack by default)" ;;
   *) bad "GNU_STACK flags $stack" ;;
 esac
+
+# The house rules of lib/, read from the sources.  Rooms by layer, each
+# including only its own layer and those below: core/ (0), lanes/ (1),
+# blocks/ (2), the argument rules and status texts at the top of lib/ (3),
+# eval/ (3), fit/ (4).
+rank() {
+  case $1 in
+    core/*) echo 0 ;; lanes/*) echo 1 ;; blocks/*) echo 2 ;;
+    eval/*) echo 3 ;; fit/*) echo 4 ;; */*) echo 9 ;; *) echo 3 ;;
+  esac
+}
+rules_before=$fail
+for f in $(cd lib && find . -type f \( -name '*.cpp' -o -name '*.hpp' -o -name '*.inc' \) | sed 's|^\./||' | sort); do
+  own=$(rank "$f")
+  [ "$own" = 9 ] && bad "lib/$f: not in a room (core, lanes, blocks, eval, fit)"
+  # Includes of the library's own files by their path under lib/.
+  for inc in $(sed -n -E 's/^#include "([^"]+)".*/\1/p' "lib/$f"); do
+    [ "$inc" = bsbasis.h ] && continue
+    [ -f "lib/$inc" ] || { bad "lib/$f includes \"$inc\", not a path under lib/"; continue; }
+    [ "$(rank "$inc")" -le "$own" ] || bad "lib/$f includes lib/$inc, a layer above its own"
+  done
+  # No file over 450 lines.
+  n=$(wc -l <"lib/$f")
+  [ "$n" -le 450 ] || bad "lib/$f has $n lines (at most 450)"
+  # Code compiled per instruction set (intrinsics, vector registers, target
+  # regions) lives in lanes/ only.
+  case $f in
+    lanes/*) ;;
+    *) grep -n -E 'intrin\.h|_mm[0-9]*_|__m(128|256|512)|BSBASIS_TARGET_BEGIN|target\("' "lib/$f" |
+         sed "s|^|lib/$f:|" | while read -r hit; do echo "FAIL: per-ISA code outside lanes/: $hit"; done |
+         grep . && fail=1 ;;
+  esac
+  # Exports only in subject files of blocks/, eval/, fit/, checks.cpp and
+  # status.cpp, and at the bottom of each: no namespace opens or closes
+  # after the first.
+  if grep -q '^BSBASIS_EXPORT' "lib/$f"; then
+    case $f in blocks/*.cpp|eval/*.cpp|fit/*.cpp|checks.cpp|status.cpp) ;; *) bad "lib/$f defines an export" ;; esac
+    first=$(grep -n '^BSBASIS_EXPORT' "lib/$f" | head -1 | cut -d: -f1)
+    tail -n "+$first" "lib/$f" | grep -q -E '^(namespace|}  // namespace)' &&
+      bad "lib/$f: its exports are not at the bottom of the file"
+  fi
+  # No call through an exported name: code reaches the internal entry points.
+  # Comment lines and the exports' own definitions are not calls.
+  grep -n -E '(^|[^A-Za-z0-9_])(blossom|blossom_grid|deriv_grid|binary_search|binary_search_with_guess|test|bsbasis_[a-z0-9_]+) *\(' "lib/$f" |
+    grep -v -E '^[0-9]+: *(//|\*)|BSBASIS_EXPORT' | sed "s|^|lib/$f:|" |
+    while read -r hit; do echo "FAIL: a call through an exported name: $hit"; done | grep . && fail=1
+done
+[ $fail -eq "$rules_before" ] && ok "lib/ keeps its house rules (rooms by layer, files of at most 450 lines, per-ISA code in lanes/, exports at the bottom of subject files, no call through an export)"
 
 # The header as strict C99 and as C++.
 printf '#include "bsbasis.h"\nint main(void) { return BSBASIS_VERSION > 0 ? 0 : 1; }\n' >"$tmp/h.c"

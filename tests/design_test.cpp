@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "design.hpp"
+#include "eval/design.hpp"
 #include "design_reference.hpp"
 #include "helpers.hpp"
 #include "paths.hpp"

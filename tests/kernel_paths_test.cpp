@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "dispatch.hpp"
+#include "lanes/dispatch.hpp"
 #include "helpers.hpp"
-#include "kernels.hpp"
-#include "numeric.hpp"
+#include "blocks/entry_points.hpp"
+#include "core/numeric.hpp"
 #include "paths.hpp"
 
 using namespace testing_bsbasis;
@@ -80,9 +80,9 @@ TEST(KernelPaths, KnotGridMatchesGeneric) {
                            std::to_string(sorted) + " nx " + std::to_string(nx));
               const int st = std::min(stop, order);
               Triplets want = fresh(nx, order, st), got = fresh(nx, order, st);
-              bsbasis::grid_generic(t.data(), nt, x.data(), nx, want.i.data(), want.j.data(),
+              bsbasis::knot_generic(t.data(), nt, x.data(), nx, want.i.data(), want.j.data(),
                                     want.B.data(), st, order, nj);
-              v->table->grid[order](t.data(), nt, x.data(), nx, got.i.data(), got.j.data(),
+              v->table->knot[order](t.data(), nt, x.data(), nx, got.i.data(), got.j.data(),
                                     got.B.data(), st, nj);
               ASSERT_EQ(entry_differences(want, got), "");
               ++cases;
@@ -111,9 +111,9 @@ TEST(KernelPaths, KnotGridGroupKinds) {
         }
         const int nj = nt - order;
         Triplets want = fresh(x.size(), order, order), got = fresh(x.size(), order, order);
-        bsbasis::grid_generic(t.data(), nt, x.data(), x.size(), want.i.data(), want.j.data(),
+        bsbasis::knot_generic(t.data(), nt, x.data(), x.size(), want.i.data(), want.j.data(),
                               want.B.data(), order, order, nj);
-        v->table->grid[order](t.data(), nt, x.data(), x.size(), got.i.data(), got.j.data(),
+        v->table->knot[order](t.data(), nt, x.data(), x.size(), got.i.data(), got.j.data(),
                               got.B.data(), order, nj);
         ASSERT_EQ(entry_differences(want, got), "") << v->name << " order " << order;
       }
@@ -146,9 +146,9 @@ TEST(KernelPaths, KnotGridRunsWithoutTable) {
           for (int k = 0; k < 24; ++k) x.push_back(t[at] + (t[at + 1] - t[at]) * k / 24.0);
           for (int k = 0; k < 20; ++k) x.push_back(t[at + 1] + (t[at + 2] - t[at + 1]) * k / 20.0);
           Triplets want = fresh(x.size(), order, stop), got = fresh(x.size(), order, stop);
-          bsbasis::grid_generic(t.data(), nt, x.data(), x.size(), want.i.data(), want.j.data(),
+          bsbasis::knot_generic(t.data(), nt, x.data(), x.size(), want.i.data(), want.j.data(),
                                 want.B.data(), stop, order, nj);
-          v->table->grid[order](t.data(), nt, x.data(), x.size(), got.i.data(), got.j.data(),
+          v->table->knot[order](t.data(), nt, x.data(), x.size(), got.i.data(), got.j.data(),
                                 got.B.data(), stop, nj);
           ASSERT_EQ(entry_differences(want, got), "")
               << v->name << " order " << order << " kind " << kind << " stop " << stop;
@@ -168,9 +168,9 @@ TEST(KernelPaths, KnotGridDegenerateKnots) {
           double dummy = 0.0;
           double *tp = t.empty() ? &dummy : t.data();
           Triplets want = fresh(x.size(), order, order), got = fresh(x.size(), order, order);
-          bsbasis::grid_generic(tp, int(t.size()), x.data(), x.size(), want.i.data(),
+          bsbasis::knot_generic(tp, int(t.size()), x.data(), x.size(), want.i.data(),
                                 want.j.data(), want.B.data(), order, order, nj);
-          v->table->grid[order](tp, int(t.size()), x.data(), x.size(), got.i.data(),
+          v->table->knot[order](tp, int(t.size()), x.data(), x.size(), got.i.data(),
                                 got.j.data(), got.B.data(), order, nj);
           ASSERT_EQ(entry_differences(want, got), "")
               << v->name << " order " << order << " nt " << t.size() << " nj " << nj;
@@ -216,7 +216,7 @@ TEST(KernelPaths, DerivativeMatchesGeneric) {
           const std::vector<double> x = abscissae(rng, t, 203, int(rng() % 2));
           const int nx = int(x.size());
           Triplets in = fresh(nx, order, order - 1);
-          bsbasis::grid_generic(t.data(), nt, x.data(), nx, in.i.data(), in.j.data(),
+          bsbasis::knot_generic(t.data(), nt, x.data(), nx, in.i.data(), in.j.data(),
                                 in.B.data(), order - 1, order, nj);
           // Columns outside the knots must read nothing and give 0.
           for (int p = 0; p < nx; p += 17) {
@@ -386,13 +386,13 @@ TEST(KernelPaths, TablesCoverTheFixedOrders) {
   for (int k = 0; k < bsbasis::kIsaVariantCount; ++k)
     for (int order = 0; order <= bsbasis::kMaxFixed; ++order) {
       const bool fixed = order >= bsbasis::kMinFixed;
-      EXPECT_EQ(bsbasis::kIsaVariants[k].table->grid[order] != nullptr, fixed);
+      EXPECT_EQ(bsbasis::kIsaVariants[k].table->knot[order] != nullptr, fixed);
       EXPECT_EQ(bsbasis::kIsaVariants[k].table->uniform[order] != nullptr, fixed);
       EXPECT_EQ(bsbasis::kIsaVariants[k].table->deriv[order] != nullptr, fixed);
       EXPECT_EQ(bsbasis::kGenericOnly.deriv[order], nullptr);
     }
-  EXPECT_EQ(bsbasis::grid_kernel(1), nullptr);
-  EXPECT_EQ(bsbasis::grid_kernel(bsbasis::kMaxFixed + 1), nullptr);
+  EXPECT_EQ(bsbasis::knot_kernel(1), nullptr);
+  EXPECT_EQ(bsbasis::knot_kernel(bsbasis::kMaxFixed + 1), nullptr);
   EXPECT_FALSE(bsbasis::deriv_fixed(nullptr, 0, nullptr, nullptr, 0, 1));
   const std::vector<const bsbasis::IsaVariant *> here = variants_here();
   ASSERT_FALSE(here.empty());

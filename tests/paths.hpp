@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dispatch.hpp"
+#include "lanes/dispatch.hpp"
 
 namespace testing_bsbasis {
 

@@ -1,0 +1,42 @@
+// The entry points of the extension API's evaluations, for the bases built
+// on them (periodic, tensor) and for what is built from rows (fit/).
+#ifndef BSBASIS_DESIGN_HPP
+#define BSBASIS_DESIGN_HPP
+
+#include "bsbasis.h"
+#include "core/common.hpp"
+
+namespace bsbasis {
+
+// The bodies of bsbasis_design and bsbasis_uniform_design: every argument
+// checked, then the evaluation.
+int design(const double *t, int64_t nt, int32_t order, int64_t nj, int32_t nu, int32_t mode,
+           const double *x, int64_t nx, int32_t *i, int32_t *j, double *B, int64_t *nempty);
+int uniform_design(double origin, double spacing, int64_t n, int32_t order, int32_t nu,
+                   int32_t mode, const double *x, int64_t nx, int32_t *i, int32_t *j,
+                   double *B, int64_t *nempty);
+
+// The sub-tile size of the evaluations at `order`: the scratch below is
+// sized by it.
+int design_sub_tile(int order);
+
+// bsbasis_design on checked arguments (check_basis, and x, i, j, B for nx
+// abscissae, nu >= 0, a known mode).
+int design_checked(const double *t, int nt, int order, int nj, int nu, int mode,
+                   const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
+                   int64_t *nempty);
+
+// The base interval of checked uniform knots, as their evaluation forms it.
+void uniform_bounds(double origin, double spacing, int n, int order, double *lo, double *hi);
+
+// bsbasis_uniform_design on checked arguments.
+int uniform_checked(double origin, double spacing, int n, int order, int nu, int mode,
+                    const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
+                    int64_t *nempty);
+
+// Whether every x lies in [lo, hi] (NaN does not).
+bool within_closed(const double *x, index_t nx, double lo, double hi);
+
+}  // namespace bsbasis
+
+#endif
