@@ -12,7 +12,7 @@ import numpy as np
 import scipy.linalg
 import scipy.sparse as sp
 
-from ._checks import as_real
+from ._checks import as_real, as_real_array
 
 SINGULAR_MESSAGE = (
     "the penalised normal equations are singular or not positive definite: "
@@ -35,13 +35,6 @@ def _clean(ab):
     ab = np.array(ab[max(0, ab.shape[0] - ab.shape[1]):], dtype=np.float64, order="C")
     ab[_corner(ab.shape[0] - 1, ab.shape[1])] = 0.0
     return ab
-
-
-def _real_array(a, name):
-    arr = np.asarray(a)
-    if arr.dtype.kind not in "iuf":
-        raise TypeError("%s must hold real numbers, got an array of dtype %s" % (name, arr.dtype))
-    return arr
 
 
 def _check_symmetric(diff, scale, name):
@@ -124,7 +117,7 @@ def to_banded(P, n, name="penalty"):
             raise TypeError("%s must hold real numbers, got dtype %s" % (name, P.dtype))
         ab = _from_sparse(P, name)
     else:
-        a = _real_array(P, name)
+        a = as_real_array(P, name)
         if a.ndim != 2 or a.shape[1] != n or a.shape[0] < 1:
             raise ValueError("%s has shape %s; expected a band form (u + 1, %d) or a "
                              "full matrix (%d, %d)" % (name, a.shape, n, n, n))
@@ -276,7 +269,7 @@ def _rhs(rhs, n):
     if rhs is None:
         raise ValueError("responses are needed to solve for coefficients: form the "
                          "normal equations with y")
-    b = _real_array(rhs, "rhs").astype(np.float64)
+    b = as_real_array(rhs, "rhs").astype(np.float64)
     if b.shape != (n,):
         raise ValueError("rhs has shape %s; expected (%d,)" % (b.shape, n))
     if not np.isfinite(b).all():

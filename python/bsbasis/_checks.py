@@ -1,15 +1,19 @@
 """Argument checks, run before any kernel: a wrong type raises TypeError, a
 wrong value ValueError, as scipy.interpolate does."""
 
-import math
+import ctypes
 import numbers
 import operator
 import os
 
 import numpy as np
 
+from ._abi import (EXTRAPOLATE_CONSTANT, EXTRAPOLATE_CONTINUE, EXTRAPOLATE_ERROR,
+                   EXTRAPOLATE_LINEAR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO,
+                   RULE_COLUMNS, RULE_DECREASING, RULE_NONE, RULE_NOT_FINITE,
+                   RULE_NULL_KNOTS, RULE_SPAN, RULE_TOO_CLOSE, RULE_TOO_FEW)
+
 INT32_MAX = 2**31 - 1
-_MIN_GAP = 1.0 / np.finfo(np.float64).max
 
 
 def as_int(value, name):
@@ -58,6 +62,25 @@ def as_vector(a, name):
     return arr, mask
 
 
+def as_real_array(a, name):
+    """`a` as an ndarray, without a copy where it is one; TypeError unless
+    it holds real numbers (integers or floats)."""
+    arr = np.asarray(a)
+    if arr.dtype.kind not in "iuf":
+        raise TypeError("%s must hold real numbers, got an array of dtype %s"
+                        % (name, arr.dtype))
+    return arr
+
+
+def as_unmasked_vector(a, name):
+    """`a` as as_vector gives it, for an argument that has no masked form:
+    ValueError when a masked array hides some entry."""
+    v, mask = as_vector(a, name)
+    if mask is not None:
+        raise ValueError("%s must not be masked" % name)
+    return v
+
+
 def check_option(value, name, allowed):
     if not isinstance(value, str):
         raise TypeError("%s must be a string, one of %s; got %r"
@@ -66,16 +89,18 @@ def check_option(value, name, allowed):
         raise ValueError("%s=%r is not one of %s" % (name, value, ", ".join(map(repr, allowed))))
 
 
-# Extrapolation modes and the library's codes for them.
-EXTRAPOLATE_ERROR, EXTRAPOLATE_ZERO, EXTRAPOLATE_PERIODIC = 0, 1, 5
-_MODES = {"zero": 1, "continue": 2, "constant": 3, "linear": 4, "periodic": 5}
+# The extrapolation modes by name, each the library's mode of that name;
+# False is EXTRAPOLATE_ERROR and True EXTRAPOLATE_CONTINUE.
+_MODES = {"zero": EXTRAPOLATE_ZERO, "continue": EXTRAPOLATE_CONTINUE,
+          "constant": EXTRAPOLATE_CONSTANT, "linear": EXTRAPOLATE_LINEAR,
+          "periodic": EXTRAPOLATE_PERIODIC}
 
 
 def check_extrapolate(extrapolate):
     """The library's code for an extrapolation mode: False, True or one of
     the names in _MODES."""
     if isinstance(extrapolate, (bool, np.bool_)):
-        return 2 if extrapolate else EXTRAPOLATE_ERROR
+        return EXTRAPOLATE_CONTINUE if extrapolate else EXTRAPOLATE_ERROR
     if isinstance(extrapolate, str):
         if extrapolate in _MODES:
             return _MODES[extrapolate]
@@ -127,47 +152,52 @@ def check_threads(threads):
 
 
 def check_knots(t, k, nj):
-    """Checks the knots and the column bound; returns nj."""
+    """Checks the knots and the column bound; returns nj.  The library says
+    which rule the knots break (bsbasis_check_knots), and where; this says
+    it in words."""
     nt = len(t)
     order = k + 1
-    if nt < 2 * order:
-        raise ValueError("t has %d knots; degree k=%d needs at least 2*(k+1) = %d"
-                         % (nt, k, 2 * order))
     if nt > INT32_MAX:
         raise ValueError("t has %d knots; at most %d are supported" % (nt, INT32_MAX))
-    # Non-decreasing (which NaN is not) between finite ends: all finite.
-    first, last = float(t[0]), float(t[-1])
-    if not (math.isfinite(first) and math.isfinite(last)
-            and np.greater_equal(t[1:], t[:-1]).all()):
-        bad = ~np.isfinite(t)
-        if bad.any():
-            m = int(np.argmax(bad))
-            raise ValueError("t must be finite: t[%d] = %r" % (m, float(t[m])))
-        m = int(np.argmax(t[1:] < t[:-1]))
+    want = nt - order if nj is None else as_int(nj, "nj")
+    rule, m = knot_rule(t, order, want)
+    if rule == RULE_NONE:
+        return want
+    if rule in (RULE_TOO_FEW, RULE_NULL_KNOTS):
+        raise ValueError("t has %d knots; degree k=%d needs at least 2*(k+1) = %d"
+                         % (nt, k, 2 * order))
+    if rule == RULE_COLUMNS:
+        raise ValueError("nj=%d is outside k+1 .. len(t)-k-1 = %d .. %d"
+                         % (want, order, nt - order))
+    if rule == RULE_NOT_FINITE:
+        raise ValueError("t must be finite: t[%d] = %r" % (m, float(t[m])))
+    if rule == RULE_DECREASING:
         raise ValueError("t must be non-decreasing: t[%d] = %r > t[%d] = %r"
-                         % (m, float(t[m]), m + 1, float(t[m + 1])))
-    if not math.isfinite(last - first):
-        # Differences of knots enter every value: they must be numbers.
-        raise ValueError("t spans [%r, %r], whose length t[-1] - t[0] overflows a double"
-                         % (first, last))
-    # So must their reciprocals: a positive gap below 1/DBL_MAX has none.
-    gaps = t[1:] - t[:-1]
-    tiny = gaps < _MIN_GAP
-    if tiny.any() and (gaps[tiny] > 0).any():
-        m = int(np.argmax(tiny & (gaps > 0)))
+                         % (m - 1, float(t[m - 1]), m, float(t[m])))
+    if rule == RULE_TOO_CLOSE:
+        # Differences of knots enter every value, and so do their reciprocals.
         raise ValueError("t[%d] - t[%d] = %r is too small: its reciprocal overflows"
-                         % (m + 1, m, float(gaps[m])))
-    if nj is None:
-        nj = nt - order
-    else:
-        nj = as_int(nj, "nj")
-        if not order <= nj <= nt - order:
-            raise ValueError("nj=%d is outside k+1 .. len(t)-k-1 = %d .. %d"
-                             % (nj, order, nt - order))
-    if not t[k] < t[nj]:
-        raise ValueError("the base interval [t[k], t[nj]] = [t[%d], t[%d]] = [%r, %r] is empty"
-                         % (k, nj, float(t[k]), float(t[nj])))
-    return nj
+                         % (m, m - 1, float(t[m] - t[m - 1])))
+    if rule == RULE_SPAN:
+        raise ValueError("t spans [%r, %r], whose length t[-1] - t[0] overflows a double"
+                         % (float(t[0]), float(t[-1])))
+    raise ValueError("the base interval [t[k], t[nj]] = [t[%d], t[%d]] = [%r, %r] is empty"
+                     % (k, want, float(t[k]), float(t[want])))
+
+
+def knot_rule(t, order, nj):
+    """The rule of bsbasis.h that the basis (t, order, nj) breaks, and the
+    index of the knot at fault (-1 when the rule is not about one knot).
+    t is a C-contiguous float64 vector."""
+    from ._lib import kernels  # loaded on first use, as every call is
+
+    rule = ctypes.c_int32(-1)
+    index = ctypes.c_int64(-1)
+    # A column bound beyond 64 bits breaks the column rule all the same.
+    nj = max(min(nj, 2**62), -1)
+    kernels().bsbasis_check_knots(t.ctypes.data if len(t) else None, len(t), order, nj,
+                                  ctypes.byref(rule), ctypes.byref(index))
+    return rule.value, index.value
 
 
 def range_error(x, inside, lo, hi, what):

@@ -9,9 +9,10 @@ import math
 import numpy as np
 
 from . import _lib, _tiles
-from ._checks import (EXTRAPOLATE_ERROR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO, INT32_MAX,
-                      as_int, as_real, as_vector, check_degree, check_extrapolate,
-                      check_knots, check_option, check_threads, range_error)
+from ._abi import EXTRAPOLATE_ERROR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO
+from ._checks import (INT32_MAX, as_int, as_real, as_unmasked_vector, as_vector, check_degree,
+                      check_extrapolate, check_knots, check_option, check_threads, range_error)
+
 
 def _addr(a, offset):
     return a.ctypes.data + offset * a.itemsize
@@ -32,7 +33,7 @@ class _KnotKernel:
         self.entries, self.x, self.xp, self.knots = order, x, x.ctypes.data, len(t)
 
     def __call__(self, a, m, ip, jp, Bp, nep):
-        _tiles.check_status(self.fn(*self.args, self.xp + 8 * a, m, ip, jp, Bp, nep))
+        _lib.check_status(self.fn(*self.args, self.xp + 8 * a, m, ip, jp, Bp, nep))
 
 
 class _UniformKernel(_KnotKernel):
@@ -194,14 +195,12 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
     """
     k, nu, threads = _common(k, nu, format, threads)
     mode = check_extrapolate(extrapolate)
-    tv, tmask = as_vector(t, "t")
-    if tmask is not None:
-        raise ValueError("t must not be masked")
+    tv = as_unmasked_vector(t, "t")
     nj = check_knots(tv, k, nj)
     lo, hi = float(tv[k]), float(tv[nj])
     xv, mode = _abscissae(x, mode, lo, hi, ("t[%d]" % k, "t[%d]" % nj))
     kernel = _KnotKernel(tv, k + 1, nj, nu, mode, xv)
-    return _tiles.build(kernel, len(xv), nj, format, threads)
+    return _tiles.fill_design(kernel, len(xv), nj, format, threads)
 
 
 def _check_grid(origin, spacing, k, n):
@@ -306,7 +305,7 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     order = k + 1
     xv, mode = _abscissae(x, mode, lo, hi, ("origin + k*spacing", "origin + n*spacing"))
     kernel = _UniformKernel(origin, spacing, n, order, nu, mode, xv)
-    return _tiles.build(kernel, len(xv), n, format, threads)
+    return _tiles.fill_design(kernel, len(xv), n, format, threads)
 
 
 def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
@@ -364,9 +363,7 @@ def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
            [0.5, 0.5, 0. ]])
     """
     k, nu, threads = _common(k, nu, format, threads)
-    u, umask = as_vector(breaks, "breaks")
-    if umask is not None:
-        raise ValueError("breaks must not be masked")
+    u = as_unmasked_vector(breaks, "breaks")
     m = len(u) - 1
     if m < k + 1:
         raise ValueError("breaks has %d elements: degree k=%d needs at least k+2 = %d "
@@ -388,7 +385,7 @@ def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
                          "continued a period beyond the breaks do")
     xv, _ = _abscissae(x, EXTRAPOLATE_PERIODIC, 0.0, 0.0, None)
     kernel = _PeriodicKernel(u, k + 1, nu, xv)
-    return _tiles.build(kernel, len(xv), m, format, threads)
+    return _tiles.fill_design(kernel, len(xv), m, format, threads)
 
 
 # ---------------------------------------------------------------- tensor
@@ -445,9 +442,9 @@ class _TensorKernel:
 
     def __call__(self, a, m, ip, jp, Bp, nep):
         j32, j64 = (None, jp) if self.j64 else (jp, None)
-        _tiles.check_status(self.fn(self.d, self.tp, self.ntp, self.op, self.njp, self.nup,
-                                    self.mode, self.xp + 8 * self.d * a, m, ip, j32, j64,
-                                    Bp, nep))
+        _lib.check_status(self.fn(self.d, self.tp, self.ntp, self.op, self.njp, self.nup,
+                                  self.mode, self.xp + 8 * self.d * a, m, ip, j32, j64,
+                                  Bp, nep))
 
 
 def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr",
@@ -519,9 +516,7 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
     tvs, njs = [], []
     for a in range(d):
         ks[a], nus[a] = check_degree(ks[a], nus[a])
-        tv, tmask = as_vector(ts[a], "t[%d]" % a)
-        if tmask is not None:
-            raise ValueError("t[%d] must not be masked" % a)
+        tv = as_unmasked_vector(ts[a], "t[%d]" % a)
         njs.append(check_knots(tv, ks[a], None))
         tvs.append(tv)
     orders = [kk + 1 for kk in ks]
@@ -547,7 +542,7 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
         raise ValueError("rows of %d entries are too long" % E)
     idx = _tiles.index_dtype(len(x), E, ncols)
     kernel = _TensorKernel(tvs, orders, njs, nus, mode, x, idx == np.int64)
-    return _tiles.build(kernel, len(x), ncols, format, threads)
+    return _tiles.fill_design(kernel, len(x), ncols, format, threads)
 
 
 def interval_index(keys, arr, guess=None):
@@ -595,9 +590,7 @@ def interval_index(keys, arr, guess=None):
     >>> interval_index([-1.0, 0.0, 0.5, 2.0, 3.0], [0.0, 1.0, 2.0])
     array([-1,  0,  0,  2,  3], dtype=int32)
     """
-    a, amask = as_vector(arr, "arr")
-    if amask is not None:
-        raise ValueError("arr must not be masked")
+    a = as_unmasked_vector(arr, "arr")
     if len(a) > INT32_MAX:
         raise ValueError("arr has %d elements; at most %d are supported" % (len(a), INT32_MAX))
     if np.isnan(a).any():
@@ -610,9 +603,7 @@ def interval_index(keys, arr, guess=None):
     if isinstance(keys, (str, bytes)):
         raise TypeError("keys must be an array of real numbers, got a string")
     shape = np.shape(keys)
-    kv, kmask = as_vector(np.ravel(keys) if np.ndim(keys) > 1 else keys, "keys")
-    if kmask is not None:
-        raise ValueError("keys must not be masked")
+    kv = as_unmasked_vector(np.ravel(keys) if np.ndim(keys) > 1 else keys, "keys")
     if np.isnan(kv).any():
         raise ValueError("keys must not contain NaN: keys[%d] is NaN"
                          % int(np.argmax(np.isnan(kv))))

@@ -1,9 +1,12 @@
-"""Finding and loading libbsbasis.so, and the ctypes signatures of its kernels."""
+"""Finding and loading libbsbasis.so with the signatures _abi gives its
+functions, and raising for the statuses they return."""
 
 import ctypes
 import ctypes.util
 import os
 import threading
+
+from . import _abi
 
 LIBRARY_NAME = "libbsbasis.so"
 ENV_VAR = "BSBASIS_LIBRARY"
@@ -37,46 +40,13 @@ class LibraryNotFoundError(OSError):
     """libbsbasis.so could not be found or loaded."""
 
 
-_p = ctypes.c_void_p
-_i = ctypes.c_int
-_i32 = ctypes.c_int32
-_i64 = ctypes.c_int64
-_d = ctypes.c_double
-_SIGNATURES = {
-    # name: (restype, argtypes)
-    "blossom": (None, [_p, _i, _p, _p, _p, _i, _i, _i, _i]),
-    "blossom_grid": (None, [_p, _i, _p, _i, _p, _p, _p, _i, _i, _i, _i]),
-    "deriv_grid": (None, [_p, _i, _p, _p, _p, _i, _i, _i]),
-    "binary_search_with_guess": (_i, [ctypes.c_double, _p, _i, _i]),
-    "binary_search": (None, [_p, _p, _i, _p, _i]),
-    "test": (None, [_p, _i, _p, _i, _p, _p, _i, _i]),
-    "bsbasis_strerror": (ctypes.c_char_p, [_i]),
-    "bsbasis_design": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
-    "bsbasis_uniform_design": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _i64, _p, _p, _p,
-                                    _p]),
-    "bsbasis_periodic_design": (_i, [_p, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
-    "bsbasis_tensor_design": (_i, [_i32, _p, _p, _p, _p, _p, _i32, _p, _i64, _p, _p, _p, _p,
-                                   _p]),
-    "bsbasis_difference_penalty": (_i, [_i64, _i32, _p]),
-    "bsbasis_derivative_penalty": (_i, [_p, _i64, _i32, _i64, _i32, _p]),
-    "bsbasis_make_knots": (_i, [_p, _i64, _p, _i64, _i32, _i32, _i32, _p]),
-    "bsbasis_normal_equations": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _p, _p, _i64,
-                                      _p, _p, _p, _p, _p]),
-    "bsbasis_uniform_normal_equations": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _p, _p,
-                                              _i64, _p, _p, _p, _p, _p]),
-    "bsbasis_evaluate": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _p, _i64, _p]),
-    "bsbasis_uniform_evaluate": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _p, _i64, _p]),
-    "bsbasis_blocks_to_dense": (_i, [_i32, _p, _p, _i64, _i64, _p, _i64, _i64]),
-}
-
-
 class Kernels:
     """The functions of one loaded library, with their signatures set."""
 
     def __init__(self, cdll, path):
         self.path = path
         self.cdll = cdll
-        for name, (restype, argtypes) in _SIGNATURES.items():
+        for name, (restype, argtypes) in _abi.SIGNATURES.items():
             try:
                 fn = getattr(cdll, name)
             except AttributeError:
@@ -187,3 +157,16 @@ def kernels():
 def library_path():
     """Path of the library in use (loads it if needed)."""
     return kernels().path
+
+
+def check_status(status):
+    """Raises for a status other than OK from the library: MemoryError for a
+    failed allocation, ValueError with the library's description otherwise.
+    The host checks every argument first, so this is a safety net, never the
+    first check."""
+    if status == _abi.OK:
+        return
+    text = kernels().bsbasis_strerror(status).decode()
+    if status == _abi.ERROR_MEMORY:
+        raise MemoryError(text)
+    raise ValueError(text)

@@ -2,34 +2,32 @@
 
 The library forms the rows of the design matrix in a cache-sized buffer and
 adds them to the sums at once, so no design matrix is ever held.  It works
-in tiles of `TILE` abscissae: a tile's sums start at zero and add its rows
-in order, and the tiles are added to the total one after the other.  Threads
-here form tiles in parallel and add them in that same order, so the result
-is the same bits for any number of threads.
+in tiles of NORMAL_TILE abscissae: a tile's sums start at zero and add its
+rows in order, and the tiles are added to the total one after the other.
+Threads here form tiles in parallel and add them in that same order, so the
+result is the same bits for any number of threads.
 """
 
 import numpy as np
 
 from . import _lib, _tiles
-from ._checks import (as_int, as_real, as_vector, check_degree, check_extrapolate,
-                      check_knots, check_threads)
+from ._abi import ERROR_DATA, NORMAL_TILE
+from ._checks import (as_int, as_real, as_real_array, as_unmasked_vector, as_vector,
+                      check_degree, check_extrapolate, check_knots, check_threads)
 from ._core import _abscissae, uniform_grid
 
-# Abscissae per tile of the sums (BSBASIS_NORMAL_TILE in bsbasis.h).
-TILE = 65536
+# Abscissae per library call of the spline values, or the knots when there
+# are more (the library checks them all at each call).  Rows are
+# independent, so any split gives the same bits.
+_VALUES_PER_CALL = 1 << 16
 
-_DATA = -8  # the library's status for data it refuses
 _INT64_MAX = 2**63 - 1
 
 
-def _real_array(a, name):
+def _owned_array(a, name):
     """`a` as a float64 array the class can own; TypeError unless it holds
     real numbers."""
-    arr = np.asarray(a)
-    if arr.dtype.kind not in "iuf":
-        raise TypeError("%s must hold real numbers, got an array of dtype %s"
-                        % (name, arr.dtype))
-    return np.require(arr, np.float64, ["C", "A", "W"])
+    return np.require(as_real_array(a, name), np.float64, ["C", "A", "W"])
 
 
 def _count(value, name):
@@ -113,14 +111,14 @@ class NormalEquations:
     """
 
     def __init__(self, gram, rhs=None, yty=None, sum_weights=0.0, count=0):
-        gram = _real_array(gram, "gram")
+        gram = _owned_array(gram, "gram")
         if gram.ndim != 2 or gram.shape[0] < 1:
             raise ValueError("gram must be a 2-D band of shape (k + 1, n), got shape %s"
                              % (gram.shape,))
         if (rhs is None) != (yty is None):
             raise ValueError("rhs and yty come together: give both or neither")
         if rhs is not None:
-            rhs = _real_array(rhs, "rhs")
+            rhs = _owned_array(rhs, "rhs")
             if rhs.shape != (gram.shape[1],):
                 raise ValueError("rhs must have shape (%d,), got %s"
                                  % (gram.shape[1], rhs.shape))
@@ -220,13 +218,12 @@ def _basis(t, k, nu, extrapolate, nj, threads):
     k, nu = check_degree(k, nu)
     threads = check_threads(threads)
     mode = check_extrapolate(extrapolate)
-    tv, tmask = as_vector(t, "t")
-    if tmask is not None:
-        raise ValueError("t must not be masked")
+    tv = as_unmasked_vector(t, "t")
     return k, nu, threads, mode, tv, check_knots(tv, k, nj)
 
 
-def _data(values, name, n):
+def _per_row(values, name, n):
+    """y or weights: None, or a vector of one value per abscissa."""
     if values is None:
         return None
     v, mask = as_vector(values, name)
@@ -305,9 +302,9 @@ class _Sums:
                          None if w is None else w.ctypes.data + 8 * a, m,
                          gram.ctypes.data, None if rhs is None else rhs.ctypes.data,
                          sums.ctypes.data, count.ctypes.data, bad.ctypes.data)
-        if status == _DATA and bad[0] >= 0:
+        if status == ERROR_DATA and bad[0] >= 0:
             raise _bad_row(a + int(bad[0]), self.x, y, w)
-        _tiles.check_status(status)
+        _lib.check_status(status)
         return gram, rhs, sums, count
 
     def accumulators(self, out):
@@ -322,13 +319,19 @@ class _Sums:
 
     def run(self, threads, out=None):
         nx = len(self.x)
-        tiles = -(-nx // TILE)
         threads = _tiles.threads_for(threads, nx, self.order)
         acc = self.accumulators(out)
-        if threads == 1 or tiles <= 1:
-            self(0, nx, acc)
+        if threads == 1 or nx <= NORMAL_TILE:
+            self(0, nx, acc)  # the library adds its tiles in order itself
         else:
-            self._parallel(min(threads, tiles), tiles, acc)
+            # The library's tiles, each formed from zero on some thread and
+            # added to the total in tile order: the bits of one call.
+            def add(part):
+                for total, p in zip(acc, part):
+                    if total is not None:
+                        total += p
+
+            _tiles.sum_rows(nx, NORMAL_TILE, threads, self, add)
         gram, rhs, sums, count = acc
         has_y = rhs is not None
         if out is None:
@@ -342,29 +345,6 @@ class _Sums:
         out.yty = float(sums[0]) if has_y else None
         out.sum_weights, out.count = float(sums[1]), int(count[0])
         return out
-
-    def _parallel(self, threads, tiles, total):
-        # Tiles in parallel, each from zero, added to the total in tile order:
-        # what one call does.  At most 2*threads tiles wait at a time.
-        nx = len(self.x)
-        pool = _tiles._executor(threads)
-        window = 2 * threads
-        for start in range(0, tiles, window):
-            futures = [pool.submit(self, s * TILE, min(TILE, nx - s * TILE))
-                       for s in range(start, min(start + window, tiles))]
-            try:
-                for f in futures:
-                    part = f.result()
-                    for acc, p in zip(total, part):
-                        if acc is not None:
-                            acc += p
-            except BaseException:
-                # A failed tile or an interrupt: start no further tile, and
-                # leave once those under way are done.
-                for f in futures:
-                    f.cancel()
-                _tiles._settle(futures)
-                raise
 
 
 def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, nj=None,
@@ -453,11 +433,12 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     squared, ``min sum((w * (y - X @ c))**2)``: the same fit needs
     ``weights=w**2``.  ``weights=w`` is accepted and fits another problem.
 
-    The sums run in tiles of `TILE` abscissae counted from ``x[0]``: a
-    tile's sums start at zero and add its rows in order, then the tiles are
-    added to the total in order.  The result is therefore the same bits for
-    any thread count, and for data passed in consecutive parts through
-    `out` when every part but the last holds a multiple of `TILE` rows.
+    The sums run in tiles of 65,536 abscissae (``BSBASIS_NORMAL_TILE`` of
+    bsbasis.h) counted from ``x[0]``: a tile's sums start at zero and add
+    its rows in order, then the tiles are added to the total in order.  The
+    result is therefore the same bits for any thread count, and for data
+    passed in consecutive parts through `out` when every part but the last
+    holds a multiple of 65,536 rows.
     ``a + b`` adds b's total at once, so it gives those bits when b is a
     single tile; other splits agree within rounding.
 
@@ -487,8 +468,8 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     k, nu, threads, mode, tv, nj = _basis(t, k, nu, extrapolate, nj, threads)
     xv, mode = _abscissae(x, mode, float(tv[k]), float(tv[nj]),
                           ("t[%d]" % k, "t[%d]" % nj))
-    yv = _data(y, "y", len(xv))
-    wv = _data(weights, "weights", len(xv))
+    yv = _per_row(y, "y", len(xv))
+    wv = _per_row(weights, "weights", len(xv))
     fn = _lib.kernels().bsbasis_normal_equations
     sums = _Sums(fn, (tv.ctypes.data, len(tv), k + 1, nj, nu, mode), k + 1, nj, xv, yv, wv)
     sums.t = tv  # the knots stay alive while the library reads them
@@ -552,8 +533,8 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
     mode = check_extrapolate(extrapolate)
     n, origin, spacing, lo, hi = uniform_grid(k, n, origin, spacing)
     xv, mode = _abscissae(x, mode, lo, hi, ("origin + k*spacing", "origin + n*spacing"))
-    yv = _data(y, "y", len(xv))
-    wv = _data(weights, "weights", len(xv))
+    yv = _per_row(y, "y", len(xv))
+    wv = _per_row(weights, "weights", len(xv))
     fn = _lib.kernels().bsbasis_uniform_normal_equations
     return _Sums(fn, (origin, spacing, n, k + 1, nu, mode), k + 1, n, xv, yv, wv).run(threads,
                                                                                      out)
@@ -562,21 +543,16 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
 # ---------------------------------------------------------------- values
 
 def _values(fn, args, c, xv, threads, knots):
-    """X c at the abscissae xv, in tiles of at least TILE rows, and at least
-    as many as the knots the library checks at each call (rows are
-    independent: the same bits for any split)."""
+    """X c at the abscissae xv, `knots` being the knots the library checks
+    at each call."""
     nx = len(xv)
     out = np.empty(nx)
-    rows = max(TILE, knots)
 
-    def tile(s, _):
-        a = s * rows
-        m = min(rows, nx - a)
-        _tiles.check_status(fn(*args, c.ctypes.data, xv.ctypes.data + 8 * a, m,
-                               out.ctypes.data + 8 * a))
+    def tile(a, m, _):
+        _lib.check_status(fn(*args, c.ctypes.data, xv.ctypes.data + 8 * a, m,
+                             out.ctypes.data + 8 * a))
 
-    if nx:
-        _tiles.run_tiles(-(-nx // rows), _tiles.threads_for(threads, nx, 4), tile)
+    _tiles.run_rows(nx, max(_VALUES_PER_CALL, knots), _tiles.threads_for(threads, nx, 4), tile)
     out[np.isnan(xv)] = np.nan  # empty rows give 0; a NaN abscissa has no value
     return out
 
@@ -591,9 +567,7 @@ def _coefficients(c, nj):
     if np.ndim(c) != 1:
         raise ValueError("c must be 1-D with nj = %d entries, got shape %s"
                          % (nj, np.shape(c)))
-    cv, mask = as_vector(c, "c")
-    if mask is not None:
-        raise ValueError("c must not be masked")
+    cv = as_unmasked_vector(c, "c")
     if len(cv) != nj:
         raise ValueError("c has %d entries; the basis has nj = %d functions" % (len(cv), nj))
     return cv

@@ -4,18 +4,14 @@ import numpy as np
 import scipy.sparse as sp
 
 from . import _lib
-from ._checks import INT32_MAX, as_int, as_vector, check_knots, check_option
-from ._tiles import check_status
+from ._abi import (BOUNDARY_CLAMPED, BOUNDARY_EXTENDED, ERROR_DATA, KNOTS_QUANTILE,
+                   KNOTS_UNIFORM)
+from ._checks import INT32_MAX, as_int, as_unmasked_vector, check_knots, check_option
 
 _PENALTY_FORMATS = ("banded", "csr", "csr_matrix")
-_KINDS = ("uniform", "quantile")
-_BOUNDARIES = ("clamped", "extended")
-_DATA = -8  # the library's status for data it refuses
-
-
-def _call(fn, *args):
-    """Runs a library function; a non-zero status raises with its description."""
-    check_status(fn(*args))
+# make_knots' kind and boundary by name, each the library's code of that name.
+_KINDS = {"uniform": KNOTS_UNIFORM, "quantile": KNOTS_QUANTILE}
+_BOUNDARIES = {"clamped": BOUNDARY_CLAMPED, "extended": BOUNDARY_EXTENDED}
 
 
 def _symmetric(ab, format):
@@ -35,13 +31,6 @@ def _symmetric(ab, format):
     a.eliminate_zeros()
     a.sort_indices()
     return a
-
-
-def _vector(a, name):
-    v, mask = as_vector(a, name)
-    if mask is not None:
-        raise ValueError("%s must not be masked" % name)
-    return v
 
 
 def difference_penalty(n, order=2, *, format="banded"):
@@ -97,7 +86,7 @@ def difference_penalty(n, order=2, *, format="banded"):
     if not 1 <= order <= 4:
         raise ValueError("order must be 1, 2, 3 or 4, got %d" % order)
     ab = np.empty((order + 1, n))
-    _call(_lib.kernels().bsbasis_difference_penalty, n, order, ab.ctypes.data)
+    _lib.check_status(_lib.kernels().bsbasis_difference_penalty(n, order, ab.ctypes.data))
     return _symmetric(ab, format)
 
 
@@ -152,7 +141,7 @@ def derivative_penalty(t, k, m=2, *, nj=None, format="banded"):
     >>> derivative_penalty(t, 3, m=3, format="csr").toarray()[0]
     array([ 1152., -2016.,  1152.,  -288.,     0.])
     """
-    tv = _vector(t, "t")
+    tv = as_unmasked_vector(t, "t")
     k = as_int(k, "k")
     m = as_int(m, "m")
     check_option(format, "format", _PENALTY_FORMATS)
@@ -164,12 +153,12 @@ def derivative_penalty(t, k, m=2, *, nj=None, format="banded"):
         raise ValueError("m must be >= 0, got %d" % m)
     nj = check_knots(tv, k, nj)
     ab = np.empty((k + 1, nj))
-    _call(_lib.kernels().bsbasis_derivative_penalty, tv.ctypes.data, len(tv), k + 1, nj,
-          min(m, INT32_MAX), ab.ctypes.data)
+    _lib.check_status(_lib.kernels().bsbasis_derivative_penalty(
+        tv.ctypes.data, len(tv), k + 1, nj, min(m, INT32_MAX), ab.ctypes.data))
     return _symmetric(ab, format)
 
 
-def _check_data(x, w):
+def _check_knot_data(x, w):
     bad = ~np.isfinite(x)
     if bad.any():
         p = int(np.argmax(bad))
@@ -198,7 +187,7 @@ def _check_data(x, w):
 
 def _knots_error(x, w, n_knots, k, kind, boundary):
     """Why the library found no finite knots for data that passed
-    _check_data: the cumulative weights or the extended ends overflow."""
+    _check_knot_data: the cumulative weights or the extended ends overflow."""
     with np.errstate(over="ignore"):
         total = np.sum(w) if w is not None else 0.0
     if kind == "quantile" and not np.isfinite(total):
@@ -283,24 +272,24 @@ def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamp
     >>> make_knots([0.0, 1.0, 4.0], 3, k=2, boundary="extended")
     array([-4., -2.,  0.,  2.,  4.,  6.,  8.])
     """
-    xv = _vector(x, "x")
+    xv = as_unmasked_vector(x, "x")
     n_knots = as_int(n_knots, "n_knots")
     k = as_int(k, "k")
-    check_option(kind, "kind", _KINDS)
-    check_option(boundary, "boundary", _BOUNDARIES)
-    wv = None if weights is None else _vector(weights, "weights")
+    check_option(kind, "kind", tuple(_KINDS))
+    check_option(boundary, "boundary", tuple(_BOUNDARIES))
+    wv = None if weights is None else as_unmasked_vector(weights, "weights")
     if n_knots < 2:
         raise ValueError("n_knots must be at least 2, got %d" % n_knots)
     if k < 0:
         raise ValueError("k (the degree) must be >= 0, got %d" % k)
     if k + 1 > INT32_MAX:
         raise ValueError("k=%d is too large" % k)
-    _check_data(xv, wv)
+    _check_knot_data(xv, wv)
     t = np.empty(n_knots + 2 * k)
     status = _lib.kernels().bsbasis_make_knots(
         xv.ctypes.data, len(xv), None if wv is None else wv.ctypes.data, n_knots, k + 1,
-        _KINDS.index(kind), _BOUNDARIES.index(boundary), t.ctypes.data)
-    if status == _DATA:
+        _KINDS[kind], _BOUNDARIES[boundary], t.ctypes.data)
+    if status == ERROR_DATA:
         raise _knots_error(xv, wv, n_knots, k, kind, boundary)
-    check_status(status)
+    _lib.check_status(status)
     return t

@@ -15,7 +15,7 @@ import scipy.optimize
 from scipy.interpolate import BSpline
 
 from . import _banded
-from ._checks import as_int, as_real, as_vector, check_degree, check_knots
+from ._checks import as_int, as_real, as_unmasked_vector, check_degree, check_knots
 from ._normal import evaluate_spline, normal_equations
 from ._penalties import derivative_penalty, difference_penalty, make_knots
 
@@ -412,7 +412,7 @@ def _fit_sums(ne, t, k, penalty, lam, lam_bounds, count):
     k = as_int(k, "k")
     if k < 0:
         raise ValueError("k (the degree) must be >= 0, got %d" % k)
-    tv = _plain(t, "t")
+    tv = as_unmasked_vector(t, "t")
     gram = np.asarray(ne.gram, dtype=np.float64)
     if gram.ndim != 2 or gram.shape[0] != k + 1:
         raise ValueError("the Gram matrix has shape %s; degree k=%d needs (%d, n)"
@@ -591,13 +591,6 @@ def fit_normal_equations(ne, t, k, *, penalty=2, lam="gcv", lam_bounds=None, cou
     return fit
 
 
-def _plain(a, name):
-    v, mask = as_vector(a, name)
-    if mask is not None:
-        raise ValueError("%s must not be masked" % name)
-    return v
-
-
 def default_n_knots(m):
     """Base knots for m abscissae: ``min(40, max(4, m // 4))``.
 
@@ -717,10 +710,10 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
     """
     if y is None:
         raise ValueError("y is needed for a fit")
-    xv, yv = _plain(x, "x"), _plain(y, "y")
+    xv, yv = as_unmasked_vector(x, "x"), as_unmasked_vector(y, "y")
     if len(yv) != len(xv):
         raise ValueError("y has %d entries, x has %d" % (len(yv), len(xv)))
-    wv = None if weights is None else _plain(weights, "weights")
+    wv = None if weights is None else as_unmasked_vector(weights, "weights")
     if wv is not None and len(wv) != len(xv):
         raise ValueError("weights has %d entries, x has %d" % (len(wv), len(xv)))
     k = as_int(k, "k")

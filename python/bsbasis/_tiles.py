@@ -1,5 +1,10 @@
-"""Filling a design matrix tile by tile, straight into the arrays that the
+"""Splitting rows into tiles and running the tiles on the package's threads,
+and filling a design matrix tile by tile straight into the arrays that the
 result keeps.
+
+Every path that spreads rows over threads goes through run_tiles: design
+matrices (Target.fill), spline values, the normal equations (sum_rows) and
+scikit-learn's transform.
 
 Nothing is zero-filled that the library overwrites; the row indices that CSR
 does not keep are never written; indptr is written per tile while the tile
@@ -14,13 +19,14 @@ from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
-from . import _lib, _sparse
+from . import _sparse
 from ._checks import INT32_MAX, check_threads, cores
 
-# Rows per tile at up to four entries a row; fewer for longer rows, so that
-# a tile's output (about 64 bytes per row at four entries) stays in the
-# core's cache while the host finishes it.  Tests lower it.
-_TILE = 16384
+# Rows per library call (one tile) at up to four entries a row; fewer for
+# longer rows, so that a tile's output (about 64 bytes per row at four
+# entries) stays in the core's cache while the host finishes it.  Tests
+# lower it.
+_ROWS_PER_CALL = 16384
 # Entries (rows * entries per row) above which indices are int64.  Tests
 # lower it.
 _INDEX32_LIMIT = INT32_MAX
@@ -28,19 +34,6 @@ _INDEX32_LIMIT = INT32_MAX
 _PARALLEL_MIN_ENTRIES = 1 << 17
 
 FORMAT_NAMES = tuple(_sparse.FORMATS) + ("blocks",)
-
-_MEMORY = -9  # the library's status for a failed allocation
-
-
-def check_status(status):
-    """Raises for a non-zero status from the library (the host checks every
-    argument first, so this is a safety net, never the first check)."""
-    if status == 0:
-        return
-    text = _lib.kernels().bsbasis_strerror(status).decode()
-    if status == _MEMORY:
-        raise MemoryError(text)
-    raise ValueError(text)
 
 
 # ---------------------------------------------------------------- threads
@@ -99,49 +92,103 @@ def _settle(futures):
     wait(futures)
 
 
+def _workers(workers, ntiles):
+    """The threads that run ntiles tiles: at least one, and no more than
+    asked, than the tiles or than the cores."""
+    return max(1, min(workers, ntiles, cores()))
+
+
 def run_tiles(ntiles, workers, tile, scratch=lambda: None):
     """tile(s, buffers) for s = 0 .. ntiles-1, where buffers = scratch() is
     made once per thread.
 
-    Up to `workers` threads of the pool take the next tile as they finish
-    one.  Once a tile raises, or the caller leaves by an exception
-    (KeyboardInterrupt included), no further tile starts; the call returns
-    or raises only after the tiles under way have finished.
+    Up to `workers` threads of the pool take the next tile, in order, as
+    they finish one.  Once a tile raises, no tile after it starts; once the
+    caller leaves by an exception (KeyboardInterrupt included), no tile
+    starts at all.  The call returns or raises only after the tiles under
+    way have finished, and of the tiles that failed it raises the first
+    one's exception: what one thread, going through the tiles in order,
+    would raise.
     """
-    workers = max(1, min(workers, ntiles, cores()))
+    workers = _workers(workers, ntiles)
     if workers == 1:
         buffers = scratch()
         for s in range(ntiles):
             tile(s, buffers)
         return
     counter = itertools.count()  # next() is atomic under the GIL
-    stop = threading.Event()
+    lock = threading.Lock()
+    stop = [ntiles]  # tiles from stop[0] on do not start
+    failed = {}  # tile: its exception
 
     def work():
         buffers = scratch()
         for s in counter:
-            if s >= ntiles or stop.is_set():
+            if s >= stop[0]:
                 return
             try:
                 tile(s, buffers)
-            except BaseException:
-                stop.set()
+            except BaseException as exc:
+                # Tiles before this one were taken before it and still run.
+                with lock:
+                    failed[s] = exc
+                    stop[0] = min(stop[0], s)
                 raise
 
     pool = _executor(workers)
     futures = [pool.submit(work) for _ in range(workers)]
     try:
         _wait(futures)
-    except BaseException:
-        stop.set()
+        return
+    except BaseException as exc:
+        caught = exc
+        if not any(exc is e for e in failed.values()):
+            with lock:  # the caller leaves: no tile starts from now on
+                stop[0] = -1
         for f in futures:
             f.cancel()
         _settle(futures)
-        raise
+    if any(caught is e for e in failed.values()):
+        caught = failed[min(failed)]
+    raise caught
 
 
-def tile_rows(entries):
-    return max(1, _TILE * 4 // max(entries, 4))
+def _span(s, rows, n):
+    """Where tile s of `rows` rows starts, and its rows (the last tile of n
+    rows may be shorter)."""
+    a = s * rows
+    return a, min(rows, n - a)
+
+
+def run_rows(n, rows, workers, tile, scratch=lambda: None):
+    """tile(a, m, buffers) for the rows a .. a+m-1 of each tile of `rows`
+    rows of n, counted from row 0, on up to `workers` threads as run_tiles
+    runs them (buffers = scratch(), once per thread)."""
+    if n:
+        run_tiles(-(-n // rows), workers,
+                  lambda s, buffers: tile(*_span(s, rows, n), buffers), scratch)
+
+
+def sum_rows(n, rows, workers, part, add):
+    """add(part(a, m)) for the rows a .. a+m-1 of each tile of `rows` rows
+    of n, counted from row 0, in tile order; the parts are formed on up to
+    `workers` threads as run_tiles runs them.
+
+    The tiles run in windows of two per thread, each window's parts added
+    once it has finished, so that no more than that many parts are held
+    whatever n is.  On a failure nothing more is added.
+    """
+    ntiles = -(-n // rows)
+    window = 2 * _workers(workers, ntiles)
+    for first in range(0, ntiles, window):
+        parts = [None] * min(window, ntiles - first)
+
+        def one(s, _, first=first, parts=parts):
+            parts[s] = part(*_span(first + s, rows, n))
+
+        run_tiles(len(parts), workers, one)
+        for p in parts:
+            add(p)
 
 
 # ------------------------------------------------------------------ target
@@ -185,7 +232,8 @@ class Target:
         self.kernel, self.n, self.entries, self.idx = kernel, n, E, index_dtype
         # The library checks every knot at each call: a tile of at least as
         # many rows keeps that below one knot per row.
-        self.rows_per_tile = max(tile_rows(E), getattr(kernel, "knots", 0))
+        self.rows_per_tile = max(max(1, _ROWS_PER_CALL * 4 // max(E, 4)),
+                                 getattr(kernel, "knots", 0))
         wide = index_dtype == np.int64
         self.direct = not wide or getattr(kernel, "j64", False)
         self.j = np.empty(size, index_dtype)
@@ -226,14 +274,7 @@ class Target:
 
     def fill(self, threads):
         """The kernel over every tile, in parallel when threads > 1."""
-        n, T = self.n, self.rows_per_tile
-
-        def tile(s, scratch):
-            a = s * T
-            self.tile(a, min(T, n - a), scratch)
-
-        if n:
-            run_tiles(-(-n // T), threads, tile, self.scratch)
+        run_rows(self.n, self.rows_per_tile, threads, self.tile, self.scratch)
         return self
 
     def assemble(self, ncols, fmt):
@@ -269,7 +310,7 @@ def index_dtype(n, entries, ncols):
     return np.int32 if max(n * entries, n, ncols) <= _INDEX32_LIMIT else np.int64
 
 
-def build(kernel, n, ncols, fmt, threads):
+def fill_design(kernel, n, ncols, fmt, threads):
     """Fills and assembles the design matrix of n rows that kernel writes."""
     E = kernel.entries
     rows = fmt in ("coo", "coo_matrix", "blocks")

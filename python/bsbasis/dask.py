@@ -27,7 +27,7 @@ from dask.graph_manipulation import bind
 import numpy as np
 
 from . import _normal, _penalties, _pspline
-from ._checks import as_int, as_vector, check_knots
+from ._checks import as_int, as_unmasked_vector, check_knots
 
 __all__ = ["normal_equations", "uniform_normal_equations", "fit_pspline"]
 
@@ -311,10 +311,7 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     (10000, (4, 12))
     """
     arrays = _data(x, y, weights)
-    tv, mask = as_vector(t, "t")
-    if mask is not None:
-        raise ValueError("t must not be masked")
-    tv = tv.copy()  # the tasks keep the knots as they are now
+    tv = as_unmasked_vector(t, "t").copy()  # the tasks keep the knots as they are now
     reduction = _ChunkReduction(tv, k, nj, None, nu, extrapolate, y is not None,
                                 weights is not None)
     total = _reduce(reduction, arrays, split_every)
@@ -566,10 +563,7 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
     elif n_knots is not None:
         raise ValueError("give n_knots or t, not both")
     else:
-        tv, mask = as_vector(t, "t")
-        if mask is not None:
-            raise ValueError("t must not be masked")
-        knots = tv.copy()
+        knots = as_unmasked_vector(t, "t").copy()
         nj = check_knots(knots, k, None)
         _pspline._penalty(penalty, knots, k, nj)
         arrays = [x, y] + ([w] if w is not None else [])

@@ -18,14 +18,16 @@ from sklearn.utils.validation import check_is_fitted
 
 from . import _lib, _sparse, _tiles
 from . import _sklearn_compat as compat
+from ._abi import (ERROR_RANGE, EXTRAPOLATE_CONSTANT, EXTRAPOLATE_CONTINUE, EXTRAPOLATE_ERROR,
+                   EXTRAPOLATE_LINEAR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO)
 from ._checks import as_int
 from ._penalties import difference_penalty, make_knots
 from ._sklearn_compat import Interval, StrOptions
 
-# The library's extrapolation modes and its status for an abscissa out of range.
-_ERROR, _ZERO, _CONTINUE, _CONSTANT, _LINEAR, _PERIODIC = 0, 1, 2, 3, 4, 5
-_RANGE = -7
-_MODE = {"error": _ERROR, "constant": _CONSTANT, "linear": _LINEAR, "continue": _CONTINUE}
+# scikit-learn's extrapolation names but 'periodic', each the library's mode
+# of that name ('periodic' takes the periodic basis where it can).
+_MODE = {"error": EXTRAPOLATE_ERROR, "constant": EXTRAPOLATE_CONSTANT,
+         "linear": EXTRAPOLATE_LINEAR, "continue": EXTRAPOLATE_CONTINUE}
 _BEYOND = "X contains values beyond the limits of the knots."
 _FLOAT_DTYPES = (np.float64, np.float32, np.float16)  # kept by the output
 _TILE_BYTES = 1 << 21  # output of a tile
@@ -91,7 +93,7 @@ class _Feature:
             self.args = (self.arr.ctypes.data, len(self.arr), k + 1, nu)
         else:
             if periodic:  # wrapped by the library, columns folded here
-                self.mode, self.fold = _PERIODIC, self.nsplines
+                self.mode, self.fold = EXTRAPOLATE_PERIODIC, self.nsplines
             self.arr = t
             self.fn = lib.bsbasis_design
             self.args = (t.ctypes.data, len(t), k + 1, n, nu, self.mode)
@@ -111,28 +113,30 @@ class _Feature:
         """
         out = []
         if t[n - 1] == t[n]:
-            hi = np.nextafter(t[n], np.inf) if k == 0 and mode == _ZERO else np.inf
+            hi = np.nextafter(t[n], np.inf) if k == 0 and mode == EXTRAPOLATE_ZERO else np.inf
             out.append((t[n], hi, n - 1 if k == 0 else None, 0))
-        if t[k] == t[k + 1] and mode in (_CONTINUE, _CONSTANT, _LINEAR):
-            if mode == _CONTINUE:
+        if t[k] == t[k + 1] and mode in (EXTRAPOLATE_CONTINUE, EXTRAPOLATE_CONSTANT,
+                                         EXTRAPOLATE_LINEAR):
+            if mode == EXTRAPOLATE_CONTINUE:
                 out.append((-np.inf, t[k], 0 if k == 0 else None, 0))
             else:
-                out.append((-np.inf, t[k], None, k if mode == _CONSTANT or k > 1 else k + 1))
+                keep = k if mode == EXTRAPOLATE_CONSTANT or k > 1 else k + 1
+                out.append((-np.inf, t[k], None, keep))
         return out
 
     def zero_outside(self):
         """Gives the library's zero rows outside the base interval, as
         scikit-learn's 'error' mode does once the range is checked."""
-        self.mode = _ZERO
-        self.args = self.args[:-1] + (_ZERO,)
+        self.mode = EXTRAPOLATE_ZERO
+        self.args = self.args[:-1] + (EXTRAPOLATE_ZERO,)
 
     def call(self, s, m):
         """The blocks of the m abscissae in s.x, into s.j and s.B; True when
         some entries are empty (column -1)."""
         status = self.fn(*self.args, s.xp, m, None, s.jp, s.Bp, s.nep)
-        if status == _RANGE and self.mode == _ERROR:
+        if status == ERROR_RANGE and self.mode == EXTRAPOLATE_ERROR:
             raise _OutOfRange
-        _tiles.check_status(status)
+        _lib.check_status(status)
         j = s.j[:m * self.order]
         if self.fold:
             j[j >= self.fold] -= self.fold
@@ -152,8 +156,10 @@ class _Feature:
         return empty
 
 
-class _Scratch:
-    """One worker's tile buffers."""
+class _TransformBuffers:
+    """One worker's buffers for a tile of the transform: its abscissae of
+    one feature, the blocks the library writes for them, and the tile's
+    output where it cannot go straight into the result."""
 
     def __init__(self, rows, order, tile_out):
         self.x = np.empty(rows)
@@ -166,12 +172,11 @@ class _Scratch:
 
 
 def _run_tiles(n, rows, workers, order, tile_out, tile):
-    """tile(a, m, scratch) over the tiles of `rows` rows on up to `workers`
-    threads, each with its own scratch; the package's tile runner, so that
-    an interrupted call starts no further tile."""
-    _tiles.run_tiles(-(-n // rows), workers,
-                     lambda s, scratch: tile(s * rows, min(rows, n - s * rows), scratch),
-                     lambda: _Scratch(min(rows, n), order, tile_out))
+    """tile(a, m, buffers) over the tiles of `rows` rows on up to `workers`
+    threads through the package's tile runner, each thread with its own
+    _TransformBuffers."""
+    _tiles.run_rows(n, rows, workers, tile,
+                    lambda: _TransformBuffers(min(rows, n), order, tile_out))
 
 
 class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
@@ -514,11 +519,11 @@ class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
         ncols = n_splines - 1 + self.include_bias
         features = []
         for i, spl in enumerate(self.bsplines_):
-            mode = _MODE.get(self.extrapolation, _PERIODIC)
-            if mode == _CONSTANT and spl.k == 0:
-                mode = _ZERO  # scikit-learn gives zeros outside for degree 0
+            mode = _MODE.get(self.extrapolation, EXTRAPOLATE_PERIODIC)
+            if mode == EXTRAPOLATE_CONSTANT and spl.k == 0:
+                mode = EXTRAPOLATE_ZERO  # scikit-learn gives zeros outside for degree 0
             f = _Feature(spl, periodic, mode, self.nu, ncols, i * ncols)
-            if mode == _ERROR and (missing or f.constant is not None):
+            if mode == EXTRAPOLATE_ERROR and (missing or f.constant is not None):
                 n = len(spl.t) - spl.k - 1
                 lo, hi = spl.t[spl.k], spl.t[n]
                 col = X[:, i]
@@ -588,7 +593,7 @@ class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
         # Each feature writes its part of every row of a tile: a tile's
         # output stays in the core's cache until all features have written.
         per_row = 12 * n_features * order if self.sparse_output else 8 * n_out
-        rows = min(_tiles._TILE, max(64, _TILE_BYTES // max(per_row, 1)))
+        rows = min(_tiles._ROWS_PER_CALL, max(64, _TILE_BYTES // max(per_row, 1)))
         if self.sparse_output:
             if dtype == np.float16:
                 dtype = np.dtype(np.float32)  # scipy.sparse has no float16
@@ -617,8 +622,8 @@ class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
                 np.copyto(s.x[:m], X[a:a + m, i], casting="unsafe")
                 f.call(s, m)  # also under 'error' when there are no columns
                 if f.ncols:
-                    _tiles.check_status(to_dense(order, s.jp, s.Bp, m, f.ncols,
-                                                 base + 8 * cs * f.offset, rs, cs))
+                    _lib.check_status(to_dense(order, s.jp, s.Bp, m, f.ncols,
+                                               base + 8 * cs * f.offset, rs, cs))
             if not direct:
                 out[a:a + m] = dest
 

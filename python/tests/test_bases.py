@@ -218,7 +218,7 @@ def test_tiles_threads_and_wide_indices_keep_the_bits(monkeypatch):
     xp = RNG.uniform(-5, 5, 1000)
     pbase = bsbasis.periodic_design_matrix(xp, np.linspace(0, 2, 9), 3, format="coo")
     for tile, threads, limit in ((7, 3, None), (1, 1, None), (100, 2, 500)):
-        monkeypatch.setattr(_tiles, "_TILE", tile)
+        monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", tile)
         if limit:
             monkeypatch.setattr(_tiles, "_INDEX32_LIMIT", limit)
         m = bsbasis.tensor_design_matrix(x, ts, (2, 3), nu=(0, 2), extrapolate="linear",

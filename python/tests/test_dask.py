@@ -15,7 +15,7 @@ from dask.delayed import Delayed  # noqa: E402
 
 import bsbasis  # noqa: E402
 import bsbasis.dask as bd  # noqa: E402
-from bsbasis._normal import TILE  # noqa: E402
+from bsbasis._abi import NORMAL_TILE as TILE  # noqa: E402
 from bsbasis._pspline import fit_pspline  # noqa: E402
 
 K = 3

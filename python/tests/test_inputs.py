@@ -196,3 +196,43 @@ def test_any_numeric_layout_of_x_is_converted_not_misread():
                                   ref[[4, 2, 3]])
     tt = T.astype(np.float32)[::-1][::-1]
     np.testing.assert_array_equal(bsbasis.design_matrix(base, tt, 3).toarray(), ref)
+
+
+def test_knot_messages_name_the_rule_the_library_finds():
+    # The host says in words what bsbasis_check_knots finds: on random knots
+    # with planted faults it raises exactly when the library refuses them,
+    # and names the knot the library points at.
+    from bsbasis import _abi, _checks
+    rng = np.random.default_rng(20261209)
+    seen = set()
+    for _ in range(1500):
+        k = int(rng.integers(0, 4))
+        nt = int(rng.integers(0, 14))
+        t = np.cumsum(rng.random(nt) * (rng.random(nt) < 0.7)) - 1.0
+        fault = rng.integers(0, 6)
+        if nt and fault == 0:
+            t[rng.integers(nt)] = [np.nan, np.inf, -np.inf][rng.integers(3)]
+        elif nt > 1 and fault == 1:
+            a, b = rng.integers(nt, size=2)
+            t[a], t[b] = t[b], t[a]
+        elif nt > 2 and fault == 2:
+            m = int(rng.integers(1, nt))
+            t = t - t[m - 1]
+            t[m] = 2.0 ** -1072
+            t[m + 1:] = np.maximum(t[m + 1:], t[m])
+        elif nt > 1 and fault == 3:
+            t[0], t[-1] = -1e308, 1.7e308
+        nj = None if rng.random() < 0.5 else nt - (k + 1) + int(rng.integers(-1, 2))
+        want = nt - (k + 1) if nj is None else nj
+        rule, m = _checks.knot_rule(t, k + 1, want)
+        seen.add(rule)
+        if rule == _abi.RULE_NONE:
+            assert _checks.check_knots(t, k, nj) == want
+            continue
+        with pytest.raises(ValueError) as err:
+            _checks.check_knots(t, k, nj)
+        if rule in (_abi.RULE_NOT_FINITE, _abi.RULE_DECREASING, _abi.RULE_TOO_CLOSE):
+            assert "t[%d]" % m in str(err.value)
+    assert {_abi.RULE_NONE, _abi.RULE_TOO_FEW, _abi.RULE_COLUMNS, _abi.RULE_NOT_FINITE,
+            _abi.RULE_DECREASING, _abi.RULE_TOO_CLOSE, _abi.RULE_SPAN,
+            _abi.RULE_EMPTY_BASE} <= seen

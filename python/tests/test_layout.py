@@ -42,8 +42,8 @@ def test_tiles_and_threads_give_the_same_bits(order, nu, monkeypatch):
     for call in calls:
         ref = {fmt: call(fmt, 1) for fmt in ("csr", "coo", "blocks")}
         # Many tiles per thread, a last tile that is short, more threads than tiles.
-        for tile, threads in ((37, 1), (37, 3), (1000, 7), (_tiles._TILE, 2)):
-            monkeypatch.setattr(_tiles, "_TILE", tile)
+        for tile, threads in ((37, 1), (37, 3), (1000, 7), (_tiles._ROWS_PER_CALL, 2)):
+            monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", tile)
             same_bits(ref["csr"], call("csr", threads))
             got = call("coo", threads)
             for name in ("row", "col", "data"):
@@ -61,7 +61,7 @@ def test_wide_indices_when_the_entries_outgrow_int32(monkeypatch):
     ref = {fmt: bsbasis.design_matrix(x, t, 3, nu=1, extrapolate="zero", format=fmt)
            for fmt in ("csr", "coo", "blocks")}
     monkeypatch.setattr(_tiles, "_INDEX32_LIMIT", 100)
-    monkeypatch.setattr(_tiles, "_TILE", 50)
+    monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", 50)
     for fmt in ("csr", "csc", "coo", "blocks"):
         got = bsbasis.design_matrix(x, t, 3, nu=1, extrapolate="zero", format=fmt, threads=2)
         if fmt == "blocks":

@@ -6,7 +6,7 @@ from scipy.interpolate import BSpline
 
 import bsbasis
 from bsbasis import NormalEquations
-from bsbasis._normal import TILE
+from bsbasis._abi import NORMAL_TILE as TILE
 
 
 def banded(G, u):

@@ -327,7 +327,7 @@ def test_tiles_and_threads_give_the_same_bits(kw, monkeypatch):
     est = SplineTransformer(handle_missing="zeros", **kw).fit(X)
     outs = []
     for tile, threads, limit in [(16384, 1, 2**31 - 1), (7, 3, 2**31 - 1), (50, 2, 10)]:
-        monkeypatch.setattr(_tiles, "_TILE", tile)
+        monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", tile)
         monkeypatch.setattr(_tiles, "_INDEX32_LIMIT", limit)
         est.set_params(threads=threads)
         outs.append([est.set_params(sparse_output=False, order=o).transform(X.astype(t))
@@ -393,7 +393,7 @@ def test_out_of_range_raises_as_sklearn(case, monkeypatch):
     Z[10, 2] = 9.0  # a later feature beyond, in the first tile
     if case == "float32":
         X, Z = X.astype(np.float32), Z.astype(np.float32)
-    monkeypatch.setattr(_tiles, "_TILE", 256)
+    monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", 256)
     missing = "zeros" if case == "missing" else "error"
     for threads in (1, 2):
         kw = dict(extrapolation="error", handle_missing=missing, threads=threads)
@@ -418,7 +418,7 @@ def test_threads_minus_one_is_every_core(monkeypatch):
         return run(n, rows, workers, *args)
 
     monkeypatch.setattr(bsbasis_sklearn, "_run_tiles", spy)
-    monkeypatch.setattr(_tiles, "_TILE", 128)
+    monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", 128)
     kw = dict(handle_missing="zeros", extrapolation="linear")
     est = SplineTransformer(**kw, threads=1).fit(X)
     want = [est.set_params(sparse_output=s).transform(X) for s in (False, True)]

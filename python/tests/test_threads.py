@@ -72,7 +72,7 @@ def test_every_count_gives_the_same_bits():
 
 
 def test_no_more_threads_than_cores_nor_tiles(monkeypatch):
-    monkeypatch.setattr(_tiles, "_TILE", 64)  # about 1,100 tiles
+    monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", 64)  # about 1,100 tiles
     bsbasis.design_matrix(X, T, 3, threads=10**6)
     bsbasis.evaluate_spline(np.tile(X, 4), T, 3, C, threads=10**6)
     bsbasis.normal_equations(np.tile(X, 4), T, 3, threads=10**6)
@@ -87,7 +87,7 @@ def test_no_more_threads_than_cores_nor_tiles(monkeypatch):
 def test_concurrent_calls_with_different_counts_all_succeed(monkeypatch):
     # Each call asks for more threads than the one before; they share a pool
     # made afresh for the run, so every count is new to it.
-    monkeypatch.setattr(_tiles, "_TILE", 256)
+    monkeypatch.setattr(_tiles, "_ROWS_PER_CALL", 256)
     x = X[:40_000]
     ref = bsbasis.design_matrix(x, T, 3, threads=1)
     ne = bsbasis.normal_equations(X, T, 3, threads=1)
@@ -195,3 +195,58 @@ def test_a_failing_tile_stops_the_others_and_reaches_the_caller():
     count = len(ran)
     time.sleep(0.05)
     assert len(ran) == count < 100  # the other worker stopped after a tile or two
+
+
+def test_the_first_tile_to_fail_is_the_one_raised(monkeypatch):
+    # Tile 0 holds its worker until the other has taken tiles 1 to 3; tile 3
+    # then waits while the first worker runs on to tile 40, which fails
+    # first.  Tile 3, taken before it, still runs and fails after: the
+    # caller gets tile 3's error, as from one thread, whichever worker's
+    # failure it meets first.
+    monkeypatch.setattr(_checks, "cores", lambda: 2)
+    monkeypatch.setattr(_tiles, "_pool", None)  # two threads, whatever the machine
+    third, late_failed = threading.Event(), threading.Event()
+
+    def tile(s, _):
+        if s == 0:
+            assert third.wait(30)
+        if s == 3:
+            third.set()
+            assert late_failed.wait(30)
+            raise ArithmeticError("tile 3")
+        if s == 40:
+            late_failed.set()
+            raise ArithmeticError("tile 40")
+
+    for _ in range(5):
+        third.clear()
+        late_failed.clear()
+        with pytest.raises(ArithmeticError, match="tile 3"):
+            _tiles.run_tiles(100, 2, tile)
+
+
+def test_normal_equations_over_many_windows_keep_the_bits_of_one_thread(monkeypatch):
+    # 9 tiles: several windows of two tiles per thread, a short last tile.
+    from bsbasis._abi import NORMAL_TILE
+    monkeypatch.setattr(_checks, "cores", lambda: 2)
+    rng = np.random.default_rng(21)
+    x = rng.uniform(0.0, 1.0, 8 * NORMAL_TILE + 123)
+    y, w = np.sin(9 * x), rng.uniform(0.0, 2.0, len(x))
+    one = bsbasis.normal_equations(x, T, 3, y=y, weights=w, threads=1)
+    start = bsbasis.normal_equations(x[:NORMAL_TILE], T, 3, y=y[:NORMAL_TILE], threads=1)
+    chained = bsbasis.normal_equations(x[:NORMAL_TILE], T, 3, y=y[:NORMAL_TILE], threads=1)
+    chained = bsbasis.normal_equations(x, T, 3, y=y, weights=w, threads=2, out=chained)
+    ref = bsbasis.normal_equations(x, T, 3, y=y, weights=w, threads=1, out=start)
+    got = bsbasis.normal_equations(x, T, 3, y=y, weights=w, threads=2)
+    for a, b in ((got, one), (chained, ref)):
+        assert np.array_equal(a.gram, b.gram) and np.array_equal(a.rhs, b.rhs)
+        assert (a.yty, a.sum_weights, a.count) == (b.yty, b.sum_weights, b.count)
+    # Bad responses in two tiles of one window: the first is named.
+    bad = y.copy()
+    bad[[3 * NORMAL_TILE + 7, NORMAL_TILE + 5]] = np.nan
+    messages = []
+    for threads in (1, 2):
+        with pytest.raises(ValueError) as err:
+            bsbasis.normal_equations(x, T, 3, y=bad, threads=threads)
+        messages.append(str(err.value))
+    assert messages[0] == messages[1] and "y[%d]" % (NORMAL_TILE + 5) in messages[0]
