@@ -19,11 +19,7 @@ design_matrix <- function(x, knots, ord = 4, derivs = 0,
   extrapolate <- match.arg(extrapolate)
   sparse <- flag(sparse, "sparse")
   threads <- check_threads(threads)
-  mode <- modes[[extrapolate]]
-  if (extrapolate == "error") {
-    check_range(x, k$lo, k$hi)
-    mode <- modes[["zero"]]  # only NA and NaN are left outside: empty rows
-  }
+  mode <- extrapolation_mode(extrapolate, x, k)
   res <- design_call(FALSE, k$t, k$ord, k$nj, d, mode, x, sparse, 0L, k$nj, TRUE, threads)
   if (sparse) csc(res, length(x), k$nj) else res
 }
@@ -44,7 +40,9 @@ periodic_design_matrix <- function(x, breaks, ord = 4, derivs = 0, sparse = TRUE
          num(breaks[1L]), num(breaks[m + 1L]), "so do the knots a period beyond them")
   d <- check_derivs(derivs, length(x))
   sparse <- flag(sparse, "sparse")
-  res <- design_call(TRUE, breaks, ord, m, d, 0L, x, sparse, 0L, m, TRUE, 1L)
+  # The periodic basis reads no mode: it wraps every x as PERIODIC does.
+  res <- design_call(TRUE, breaks, ord, m, d, BSBASIS_EXTRAPOLATE_PERIODIC, x, sparse, 0L, m,
+                     TRUE, 1L)
   if (sparse) csc(res, length(x), m) else res
 }
 
@@ -74,13 +72,11 @@ make_knots <- function(x, n_knots, ord = 4, kind = c("uniform", "quantile"), wei
   kind <- match.arg(kind)
   boundary <- match.arg(boundary)
   if (!is.null(weights)) {
-    weights <- reals(weights, "weights", finite = TRUE)
-    if (length(weights) != length(x))
-      fail("'weights' must have the length of 'x' (%d), got %d", length(x), length(weights))
+    weights <- along_x(weights, "weights", length(x), finite = TRUE)
     check_weights(weights)
   }
-  t <- .Call(bsb_make_knots, x, weights, n_knots, ord,
-             if (kind == "uniform") 0L else 1L, if (boundary == "clamped") 0L else 1L)
+  t <- .Call(bsb_make_knots, x, weights, n_knots, ord, knot_kinds[[kind]],
+             knot_boundaries[[boundary]])
   if (is.null(t)) knots_failure(x, weights, ord, boundary)
   t
 }
@@ -122,20 +118,9 @@ normal_equations <- function(x, knots, ord = 4, y = NULL, weights = NULL, derivs
   if (!is.character(extrapolate) || length(extrapolate) != 1L ||
       !(extrapolate %in% names(modes)))
     fail("'extrapolate' must be one of %s", paste(dQuote(names(modes), FALSE), collapse = ", "))
-  for (nm in c("y", "weights")) {
-    v <- get(nm)
-    if (!is.null(v)) {
-      v <- reals(v, nm)
-      if (length(v) != length(x))
-        fail("'%s' must have the length of 'x' (%d), got %d", nm, length(x), length(v))
-      assign(nm, v)
-    }
-  }
-  mode <- modes[[extrapolate]]
-  if (extrapolate == "error") {
-    check_range(x, k$lo, k$hi)
-    mode <- modes[["zero"]]
-  }
+  if (!is.null(y)) y <- along_x(y, "y", length(x))
+  if (!is.null(weights)) weights <- along_x(weights, "weights", length(x))
+  mode <- extrapolation_mode(extrapolate, x, k)
   if (!is.null(weights)) check_weights(weights)
   r <- .Call(bsb_normal_equations, k$t, k$ord, k$nj, nu, mode, x, y, weights)
   if (!is.list(r)) {  # the row whose y is not finite

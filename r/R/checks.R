@@ -1,9 +1,6 @@
 # Argument checks shared by the entry points: every value that reaches the
 # C glue has the type and length the glue expects.
 
-modes <- c(error = 0L, zero = 1L, continue = 2L, constant = 3L, linear = 4L,
-           periodic = 5L)
-
 fail <- function(...) stop(sprintf(...), call. = FALSE)
 
 whole <- function(v, name, lo = -.Machine$integer.max, hi = .Machine$integer.max) {
@@ -39,19 +36,35 @@ reals <- function(v, name, finite = FALSE) {
   v
 }
 
-# Knots t: finite, non-decreasing, at least 2*ord; nj columns.
+# Knots t: finite, non-decreasing, at least 2*ord; nj columns.  The library
+# says which rule of bsbasis.h the knots break, and the knot at fault; this
+# says it in words.
 check_knots <- function(t, ord, nj) {
-  t <- reals(t, "knots", finite = TRUE)
-  check_sorted(t, "knots", strict = FALSE)
-  check_knot_spacing(t, "knots")
+  t <- reals(t, "knots")
   ord <- whole(ord, "ord", 1L, .Machine$integer.max %/% 2L)
-  if (length(t) < 2L * ord)
-    fail("'knots' has %d values; ord = %d needs at least 2*ord = %d", length(t), ord, 2L * ord)
-  nj <- if (is.null(nj)) length(t) - ord else whole(nj, "nj", ord, length(t) - ord)
-  if (!(t[ord] < t[nj + 1L]))
-    fail("the base interval [knots[%d], knots[%d]] = [%s, %s] is empty",
-         ord, nj + 1L, num(t[ord]), num(t[nj + 1L]))
-  list(t = t, ord = ord, nj = nj, lo = t[ord], hi = t[nj + 1L])
+  n <- length(t)
+  want <- if (is.null(nj)) n - ord else whole(nj, "nj")
+  verdict <- .Call(bsb_check_knots, t, ord, as.double(want))
+  rule <- verdict[1L]
+  m <- verdict[2L] + 1L  # the knot at fault, from 1
+  if (rule == BSBASIS_RULE_NONE)
+    return(list(t = t, ord = ord, nj = want, lo = t[ord], hi = t[want + 1L]))
+  if (rule == BSBASIS_RULE_NOT_FINITE)
+    fail("'knots' must be finite: knots[%d] = %s", m, num(t[m]))
+  if (rule == BSBASIS_RULE_DECREASING)
+    fail("'knots' must be non-decreasing: knots[%d] = %s, knots[%d] = %s", m - 1L,
+         num(t[m - 1L]), m, num(t[m]))
+  if (rule == BSBASIS_RULE_TOO_CLOSE)
+    fail("knots[%d] - knots[%d] = %s is too small: its reciprocal overflows", m, m - 1L,
+         num(t[m] - t[m - 1L]))
+  if (rule == BSBASIS_RULE_SPAN)
+    fail("'knots' spans [%s, %s], whose length overflows a double", num(t[1L]), num(t[n]))
+  if (rule == BSBASIS_RULE_TOO_FEW || rule == BSBASIS_RULE_NULL_KNOTS ||
+      rule == BSBASIS_RULE_KNOT_COUNT)
+    fail("'knots' has %d values; ord = %d needs at least 2*ord = %d", n, ord, 2L * ord)
+  if (rule == BSBASIS_RULE_COLUMNS) whole(nj, "nj", ord, n - ord)
+  fail("the base interval [knots[%d], knots[%d]] = [%s, %s] is empty",
+       ord, want + 1L, num(t[ord]), num(t[want + 1L]))
 }
 
 # Non-decreasing (strict: increasing) finite values, or an error naming the
@@ -77,6 +90,14 @@ check_knot_spacing <- function(t, name) {
          name, tiny[1L], num(gap[tiny[1L]]))
 }
 
+# y or weights: a numeric vector with one value per abscissa (nx of them).
+along_x <- function(v, name, nx, finite = FALSE) {
+  v <- reals(v, name, finite = finite)
+  if (length(v) != nx)
+    fail("'%s' must have the length of 'x' (%d), got %d", name, nx, length(v))
+  v
+}
+
 # Derivative orders, one per abscissa (recycled) or one for all.
 check_derivs <- function(derivs, nx) {
   if (!is.numeric(derivs) || length(derivs) < 1L || anyNA(derivs) ||
@@ -94,6 +115,18 @@ check_derivs <- function(derivs, nx) {
 check_threads <- function(threads) {
   if (is.null(threads)) return(1L)
   whole(threads, "threads", 1L, 64L)
+}
+
+# The library's mode for the extrapolation named `extrapolate` (a name of
+# `modes`), for the abscissae x on the knots k of check_knots.  Under
+# "error" the range is checked here, so that the message names the
+# abscissa; the library then gets ZERO, which leaves only NA and NaN
+# outside the base interval, as empty rows.
+extrapolation_mode <- function(extrapolate, x, k) {
+  mode <- modes[[extrapolate]]
+  if (mode != BSBASIS_EXTRAPOLATE_ERROR) return(mode)
+  check_range(x, k$lo, k$hi)
+  BSBASIS_EXTRAPOLATE_ZERO
 }
 
 # Abscissae outside [lo, hi] are an error; NA and NaN pass (empty rows).

@@ -387,6 +387,26 @@ SEXP bsb_derivative_penalty(SEXP t_, SEXP ord_, SEXP nj_, SEXP m_) {
   return ab;
 }
 
+// The rule of bsbasis.h that a basis on knots breaks and the index of the
+// knot at fault (from 0; -1 when the rule is not about one knot).
+SEXP bsb_check_knots(SEXP t_, SEXP ord_, SEXP nj_) {
+  need(TYPEOF(t_) == REALSXP, "t must be double");
+  need(TYPEOF(nj_) == REALSXP && XLENGTH(nj_) == 1, "nj must be one double");
+  const int ord = scalar_int(ord_, "ord");
+  // Any nj beyond the knots breaks the column rule alike.
+  const double nj = REAL(nj_)[0] < -1.0 ? -1.0 : (REAL(nj_)[0] > 4e18 ? 4e18 : REAL(nj_)[0]);
+  int32_t rule = BSBASIS_RULE_NONE;
+  int64_t index = -1;
+  bsbasis_check_knots(XLENGTH(t_) ? REAL(t_) : nullptr, XLENGTH(t_), ord,
+                      static_cast<int64_t>(nj), &rule, &index);
+  SEXP out = PROTECT(Rf_allocVector(INTSXP, 2));
+  INTEGER(out)[0] = rule;
+  // A knot at fault has an index below nt <= INT32_MAX.
+  INTEGER(out)[1] = static_cast<int>(index);
+  UNPROTECT(1);
+  return out;
+}
+
 // The knots, or NULL when the library finds the data unusable (the R code
 // says why).
 SEXP bsb_make_knots(SEXP x_, SEXP w_, SEXP n_knots_, SEXP ord_, SEXP kind_, SEXP boundary_) {
@@ -447,6 +467,7 @@ static const R_CallMethodDef call_methods[] = {
     {"bsb_first_outside", (DL_FUNC)&bsb_first_outside, 3},
     {"bsb_difference_penalty", (DL_FUNC)&bsb_difference_penalty, 2},
     {"bsb_derivative_penalty", (DL_FUNC)&bsb_derivative_penalty, 4},
+    {"bsb_check_knots", (DL_FUNC)&bsb_check_knots, 3},
     {"bsb_make_knots", (DL_FUNC)&bsb_make_knots, 6},
     {"bsb_normal_equations", (DL_FUNC)&bsb_normal_equations, 8},
     {"bsb_spline_design", (DL_FUNC)&bsb_spline_design, 7},

@@ -92,3 +92,43 @@ test_that("make_knots says why the data give no knots", {
   expect_error(make_knots(c(0, 1), 3, weights = c(1e308, 1e308), kind = "quantile"),
                "'weights' sum to more than a double holds")
 })
+
+test_that("knot messages name the rule the library finds, and its knot", {
+  # On random knots with planted faults, check_knots refuses exactly the
+  # bases bsbasis_check_knots refuses, naming the knot it points at.
+  ns <- asNamespace("bsbasis")
+  set.seed(20261209)
+  seen <- integer(0)
+  for (trial in 1:1500) {
+    ord <- sample(1:4, 1L)
+    n <- sample(0:13, 1L)
+    t <- cumsum(runif(n) * (runif(n) < 0.7)) - 1
+    fault <- sample(0:5, 1L)
+    if (n > 0L && fault == 0L) t[sample(n, 1L)] <- sample(c(NaN, Inf, -Inf), 1L)
+    if (n > 1L && fault == 1L) t[sample(n, 2L)] <- t[sample(n, 2L)]
+    if (n > 2L && fault == 2L) {
+      m <- sample(2:n, 1L)
+      t <- t - t[m - 1L]
+      t[m] <- 2^-1072
+      if (m < n) t[(m + 1L):n] <- pmax(t[(m + 1L):n], t[m])
+    }
+    if (n > 1L && fault == 3L) t[c(1L, n)] <- c(-1e308, 1.7e308)
+    nj <- if (runif(1) < 0.5) NULL else n - ord + sample(-1:1, 1L)
+    want <- if (is.null(nj)) n - ord else nj
+    verdict <- .Call(ns$bsb_check_knots, t, ord, as.double(want))
+    seen <- union(seen, verdict[1L])
+    if (verdict[1L] == ns$BSBASIS_RULE_NONE) {
+      expect_identical(ns$check_knots(t, ord, nj)$nj, as.integer(want))
+    } else {
+      err <- tryCatch(ns$check_knots(t, ord, nj), error = conditionMessage)
+      expect_type(err, "character")
+      if (verdict[1L] %in% c(ns$BSBASIS_RULE_NOT_FINITE, ns$BSBASIS_RULE_DECREASING,
+                             ns$BSBASIS_RULE_TOO_CLOSE))
+        expect_match(err, sprintf("knots[%d]", verdict[2L] + 1L), fixed = TRUE)
+    }
+  }
+  expect_setequal(intersect(seen, 0:10), seen)
+  for (rule in c("NONE", "TOO_FEW", "COLUMNS", "NOT_FINITE", "DECREASING", "TOO_CLOSE",
+                 "SPAN", "EMPTY_BASE"))
+    expect_true(ns[[paste0("BSBASIS_RULE_", rule)]] %in% seen, info = rule)
+})
