@@ -296,6 +296,72 @@ void periodic(fz::Reader &in) {
   o.check(ref::periodic_design(uv, order, nu, x.copy()), nx);
 }
 
+// ------------------------------------------------------------- natural
+
+// Natural splines: validity as the header states it, rows laid out as it
+// states (ascending columns below the column count, then padding), empty
+// rows for non-finite abscissae, and each row the same alone as in the call.
+void natural(fz::Reader &in) {
+  const bool hostile = in.flag();
+  const int64_t nknots = hostile ? in.any_count(-2, 40) : in.small(0, 12);
+  const int32_t nu = hostile ? in.any_int(-2, 6) : in.small(0, 4);
+  const int32_t intercept = hostile ? in.any_int(-2, 2) : in.flag();
+  const int64_t nx = hostile ? in.any_count(-2, 40) : some_count(in);
+  const bool give_k = !hostile || in.byte() >= 16, give_x = !hostile || in.byte() >= 16;
+  if (nknots > kMaxKnots || nx > kMaxCount) return;
+  const int64_t n = nx > 0 ? nx * BSBASIS_NATURAL_WIDTH : 0;
+  if (n > kMaxEntries) return;
+  const std::vector<double> all = breaks(in, (nknots > 0 ? nknots : 0) + 2, hostile);
+  const double lo = all[0], hi = all[all.size() - 1];
+  fz::Buf<double> kn(nknots > 0 ? nknots : 0);
+  for (int64_t k = 0; k < nknots; ++k) kn[k] = all[k + 1];
+  bool ok = nknots >= 0 && (nknots == 0 || give_k) && std::isfinite(lo) && std::isfinite(hi) &&
+            lo < hi;
+  for (int64_t k = 0; ok && k < nknots; ++k)
+    ok = kn[k] > lo && kn[k] < hi && (k == 0 || kn[k] >= kn[k - 1]);
+  if (ok) {
+    std::vector<double> t(4, lo);
+    for (int64_t k = 0; k < nknots; ++k) t.push_back(kn[k]);
+    t.insert(t.end(), 4, hi);
+    ok = ref::usable_knots(t, 4, int64_t(t.size()) - 4);
+  }
+  std::vector<double> anchors = {lo, hi, lo - 1.5, hi + 2.5, (lo + hi) / 2};
+  fz::Buf<double> x(nx);
+  abscissae(in, x, anchors, false, 0.0, 0.0);
+  Outputs o(in, n, hostile);
+  const int st = bsbasis_natural_design(lo, hi, give_k ? kn.data() : nullptr, nknots, intercept,
+                                        nu, give_x ? x.data() : nullptr, nx, o.pi(), o.pj(),
+                                        o.pB(), o.pn());
+  const bool valid = ok && nu >= 0 && nx >= 0 && (nx == 0 || (give_x && o.give_j && o.give_B));
+  if (!expect(st, valid, false)) return;
+  const int64_t cols = nknots + 1 + (intercept != 0);
+  int64_t empty = 0;
+  for (int64_t p = 0; p < nx; ++p) {
+    const int64_t at = p * BSBASIS_NATURAL_WIDTH;
+    const bool finite = std::isfinite(x[p]);
+    empty += !finite;
+    int q = 0;
+    for (; q < BSBASIS_NATURAL_WIDTH && o.j[at + q] >= 0; ++q) {
+      FZ_CHECK(finite, p);
+      FZ_CHECK(o.j[at + q] < cols, p, q);
+      FZ_CHECK(q == 0 || o.j[at + q] > o.j[at + q - 1], p, q);
+      if (o.give_i) FZ_CHECK(o.i[at + q] == p, p, q);
+    }
+    FZ_CHECK(!finite || q > 0, p);
+    for (; q < BSBASIS_NATURAL_WIDTH; ++q) FZ_CHECK(o.j[at + q] == -1 && o.B[at + q] == 0.0, p, q);
+  }
+  if (o.give_nempty) FZ_CHECK(o.nempty == empty, o.nempty);
+  if (nx == 0) return;
+  const int64_t p = nx - 1;
+  int32_t j1[BSBASIS_NATURAL_WIDTH];
+  double B1[BSBASIS_NATURAL_WIDTH];
+  FZ_CHECK(bsbasis_natural_design(lo, hi, kn.data(), nknots, intercept, nu, x.data() + p, 1,
+                                  nullptr, j1, B1, nullptr) == BSBASIS_OK, p);
+  for (int q = 0; q < BSBASIS_NATURAL_WIDTH; ++q)
+    FZ_CHECK(j1[q] == o.j[p * BSBASIS_NATURAL_WIDTH + q] &&
+                 fz::same(B1[q], o.B[p * BSBASIS_NATURAL_WIDTH + q]), q);
+}
+
 // ------------------------------------------------------------- tensor
 
 void tensor(fz::Reader &in) {
@@ -1025,7 +1091,7 @@ void blocks_to_dense(fz::Reader &in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
-  switch (in.byte() % 14) {
+  switch (in.byte() % 15) {
     case 0: design(in); break;
     case 1: uniform(in); break;
     case 2: periodic(in); break;
@@ -1039,6 +1105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 10: evaluate(in, false); break;
     case 11: evaluate(in, true); break;
     case 12: check_knots(in); break;
+    case 13: natural(in); break;
     default: blocks_to_dense(in); break;
   }
   return 0;

@@ -212,6 +212,25 @@ int bsbasis_uniform_design(double origin, double spacing, int64_t n, int32_t ord
                            int32_t nu, int32_t extrapolate, const double *x, int64_t nx,
                            int32_t *i, int32_t *j, double *B, int64_t *nempty);
 
+/* Natural cubic splines on the boundary knots lo < hi and the interior
+ * knots knots[0 .. nknots-1] (finite, non-decreasing, lo < knots[k] < hi):
+ * the cubic B-splines on lo (4 times), the interior knots and hi (4 times),
+ * without the first when intercept is 0, projected onto the functions whose
+ * second derivative is 0 at lo and at hi, as R's splines::ns does (the same
+ * Householder reflections, so the same columns): nknots + 1 + (intercept
+ * != 0) columns.  Beyond [lo, hi] each function continues linearly (its
+ * value and slope at the nearer boundary knot, as ns); at hi the limit from
+ * the left.  nu-th derivatives for any nu >= 0 (beyond [lo, hi]: the slope
+ * for nu = 1, 0 for nu >= 2).  Each row takes BSBASIS_NATURAL_WIDTH entries
+ * of i, j, B at p*BSBASIS_NATURAL_WIDTH: its non-zero columns first, in
+ * increasing order, then unused entries of column -1 and value 0.  NaN and
+ * +-inf give empty rows (every column -1), counted in *nempty.  i may be
+ * NULL; nx <= INT32_MAX when it is given. */
+#define BSBASIS_NATURAL_WIDTH 7
+int bsbasis_natural_design(double lo, double hi, const double *knots, int64_t nknots,
+                           int32_t intercept, int32_t nu, const double *x, int64_t nx,
+                           int32_t *i, int32_t *j, double *B, int64_t *nempty);
+
 /* Periodic basis on the strictly increasing breaks u[0 .. m] (nbreaks = m+1,
  * finite): period u[m] - u[0], m columns, m >= order.  The knots continue
  * the breaks periodically on both sides and a basis function that leaves

@@ -794,6 +794,82 @@ class UniformBasis : public detail::Evaluator<UniformBasis> {
   Extrapolate mode_;
 };
 
+// Rows of a natural spline basis: kNaturalWidth entries per row, its
+// non-zero columns first (ascending), then entries of column -1 and value 0;
+// an empty row (NaN, +-inf) has column -1 throughout.
+struct NaturalRows {
+  static constexpr int kWidth = BSBASIS_NATURAL_WIDTH;
+  std::int64_t rows = 0;
+  std::int64_t cols = 0;
+  std::vector<std::int32_t> j;
+  std::vector<double> B;
+
+  // The rows as a dense row-major rows x cols matrix.
+  std::vector<double> dense() const {
+    std::vector<double> out(static_cast<std::size_t>(rows * cols));
+    detail::check(bsbasis_blocks_to_dense(kWidth, j.data(), B.data(), rows, cols, out.data(),
+                                          cols, 1),
+                  "NaturalRows::dense");
+    return out;
+  }
+};
+
+// Natural cubic spline basis (R's splines::ns): cubic B-splines on the
+// boundary knots lo < hi (each four times) and the interior knots, without
+// the first unless `intercept`, projected onto the functions whose second
+// derivative is 0 at lo and hi; linear beyond them.  knots.size() + 1 +
+// intercept columns, the same as ns gives.
+class NaturalBasis {
+ public:
+  // Throws std::invalid_argument unless lo < hi are finite and the interior
+  // knots are finite, non-decreasing and strictly between them.
+  NaturalBasis(double lo, double hi, std::vector<double> knots = {}, bool intercept = false)
+      : lo_(lo), hi_(hi), knots_(std::move(knots)), intercept_(intercept) {
+    using detail::num;
+    using std::to_string;
+    if (!std::isfinite(lo_) || !std::isfinite(hi_) || !(lo_ < hi_))
+      throw std::invalid_argument("bsbasis: the boundary knots must be finite with lo < hi, got [" +
+                                  num(lo_) + ", " + num(hi_) + "]");
+    for (std::size_t k = 0; k < knots_.size(); ++k) {
+      if (!(knots_[k] > lo_ && knots_[k] < hi_))
+        throw std::invalid_argument("bsbasis: knots[" + to_string(k) + "] = " + num(knots_[k]) +
+                                    " must lie strictly between the boundary knots " +
+                                    num(lo_) + " and " + num(hi_));
+      if (k > 0 && knots_[k] < knots_[k - 1])
+        throw std::invalid_argument("bsbasis: knots must be non-decreasing, but knots[" +
+                                    to_string(k) + "] = " + num(knots_[k]) + " < knots[" +
+                                    to_string(k - 1) + "] = " + num(knots_[k - 1]));
+    }
+    detail::check(call(0, nullptr, 0, nullptr, nullptr), "NaturalBasis");
+  }
+
+  std::int64_t cols() const {
+    return static_cast<std::int64_t>(knots_.size()) + 1 + (intercept_ ? 1 : 0);
+  }
+
+  // Values (nu = 0) or nu-th derivatives at x.
+  NaturalRows rows(const std::vector<double> &x, int nu = 0) const {
+    detail::check_nu(nu);
+    NaturalRows r;
+    r.rows = static_cast<std::int64_t>(x.size());
+    r.cols = cols();
+    r.j.resize(x.size() * NaturalRows::kWidth);
+    r.B.resize(x.size() * NaturalRows::kWidth);
+    detail::check(call(nu, x.data(), r.rows, r.j.data(), r.B.data()), "NaturalBasis::rows");
+    return r;
+  }
+
+ private:
+  int call(int nu, const double *x, std::int64_t nx, std::int32_t *j, double *B) const {
+    return bsbasis_natural_design(lo_, hi_, knots_.data(), static_cast<std::int64_t>(knots_.size()),
+                                  intercept_ ? 1 : 0, nu, x, nx, nullptr, j, B, nullptr);
+  }
+
+  double lo_, hi_;
+  std::vector<double> knots_;
+  bool intercept_;
+};
+
 // Periodic B-spline basis on the strictly increasing breaks u[0 .. m]: m
 // columns, period u[m] - u[0].  The knots continue the breaks periodically,
 // and a basis function that leaves the period on the right wraps to the

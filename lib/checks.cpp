@@ -72,6 +72,16 @@ int check_breaks(const double *u, int64_t nbreaks, int32_t order) {
   return BSBASIS_OK;
 }
 
+int check_natural(double lo, double hi, const double *knots, int64_t nknots) {
+  if (nknots < 0 || nknots > INT32_MAX - 8) return BSBASIS_ERROR_COUNT;
+  if (nknots > 0 && !knots) return BSBASIS_ERROR_NULL;
+  if (!is_finite(lo) || !is_finite(hi) || !(lo < hi)) return BSBASIS_ERROR_KNOTS;
+  for (int64_t k = 0; k < nknots; ++k)
+    if (!(knots[k] > lo && knots[k] < hi) || (k > 0 && !(knots[k] >= knots[k - 1])))
+      return BSBASIS_ERROR_KNOTS;
+  return BSBASIS_OK;
+}
+
 int check_call(int32_t order, int32_t nu, int32_t mode, const double *x, index_t nx,
                const int32_t *i, const int32_t *j, const double *B) {
   if (nu < 0) return BSBASIS_ERROR_ORDER;

@@ -30,6 +30,10 @@ int check_uniform(double origin, double spacing, int64_t n, int32_t order);
 // order intervals.
 int check_breaks(const double *u, int64_t nbreaks, int32_t order);
 
+// Natural cubic splines: finite boundary knots lo < hi and nknots finite,
+// non-decreasing interior knots strictly between them.
+int check_natural(double lo, double hi, const double *knots, int64_t nknots);
+
 // An evaluation's call: nu, the mode, nx abscissae and the outputs (i
 // optional; it limits nx to 32-bit rows).
 int check_call(int32_t order, int32_t nu, int32_t mode, const double *x, index_t nx,

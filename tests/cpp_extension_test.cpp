@@ -461,4 +461,37 @@ TEST(CppExtension, ValidationMessages) {
   EXPECT_EQ(KnotBasis(t, 3).derivatives(raw, 3, 2).B, KnotBasis(t, 3).derivatives({0.5, 1.0, 1.5}, 2).B);
 }
 
+TEST(CppExtension, NaturalBasisRowsAndDense) {
+  const bsbasis::NaturalBasis nb(0, 1, {0.3, 0.6});
+  EXPECT_EQ(nb.cols(), 3);
+  const std::vector<double> x = {-0.25, 0.1, 0.5, 1.5};
+  const bsbasis::NaturalRows r = nb.rows(x);
+  ASSERT_EQ(r.rows, 4);
+  // The rows are the library's bits, and dense() places them.
+  std::vector<std::int32_t> j(x.size() * BSBASIS_NATURAL_WIDTH);
+  std::vector<double> B(j.size());
+  ASSERT_EQ(bsbasis_natural_design(0, 1, std::vector<double>{0.3, 0.6}.data(), 2, 0, 0, x.data(),
+                                   4, nullptr, j.data(), B.data(), nullptr),
+            BSBASIS_OK);
+  EXPECT_EQ(r.j, j);
+  EXPECT_EQ(r.B, B);
+  const std::vector<double> d = r.dense();
+  // splines::ns(x, knots = c(0.3, 0.6), Boundary.knots = c(0, 1)), rows 1 and 4.
+  EXPECT_NEAR(d[0], 0.23186944788008418, 1e-14);
+  EXPECT_NEAR(d[2], 0.4057715337901473, 1e-14);
+  EXPECT_NEAR(d[9], -1.602150537634409, 1e-14);
+  EXPECT_NEAR(d[11], 1.9462365591397841, 1e-14);
+  // Second derivatives vanish at the boundary knots.
+  for (double v : nb.rows({0.0, 1.0}, 2).dense()) EXPECT_NEAR(v, 0.0, 1e-9);
+  EXPECT_EQ(bsbasis::NaturalBasis(0, 1, {}, true).cols(), 2);
+  EXPECT_EQ(message_of([] { bsbasis::NaturalBasis(1, 0); }),
+            "bsbasis: the boundary knots must be finite with lo < hi, got [1, 0]");
+  EXPECT_EQ(message_of([] { bsbasis::NaturalBasis(0, 1, {0.5, 1.0}); }),
+            "bsbasis: knots[1] = 1 must lie strictly between the boundary knots 0 and 1");
+  EXPECT_EQ(message_of([] { bsbasis::NaturalBasis(0, 1, {0.75, 0.5}); }),
+            "bsbasis: knots must be non-decreasing, but knots[1] = 0.5 < knots[0] = 0.75");
+  EXPECT_EQ(message_of([&] { nb.rows(x, -1); }),
+            "bsbasis: the derivative order nu must be >= 0, got -1");
+}
+
 }  // namespace

@@ -477,7 +477,37 @@ std::map<std::string, uint64_t> compute_extension() {
     add_call(ten, st64, ne64, i, j64, B64);
   }
 
+  // Natural splines, with a generator of their own so that the draws above
+  // stay as they were: interior knots strictly inside, points beyond both
+  // boundary knots, derivative orders 0 to 4, with and without intercept.
+  Gen gn(20261210);
+  Hash nat;
+  for (int round = 0; round < 60; ++round) {
+    const double lo = gn.dyadic(-2.0, 2.0), hi = lo + (1 + gn.below(64)) / 8.0;
+    std::vector<double> kn;
+    const int nk = gn.below(10);
+    for (int k = 0; k < nk; ++k) kn.push_back(lo + (hi - lo) * (1 + gn.below(255)) / 256.0);
+    std::sort(kn.begin(), kn.end());
+    std::vector<double> near = {lo, hi, lo - 0.75 * (hi - lo), hi + 1.5 * (hi - lo)};
+    near.insert(near.end(), kn.begin(), kn.end());
+    std::sort(near.begin(), near.end());
+    const size_t nx = sizes[gn.below(6)];
+    const std::vector<double> x = around(gn, near, lo, hi, nx, BSBASIS_EXTRAPOLATE_LINEAR);
+    const int intercept = gn.below(2);
+    for (int nu = 0; nu <= 4; ++nu) {
+      const size_t n = nx * BSBASIS_NATURAL_WIDTH;
+      std::vector<int32_t> i(n), j(n);
+      std::vector<double> B(n);
+      int64_t ne = -1;
+      const int st = bsbasis_natural_design(lo, hi, kn.data(), int64_t(kn.size()), intercept, nu,
+                                            x.data(), int64_t(nx), i.data(), j.data(), B.data(),
+                                            &ne);
+      add_call(nat, st, ne, i, wide(j), B);
+    }
+  }
+
   std::map<std::string, uint64_t> out;
+  out["natural_design"] = nat.h;
   for (int mode = 0; mode < 6; ++mode)
     out[std::string("design_") + kModeNames[mode]] = mode_hash[mode].h;
   out["uniform_design"] = uni.h;

@@ -34,6 +34,11 @@ int uniform_checked(double origin, double spacing, int n, int order, int nu, int
                     const double *x, index_t nx, int32_t *i, int32_t *j, double *B,
                     int64_t *nempty);
 
+// The body of bsbasis_natural_design.
+int natural_design(double lo, double hi, const double *knots, int64_t nknots, int32_t intercept,
+                   int32_t nu, const double *x, int64_t nx, int32_t *i, int32_t *j, double *B,
+                   int64_t *nempty);
+
 // Whether every x lies in [lo, hi] (NaN does not).
 bool within_closed(const double *x, index_t nx, double lo, double hi);
 

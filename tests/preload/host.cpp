@@ -49,6 +49,8 @@ int main() {
   const KnotBasis basis(t, 4);
   print("uniform", UniformBasis(4, 9, -0.25, 0.5).derivatives(inside, 1));
   print("periodic", PeriodicBasis({0, 0.5, 1.25, 2, 3}, 3).values(x));
+  const std::vector<double> natural = NaturalBasis(0, 3, {0.5, 1.5, 2.25}).rows(x).dense();
+  print("natural", natural.data(), natural.size());
   const Csr32 tensor = TensorBasis({basis, KnotBasis({0, 0, 1, 2, 3, 3}, 2)}).values(
       abscissae(100, 0.0, 3.0));
   print("tensor", tensor.data.data(), tensor.data.size());

@@ -152,4 +152,18 @@ int bsbasis_blocks_to_dense(int32_t order, const int32_t *j, const double *B, in
   (void)col_stride;
   REFUSE;
 }
+
+int bsbasis_check_knots(const double *t, int64_t nt, int32_t order, int64_t nj, int32_t *rule,
+                        int64_t *index) {
+  (void)t, (void)nt, (void)order, (void)nj, (void)rule, (void)index;
+  REFUSE;
+}
+
+int bsbasis_natural_design(double lo, double hi, const double *knots, int64_t nknots,
+                           int32_t intercept, int32_t nu, const double *x, int64_t nx, int32_t *i,
+                           int32_t *j, double *B, int64_t *nempty) {
+  (void)lo, (void)hi, (void)knots, (void)nknots, (void)intercept, (void)nu, (void)x, (void)nx;
+  (void)i, (void)j, (void)B, (void)nempty;
+  REFUSE;
+}
 #endif
