@@ -128,6 +128,20 @@ void project_row(const Projection &P, const int32_t *jb, const double *b, int32_
     }
     return;
   }
+  // Most rows lie clear of the first and last three columns, where S is:
+  // their block, two columns left.
+  const int c0 = jb[0] - P.shift, c3 = jb[kOrder - 1] - P.shift;
+  if (c0 > 2 && c3 < P.nb - 3) {
+    for (int q = 0; q < kOrder; ++q) {
+      j[q] = jb[q] - P.shift - 2;
+      B[q] = b[q];
+    }
+    for (n = kOrder; n < kWidth; ++n) {
+      j[n] = -1;
+      B[n] = 0.0;
+    }
+    return;
+  }
   double v[kMaxS] = {};
   bool meets = false;
   for (int q = 0; q < kOrder; ++q) {
