@@ -7,6 +7,7 @@ owns and sizes every array, and returns scipy.sparse matrices.
 
 from ._core import (design_matrix, interval_index, periodic_design_matrix,
                     tensor_design_matrix, uniform_design_matrix)
+from ._natural import natural_design_matrix
 from ._normal import (NormalEquations, evaluate_spline, normal_equations,
                       uniform_normal_equations)
 from ._penalties import derivative_penalty, difference_penalty, make_knots
@@ -20,6 +21,7 @@ __all__ = [
     "uniform_design_matrix",
     "periodic_design_matrix",
     "tensor_design_matrix",
+    "natural_design_matrix",
     "difference_penalty",
     "derivative_penalty",
     "make_knots",

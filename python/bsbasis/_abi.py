@@ -42,6 +42,10 @@ BOUNDARY_EXTENDED = 1
 # in parallel and adds them in tile order gets the bits of one call.
 NORMAL_TILE = 65536
 
+# bsbasis_natural_design writes this many entries a row: the non-zero
+# columns first, then padding of column -1 and value 0.
+NATURAL_WIDTH = 7
+
 # bsbasis_check_knots: the rule a basis on knots breaks (bsbasis.h lists
 # them with the status each gives).
 RULE_NONE = 0
@@ -75,6 +79,7 @@ SIGNATURES = {
     "bsbasis_design": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
     "bsbasis_uniform_design": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _i64, _p, _p, _p,
                                     _p]),
+    "bsbasis_natural_design": (_i, [_d, _d, _p, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
     "bsbasis_periodic_design": (_i, [_p, _i64, _i32, _i32, _p, _i64, _p, _p, _p, _p]),
     "bsbasis_tensor_design": (_i, [_i32, _p, _p, _p, _p, _p, _i32, _p, _i64, _p, _p, _p, _p,
                                    _p]),

@@ -3,8 +3,8 @@ and filling a design matrix tile by tile straight into the arrays that the
 result keeps.
 
 Every path that spreads rows over threads goes through run_tiles: design
-matrices (Target.fill), spline values, the normal equations (sum_rows) and
-scikit-learn's transform.
+matrices (Target.fill, or fill_dense for dense ones), spline values, the
+normal equations (sum_rows) and scikit-learn's transform.
 
 Nothing is zero-filled that the library overwrites; the row indices that CSR
 does not keep are never written; indptr is written per tile while the tile
@@ -19,7 +19,7 @@ from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
-from . import _sparse
+from . import _lib, _sparse
 from ._checks import INT32_MAX, check_threads, cores
 
 # Rows per library call (one tile) at up to four entries a row; fewer for
@@ -285,7 +285,17 @@ class Target:
             return self.i, self.j, self.B
         layout, cls = _sparse.FORMATS[fmt]
         data, cols, rows, indptr = self.B, self.j, self.i, self.indptr
-        if sum(self.empty.values()):
+        if getattr(self.kernel, "padded", False):
+            # Rows of fewer entries than E end in column -1: each entry
+            # is kept or dropped on its own.
+            keep = cols >= 0
+            data, cols = data[keep], cols[keep]
+            if rows is not None:
+                rows = rows[keep]
+            else:
+                indptr = np.zeros(n + 1, self.idx)
+                np.cumsum(np.count_nonzero(keep.reshape(n, E), axis=1), out=indptr[1:])
+        elif sum(self.empty.values()):
             keep = cols.reshape(n, E)[:, 0] >= 0
             data = data.reshape(n, E)[keep].ravel()
             cols = cols.reshape(n, E)[keep].ravel()
@@ -308,6 +318,33 @@ class Target:
 
 def index_dtype(n, entries, ncols):
     return np.int32 if max(n * entries, n, ncols) <= _INDEX32_LIMIT else np.int64
+
+
+def fill_dense(kernel, n, ncols, threads, shift=0):
+    """The design matrix of n rows that kernel writes, as a C-ordered
+    (n, ncols) array.  Each tile's blocks go to the thread's scratch and
+    bsbasis_blocks_to_dense writes every element of the tile's rows from
+    them, so nothing is zero-filled first.  Column c of the kernel lands in
+    column c - shift; entries that land outside 0 .. ncols-1 (those of an
+    empty row among them) are dropped, so an empty row is a row of zeros."""
+    E = kernel.entries
+    out = np.empty((n, ncols))
+    if n == 0 or ncols == 0:
+        return out
+    to_dense = _lib.kernels().bsbasis_blocks_to_dense
+    rows = max(max(1, _ROWS_PER_CALL * 4 // max(E, 4)), getattr(kernel, "knots", 0))
+    base = out.ctypes.data
+
+    def tile(a, m, s):
+        jp, Bp = s.address("j", np.int32), s.address("B", np.float64)
+        kernel(a, m, None, jp, Bp, s.count_address)
+        if shift:
+            j = s.get("j", np.int32)[:m * E]
+            np.subtract(j, shift, out=j)
+        _lib.check_status(to_dense(E, jp, Bp, m, ncols, base + 8 * ncols * a, ncols, 1))
+
+    run_rows(n, rows, threads_for(threads, n, E), tile, lambda: _Scratch(min(rows, n) * E))
+    return out
 
 
 def fill_design(kernel, n, ncols, fmt, threads):

@@ -1,4 +1,5 @@
-"""scikit-learn's SplineTransformer with the bases formed by the library.
+"""scikit-learn's SplineTransformer with the bases formed by the library,
+and NaturalSplineTransformer, its sibling for natural cubic splines.
 
 This is the only module of the package that imports scikit-learn.  Knots,
 fitted attributes, feature names, checks and error messages are those of
@@ -19,7 +20,7 @@ from sklearn.utils.validation import check_is_fitted
 from . import _lib, _sparse, _tiles
 from . import _sklearn_compat as compat
 from ._abi import (ERROR_RANGE, EXTRAPOLATE_CONSTANT, EXTRAPOLATE_CONTINUE, EXTRAPOLATE_ERROR,
-                   EXTRAPOLATE_LINEAR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO)
+                   EXTRAPOLATE_LINEAR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO, NATURAL_WIDTH)
 from ._checks import as_int
 from ._penalties import difference_penalty, make_knots
 from ._sklearn_compat import Interval, StrOptions
@@ -156,6 +157,65 @@ class _Feature:
         return empty
 
 
+def _data_knots(X, sample_weight, n_knots, degree, kind, missing, periodic):
+    """scikit-learn's knot vectors from the data, one column per feature:
+    n_knots base knots placed as `kind` says, extended by `degree` knots
+    beyond each end.  `missing`: NaN is a missing value, ignored here."""
+    columns = []
+    for i in range(X.shape[1]):
+        x, w = X[:, i], sample_weight
+        if missing:
+            keep = ~np.isnan(x)
+            if not keep.any():
+                raise ValueError(
+                    f"Feature {i} has only missing values: no knots can be placed."
+                )
+            if not keep.all():
+                x = x[keep]
+                w = None if w is None else w[keep]
+        used = x if w is None else x[w > 0]
+        if len(used) == 0:  # make_knots says why
+            make_knots(x, n_knots, 0, kind=kind, weights=w)
+        lo, hi = used.min(), used.max()
+        if periodic and lo == hi:
+            raise ValueError(
+                f"Feature {i} is constant: periodic splines need a period > 0."
+            )
+        columns.append((x, w, lo, hi))
+    if kind == "uniform" and (X.dtype != np.float64 or any(c[2] == c[3] for c in columns)):
+        # scikit-learn spaces these in the precision of X, and np.linspace
+        # rounds differently for all features when one is constant.
+        lows = np.array([c[2] for c in columns], dtype=X.dtype)
+        highs = np.array([c[3] for c in columns], dtype=X.dtype)
+        base = np.linspace(lows, highs, num=n_knots, endpoint=True, dtype=np.float64)
+        return _extend(base, degree, periodic)
+    k = 0 if periodic else degree
+    knots = np.stack([np.full(n_knots + 2 * k, lo) if lo == hi else
+                      make_knots(x, n_knots, k, kind=kind, weights=w, boundary="extended")
+                      for x, w, lo, hi in columns], axis=1)
+    if periodic:
+        return _extend(knots, degree, True)
+    ends = knots[[k, k + 1, -k - 2, -k - 1]]
+    if k and ((ends[0] == ends[1]) | (ends[2] == ends[3])).any():
+        # An end interval of length 0 makes np.linspace round the knots
+        # beyond the ends differently for every feature.
+        knots = _extend(knots[k:k + n_knots], degree, False)
+    return knots
+
+
+def _given_knots(knots, n_features):
+    """Knots given as an array, one column per feature, checked with
+    scikit-learn's messages."""
+    knots = check_array(knots, dtype=np.float64)
+    if knots.shape[0] < 2:
+        raise ValueError("Number of knots, knots.shape[0], must be >= 2.")
+    elif knots.shape[1] != n_features:
+        raise ValueError("knots.shape[1] == n_features is violated.")
+    elif not np.all(np.diff(knots, axis=0) > 0):
+        raise ValueError("knots must be sorted without duplicates.")
+    return knots
+
+
 class _TransformBuffers:
     """One worker's buffers for a tile of the transform: its abscissae of
     one feature, the blocks the library writes for them, and the tile's
@@ -179,185 +239,13 @@ def _run_tiles(n, rows, workers, order, tile_out, tile):
                     lambda: _TransformBuffers(min(rows, n), order, tile_out))
 
 
-class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
-    """Generate univariate B-spline bases for features.
-
-    A drop-in for scikit-learn's ``SplineTransformer``: the same
-    parameters, fitted attributes and output, with the bases formed by the
-    bsbasis library.  It adds sparse output, missing values, derivative
-    features and threads.
-
-    Generate a new feature matrix consisting of `n_splines=n_knots + degree
-    - 1` (`n_knots - 1` for `extrapolation="periodic"`) spline basis
-    functions (B-splines) of polynomial order=`degree` for each feature.
-
-    Parameters
-    ----------
-    n_knots : int, default=5
-        Number of knots of the splines if `knots` equals one of
-        {'uniform', 'quantile'}. Must be larger or equal 2. Ignored if
-        `knots` is array-like.
-
-    degree : int, default=3
-        The polynomial degree of the spline basis. Must be a non-negative
-        integer.
-
-    knots : {'uniform', 'quantile'} or array-like of shape \
-        (n_knots, n_features), default='uniform'
-        Set knot positions such that first knot <= features <= last knot.
-
-        - If 'uniform', `n_knots` number of knots are distributed uniformly
-          from min to max values of the features.
-        - If 'quantile', they are distributed uniformly along the quantiles
-          of the features.
-        - If an array-like is given, it directly specifies the sorted knot
-          positions including the boundary knots. Internally, `degree`
-          number of knots are added before the first knot, the same after
-          the last knot.
-
-    extrapolation : {'error', 'constant', 'linear', 'continue', 'periodic'}, \
-        default='constant'
-        If 'error', values outside the min and max values of the training
-        features raise a `ValueError`. If 'constant', the value of the
-        splines at minimum and maximum value of the features is used as
-        constant extrapolation (zeros for `degree=0`, as in scikit-learn).
-        If 'linear', a linear extrapolation is used. If 'continue', the
-        splines are extrapolated as is, i.e. option `extrapolate=True` in
-        :class:`scipy.interpolate.BSpline`. If 'periodic', periodic splines
-        with a periodicity equal to the distance between the first and last
-        knot are used.
-
-    include_bias : bool, default=True
-        If False, the last spline element of each feature is dropped. As
-        B-splines sum to one over the spline basis functions for each data
-        point, they implicitly include a bias term.
-
-    order : {'C', 'F'}, default='C'
-        Order of the dense output array. Ignored when `sparse_output=True`.
-
-    sparse_output : bool, default=False
-        If True, `transform` returns a :class:`scipy.sparse.csr_matrix`
-        holding the `degree + 1` entries of each feature's basis row
-        (fewer where `include_bias=False` drops one, none where a missing
-        value gives a zero row), columns sorted.
-
-    handle_missing : {'error', 'zeros'}, default='error'
-        If 'error', NaN in `X` raises a `ValueError`. If 'zeros', NaN is
-        accepted: `fit` places the knots of a feature from its other values,
-        and `transform` gives all-zero spline features for each NaN entry.
-
-    nu : int, default=0
-        Derivative order of the features: 0 for the values of the
-        B-splines, 1, 2, ... for their derivatives. Outside the range of the
-        knots, 'constant' gives derivative 0, 'linear' the constant slope
-        for `nu=1` and 0 for higher orders, 'continue' and 'periodic' the
-        derivatives of the continued splines. Orders above `degree` give
-        zeros.
-
-    threads : int, default=None
-        Threads that form the rows; by default every core for large inputs
-        and one for small ones. A negative value counts from the number of
-        cores, as `workers` does in scipy: -1 is every core, -2 every core
-        but one. 0 is not allowed. The output is the same for any value.
-
-    Attributes
-    ----------
-    bsplines_ : list of shape (n_features,)
-        List of :class:`scipy.interpolate.BSpline` objects, one for each
-        feature, as scikit-learn builds them.
-
-    n_features_in_ : int
-        The total number of input features.
-
-    feature_names_in_ : ndarray of shape (`n_features_in_`,)
-        Names of features seen during :term:`fit`. Defined only when `X`
-        has feature names that are all strings.
-
-    n_features_out_ : int
-        The total number of output features, `n_features * n_splines`, or
-        `n_features * (n_splines - 1)` if `include_bias=False`.
-
-    See Also
-    --------
-    sklearn.preprocessing.SplineTransformer : The transformer this one
-        replaces.
-    bsbasis.design_matrix : The basis of one knot vector.
-
-    Notes
-    -----
-    The knots are scikit-learn's to the bit and the features equal its
-    output up to rounding, also where quantile knots repeat at an end of
-    the range (as for a discrete feature).  Where scikit-learn 1.2 fails,
-    this transformer does as follows:
-
-    - 'constant' with `degree=0` gives zeros above the last knot, as below
-      the first (scikit-learn raises);
-    - 'linear' with `degree <= 1` extrapolates every feature as the first
-      (scikit-learn raises the degree of the later ones);
-    - 'linear' beyond an end knot interval of length 0 gives zeros
-      (scikit-learn reads the slope there from uninitialised memory);
-    - `knots='quantile'` with `sample_weight` accepts float32 `X`
-      (scikit-learn raises);
-    - a feature whose knots all coincide (a constant one) gives zero
-      features, and under 'periodic' `fit` raises a `ValueError`
-      (scikit-learn gives ones in an end column for `degree=0`, and NaN
-      under 'periodic').
-
-    Examples
-    --------
-    >>> import numpy as np
-    >>> from bsbasis.sklearn import SplineTransformer
-    >>> X = np.arange(6).reshape(6, 1)
-    >>> spline = SplineTransformer(degree=2, n_knots=3)
-    >>> spline.fit_transform(X)
-    array([[0.5 , 0.5 , 0.  , 0.  ],
-           [0.18, 0.74, 0.08, 0.  ],
-           [0.02, 0.66, 0.32, 0.  ],
-           [0.  , 0.32, 0.66, 0.02],
-           [0.  , 0.08, 0.74, 0.18],
-           [0.  , 0.  , 0.5 , 0.5 ]])
-    """
-
-    _parameter_constraints: dict = {
-        "n_knots": [Interval(Integral, 2, None, closed="left")],
-        "degree": [Interval(Integral, 0, None, closed="left")],
-        "knots": [StrOptions({"uniform", "quantile"}), "array-like"],
-        "extrapolation": [
-            StrOptions({"error", "constant", "linear", "continue", "periodic"})
-        ],
-        "include_bias": ["boolean"],
-        "order": [StrOptions({"C", "F"})],
-        "sparse_output": ["boolean"],
-        "handle_missing": [StrOptions({"error", "zeros"})],
-        "nu": [Interval(Integral, 0, None, closed="left")],
-        "threads": [Interval(Integral, 1, None, closed="left"),
-                    Interval(Integral, None, -1, closed="right"), None],
-    }
-
-    def __init__(
-        self,
-        n_knots=5,
-        degree=3,
-        *,
-        knots="uniform",
-        extrapolation="constant",
-        include_bias=True,
-        order="C",
-        sparse_output=False,
-        handle_missing="error",
-        nu=0,
-        threads=None,
-    ):
-        self.n_knots = n_knots
-        self.degree = degree
-        self.knots = knots
-        self.extrapolation = extrapolation
-        self.include_bias = include_bias
-        self.order = order
-        self.sparse_output = sparse_output
-        self.handle_missing = handle_missing
-        self.nu = nu
-        self.threads = threads
+class _TiledOutput:
+    """What the transformers share: their checks of X (NaN allowed under
+    handle_missing='zeros') and tags, and their output from features that
+    are library calls (see _Feature): the rows tile by tile on the
+    package's threads, each feature's blocks written into its columns,
+    dense (in the estimator's `order`) or sparse as its `sparse_output`
+    asks."""
 
     def _declared_tags(self):
         return {
@@ -369,228 +257,15 @@ class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
         return compat.validate_data(self, X, reset=reset, accept_sparse=False, ensure_2d=True,
                                     allow_nan=self.handle_missing == "zeros", **kwargs)
 
-    def get_feature_names_out(self, input_features=None):
-        """Get output feature names for transformation.
-
-        Parameters
-        ----------
-        input_features : array-like of str or None, default=None
-            Input features.
-
-            - If `input_features` is `None`, then `feature_names_in_` is
-              used as feature names in. If `feature_names_in_` is not
-              defined, then the following input feature names are
-              generated: `["x0", "x1", ..., "x(n_features_in_ - 1)"]`.
-            - If `input_features` is an array-like, then `input_features`
-              must match `feature_names_in_` if `feature_names_in_` is
-              defined.
-
-        Returns
-        -------
-        feature_names_out : ndarray of str objects
-            Transformed feature names.
-        """
-        check_is_fitted(self)
-        n_splines = self.bsplines_[0].c.shape[1]
-        input_features = compat.feature_names_in(self, input_features)
-        return np.asarray(
-            [
-                f"{input_features[i]}_sp_{j}"
-                for i in range(self.n_features_in_)
-                for j in range(n_splines - 1 + self.include_bias)
-            ],
-            dtype=object,
-        )
-
-    def _data_knots(self, X, sample_weight, n_knots, periodic):
-        """Knot vectors from the data, one column per feature."""
-        degree, kind = self.degree, self.knots
-        columns = []
-        for i in range(X.shape[1]):
-            x, w = X[:, i], sample_weight
-            if self.handle_missing == "zeros":
-                keep = ~np.isnan(x)
-                if not keep.any():
-                    raise ValueError(
-                        f"Feature {i} has only missing values: no knots can be placed."
-                    )
-                if not keep.all():
-                    x = x[keep]
-                    w = None if w is None else w[keep]
-            used = x if w is None else x[w > 0]
-            if len(used) == 0:  # make_knots says why
-                make_knots(x, n_knots, 0, kind=kind, weights=w)
-            lo, hi = used.min(), used.max()
-            if periodic and lo == hi:
-                raise ValueError(
-                    f"Feature {i} is constant: periodic splines need a period > 0."
-                )
-            columns.append((x, w, lo, hi))
-        if kind == "uniform" and (X.dtype != np.float64 or any(c[2] == c[3] for c in columns)):
-            # scikit-learn spaces these in the precision of X, and np.linspace
-            # rounds differently for all features when one is constant.
-            lows = np.array([c[2] for c in columns], dtype=X.dtype)
-            highs = np.array([c[3] for c in columns], dtype=X.dtype)
-            base = np.linspace(lows, highs, num=n_knots, endpoint=True, dtype=np.float64)
-            return _extend(base, degree, periodic)
-        k = 0 if periodic else degree
-        knots = np.stack([np.full(n_knots + 2 * k, lo) if lo == hi else
-                          make_knots(x, n_knots, k, kind=kind, weights=w, boundary="extended")
-                          for x, w, lo, hi in columns], axis=1)
-        if periodic:
-            return _extend(knots, degree, True)
-        ends = knots[[k, k + 1, -k - 2, -k - 1]]
-        if k and ((ends[0] == ends[1]) | (ends[2] == ends[3])).any():
-            # An end interval of length 0 makes np.linspace round the knots
-            # beyond the ends differently for every feature.
-            knots = _extend(knots[k:k + n_knots], degree, False)
-        return knots
-
-    def fit(self, X, y=None, sample_weight=None):
-        """Compute knot positions of splines.
-
-        Parameters
-        ----------
-        X : array-like of shape (n_samples, n_features)
-            The data.
-
-        y : None
-            Ignored.
-
-        sample_weight : array-like of shape (n_samples,), default = None
-            Individual weights for each sample. Used to calculate quantiles
-            if `knots="quantile"`. For `knots="uniform"`, zero weighted
-            observations are ignored for finding the min and max of `X`.
-
-        Returns
-        -------
-        self : object
-            Fitted transformer.
-        """
-        compat.validate_params(self)
-        X = self._check_data(X, reset=True, ensure_min_samples=2)
-        if sample_weight is not None:
-            sample_weight = compat.check_sample_weight(sample_weight, X, X.dtype)
-        n_features = X.shape[1]
-        periodic = self.extrapolation == "periodic"
-        degree = self.degree
-
-        if isinstance(self.knots, str):
-            base_knots = None
-            n_knots = self.n_knots
-        else:
-            base_knots = check_array(self.knots, dtype=np.float64)
-            if base_knots.shape[0] < 2:
-                raise ValueError("Number of knots, knots.shape[0], must be >= 2.")
-            elif base_knots.shape[1] != n_features:
-                raise ValueError("knots.shape[1] == n_features is violated.")
-            elif not np.all(np.diff(base_knots, axis=0) > 0):
-                raise ValueError("knots must be sorted without duplicates.")
-            n_knots = base_knots.shape[0]
-
-        if periodic and n_knots <= degree:
-            raise ValueError(
-                "Periodic splines require degree < n_knots. Got n_knots="
-                f"{n_knots} and degree={degree}."
-            )
-        if base_knots is None:
-            knots = self._data_knots(X, sample_weight, n_knots, periodic)
-        else:
-            knots = _extend(base_knots, degree, periodic)
-
-        n_splines = n_knots - 1 if periodic else n_knots + degree - 1
-        coef = np.eye(n_splines, dtype=np.float64)
-        if periodic:
-            coef = np.concatenate((coef, coef[:degree, :]))
-        extrapolate = self.extrapolation in ["periodic", "continue"]
-        self.bsplines_ = [
-            BSpline.construct_fast(knots[:, i], coef, degree, extrapolate=extrapolate)
-            for i in range(n_features)
-        ]
-        self.n_features_out_ = n_features * (n_splines - 1 + self.include_bias)
-        return self
-
-    def _features(self, X):
-        """The library call of each feature; checks the range under 'error'
-        where the library cannot (NaN allowed, constant features)."""
-        periodic = self.extrapolation == "periodic"
-        missing = self.handle_missing == "zeros"
-        n_splines = self.bsplines_[0].c.shape[1]
-        ncols = n_splines - 1 + self.include_bias
-        features = []
-        for i, spl in enumerate(self.bsplines_):
-            mode = _MODE.get(self.extrapolation, EXTRAPOLATE_PERIODIC)
-            if mode == EXTRAPOLATE_CONSTANT and spl.k == 0:
-                mode = EXTRAPOLATE_ZERO  # scikit-learn gives zeros outside for degree 0
-            f = _Feature(spl, periodic, mode, self.nu, ncols, i * ncols)
-            if mode == EXTRAPOLATE_ERROR and (missing or f.constant is not None):
-                n = len(spl.t) - spl.k - 1
-                lo, hi = spl.t[spl.k], spl.t[n]
-                col = X[:, i]
-                if np.fmin.reduce(col) < lo or np.fmax.reduce(col) > hi:
-                    raise _OutOfRange
-                f.zero_outside()  # NaN gives a zero row
-            features.append(f)
-        return features, ncols
-
-    def transform(self, X):
-        """Transform each feature data to B-splines.
-
-        Parameters
-        ----------
-        X : array-like of shape (n_samples, n_features)
-            The data to transform.
-
-        Returns
-        -------
-        XBS : ndarray or scipy.sparse.csr_matrix of shape \
-            (n_samples, n_features_out_)
-            The matrix of features: float32 for float32 `X` (float16 for
-            float16 dense), float64 otherwise.
-
-        Raises
-        ------
-        ValueError
-            Under `extrapolation="error"`, for values beyond the knots, with
-            scikit-learn's message: "X contains values beyond the limits of
-            the knots." for dense output, and for sparse output scipy's
-            "Out of bounds w/ x = [...]." naming the values of the first
-            such feature.
-        """
-        check_is_fitted(self)
-        X = self._check_data(X, reset=False)
-        try:
-            return self._transform(X)
-        except _OutOfRange:
-            raise self._range_error(X) from None
-
-    def _range_error(self, X):
-        """What scikit-learn raises for X beyond the knots under 'error':
-        its own message for dense output, and for sparse output scipy's
-        from ``BSpline.design_matrix`` on the first feature beyond its
-        knots (NaN there replaced by the feature's smallest value, as
-        scikit-learn does before that call)."""
-        if not self.sparse_output:
-            return ValueError(_BEYOND)
-        for i, spl in enumerate(self.bsplines_):
-            x = np.array(X[:, i], dtype=np.float64)
-            nan = np.isnan(x)
-            if nan.all():
-                continue  # zero features, never out of range
-            x[nan] = np.nanmin(x)
-            n = len(spl.t) - spl.k - 1
-            if x.min() < spl.t[spl.k] or x.max() > spl.t[n]:
-                return ValueError(f"Out of bounds w/ x = {x}.")
-        return ValueError(_BEYOND)
-
-    def _transform(self, X):
+    def _output(self, X, features, ncols):
+        """The features' rows, dense or sparse as `sparse_output` asks, in
+        the dtype of X where it is a float type."""
         n, n_features = X.shape
-        features, ncols = self._features(X)
         n_out = n_features * ncols
         dtype = X.dtype if X.dtype in _FLOAT_DTYPES else np.dtype(np.float64)
         order = features[0].order
         threads = _tiles.threads_for(self.threads, n, n_features * order)
-        # Each feature writes its part of every row of a tile: a tile's
+        # Each feature writes its columns of every row of a tile: a tile's
         # output stays in the core's cache until all features have written.
         per_row = 12 * n_features * order if self.sparse_output else 8 * n_out
         rows = min(_tiles._ROWS_PER_CALL, max(64, _TILE_BYTES // max(per_row, 1)))
@@ -697,6 +372,357 @@ class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
             out.sum_duplicates()
         return out
 
+
+class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEstimator):
+    """Generate univariate B-spline bases for features.
+
+    A drop-in for scikit-learn's ``SplineTransformer``: the same
+    parameters, fitted attributes and output, with the bases formed by the
+    bsbasis library.  It adds sparse output, missing values, derivative
+    features and threads.
+
+    Generate a new feature matrix consisting of `n_splines=n_knots + degree
+    - 1` (`n_knots - 1` for `extrapolation="periodic"`) spline basis
+    functions (B-splines) of polynomial order=`degree` for each feature.
+
+    Parameters
+    ----------
+    n_knots : int, default=5
+        Number of knots of the splines if `knots` equals one of
+        {'uniform', 'quantile'}. Must be larger or equal 2. Ignored if
+        `knots` is array-like.
+
+    degree : int, default=3
+        The polynomial degree of the spline basis. Must be a non-negative
+        integer.
+
+    knots : {'uniform', 'quantile'} or array-like of shape \
+        (n_knots, n_features), default='uniform'
+        Set knot positions such that first knot <= features <= last knot.
+
+        - If 'uniform', `n_knots` number of knots are distributed uniformly
+          from min to max values of the features.
+        - If 'quantile', they are distributed uniformly along the quantiles
+          of the features.
+        - If an array-like is given, it directly specifies the sorted knot
+          positions including the boundary knots. Internally, `degree`
+          number of knots are added before the first knot, the same after
+          the last knot.
+
+    extrapolation : {'error', 'constant', 'linear', 'continue', 'periodic'}, \
+        default='constant'
+        If 'error', values outside the min and max values of the training
+        features raise a `ValueError`. If 'constant', the value of the
+        splines at minimum and maximum value of the features is used as
+        constant extrapolation (zeros for `degree=0`, as in scikit-learn).
+        If 'linear', a linear extrapolation is used. If 'continue', the
+        splines are extrapolated as is, i.e. option `extrapolate=True` in
+        :class:`scipy.interpolate.BSpline`. If 'periodic', periodic splines
+        with a periodicity equal to the distance between the first and last
+        knot are used.
+
+    include_bias : bool, default=True
+        If False, the last spline element of each feature is dropped. As
+        B-splines sum to one over the spline basis functions for each data
+        point, they implicitly include a bias term.
+
+    order : {'C', 'F'}, default='C'
+        Order of the dense output array. Ignored when `sparse_output=True`.
+
+    sparse_output : bool, default=False
+        If True, `transform` returns a :class:`scipy.sparse.csr_matrix`
+        holding the `degree + 1` entries of each feature's basis row
+        (fewer where `include_bias=False` drops one, none where a missing
+        value gives a zero row), columns sorted.
+
+    handle_missing : {'error', 'zeros'}, default='error'
+        If 'error', NaN in `X` raises a `ValueError`. If 'zeros', NaN is
+        accepted: `fit` places the knots of a feature from its other values,
+        and `transform` gives all-zero spline features for each NaN entry.
+
+    nu : int, default=0
+        Derivative order of the features: 0 for the values of the
+        B-splines, 1, 2, ... for their derivatives. Outside the range of the
+        knots, 'constant' gives derivative 0, 'linear' the constant slope
+        for `nu=1` and 0 for higher orders, 'continue' and 'periodic' the
+        derivatives of the continued splines. Orders above `degree` give
+        zeros.
+
+    threads : int, default=None
+        Threads that form the rows; by default every core for large inputs
+        and one for small ones. A negative value counts from the number of
+        cores, as `workers` does in scipy: -1 is every core, -2 every core
+        but one. 0 is not allowed. The output is the same for any value.
+
+    Attributes
+    ----------
+    bsplines_ : list of shape (n_features,)
+        List of :class:`scipy.interpolate.BSpline` objects, one for each
+        feature, as scikit-learn builds them.
+
+    n_features_in_ : int
+        The total number of input features.
+
+    feature_names_in_ : ndarray of shape (`n_features_in_`,)
+        Names of features seen during :term:`fit`. Defined only when `X`
+        has feature names that are all strings.
+
+    n_features_out_ : int
+        The total number of output features, `n_features * n_splines`, or
+        `n_features * (n_splines - 1)` if `include_bias=False`.
+
+    See Also
+    --------
+    sklearn.preprocessing.SplineTransformer : The transformer this one
+        replaces.
+    NaturalSplineTransformer : Natural cubic splines.
+    bsbasis.design_matrix : The basis of one knot vector.
+
+    Notes
+    -----
+    The knots are scikit-learn's to the bit and the features equal its
+    output up to rounding, also where quantile knots repeat at an end of
+    the range (as for a discrete feature).  Where scikit-learn 1.2 fails,
+    this transformer does as follows:
+
+    - 'constant' with `degree=0` gives zeros above the last knot, as below
+      the first (scikit-learn raises);
+    - 'linear' with `degree <= 1` extrapolates every feature as the first
+      (scikit-learn raises the degree of the later ones);
+    - 'linear' beyond an end knot interval of length 0 gives zeros
+      (scikit-learn reads the slope there from uninitialised memory);
+    - `knots='quantile'` with `sample_weight` accepts float32 `X`
+      (scikit-learn raises);
+    - a feature whose knots all coincide (a constant one) gives zero
+      features, and under 'periodic' `fit` raises a `ValueError`
+      (scikit-learn gives ones in an end column for `degree=0`, and NaN
+      under 'periodic').
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.sklearn import SplineTransformer
+    >>> X = np.arange(6).reshape(6, 1)
+    >>> spline = SplineTransformer(degree=2, n_knots=3)
+    >>> spline.fit_transform(X)
+    array([[0.5 , 0.5 , 0.  , 0.  ],
+           [0.18, 0.74, 0.08, 0.  ],
+           [0.02, 0.66, 0.32, 0.  ],
+           [0.  , 0.32, 0.66, 0.02],
+           [0.  , 0.08, 0.74, 0.18],
+           [0.  , 0.  , 0.5 , 0.5 ]])
+    """
+
+    _parameter_constraints: dict = {
+        "n_knots": [Interval(Integral, 2, None, closed="left")],
+        "degree": [Interval(Integral, 0, None, closed="left")],
+        "knots": [StrOptions({"uniform", "quantile"}), "array-like"],
+        "extrapolation": [
+            StrOptions({"error", "constant", "linear", "continue", "periodic"})
+        ],
+        "include_bias": ["boolean"],
+        "order": [StrOptions({"C", "F"})],
+        "sparse_output": ["boolean"],
+        "handle_missing": [StrOptions({"error", "zeros"})],
+        "nu": [Interval(Integral, 0, None, closed="left")],
+        "threads": [Interval(Integral, 1, None, closed="left"),
+                    Interval(Integral, None, -1, closed="right"), None],
+    }
+
+    def __init__(
+        self,
+        n_knots=5,
+        degree=3,
+        *,
+        knots="uniform",
+        extrapolation="constant",
+        include_bias=True,
+        order="C",
+        sparse_output=False,
+        handle_missing="error",
+        nu=0,
+        threads=None,
+    ):
+        self.n_knots = n_knots
+        self.degree = degree
+        self.knots = knots
+        self.extrapolation = extrapolation
+        self.include_bias = include_bias
+        self.order = order
+        self.sparse_output = sparse_output
+        self.handle_missing = handle_missing
+        self.nu = nu
+        self.threads = threads
+
+    def get_feature_names_out(self, input_features=None):
+        """Get output feature names for transformation.
+
+        Parameters
+        ----------
+        input_features : array-like of str or None, default=None
+            Input features.
+
+            - If `input_features` is `None`, then `feature_names_in_` is
+              used as feature names in. If `feature_names_in_` is not
+              defined, then the following input feature names are
+              generated: `["x0", "x1", ..., "x(n_features_in_ - 1)"]`.
+            - If `input_features` is an array-like, then `input_features`
+              must match `feature_names_in_` if `feature_names_in_` is
+              defined.
+
+        Returns
+        -------
+        feature_names_out : ndarray of str objects
+            Transformed feature names.
+        """
+        check_is_fitted(self)
+        n_splines = self.bsplines_[0].c.shape[1]
+        input_features = compat.feature_names_in(self, input_features)
+        return np.asarray(
+            [
+                f"{input_features[i]}_sp_{j}"
+                for i in range(self.n_features_in_)
+                for j in range(n_splines - 1 + self.include_bias)
+            ],
+            dtype=object,
+        )
+
+    def fit(self, X, y=None, sample_weight=None):
+        """Compute knot positions of splines.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+
+        y : None
+            Ignored.
+
+        sample_weight : array-like of shape (n_samples,), default = None
+            Individual weights for each sample. Used to calculate quantiles
+            if `knots="quantile"`. For `knots="uniform"`, zero weighted
+            observations are ignored for finding the min and max of `X`.
+
+        Returns
+        -------
+        self : object
+            Fitted transformer.
+        """
+        compat.validate_params(self)
+        X = self._check_data(X, reset=True, ensure_min_samples=2)
+        if sample_weight is not None:
+            sample_weight = compat.check_sample_weight(sample_weight, X, X.dtype)
+        n_features = X.shape[1]
+        periodic = self.extrapolation == "periodic"
+        degree = self.degree
+
+        if isinstance(self.knots, str):
+            base_knots = None
+            n_knots = self.n_knots
+        else:
+            base_knots = _given_knots(self.knots, n_features)
+            n_knots = base_knots.shape[0]
+
+        if periodic and n_knots <= degree:
+            raise ValueError(
+                "Periodic splines require degree < n_knots. Got n_knots="
+                f"{n_knots} and degree={degree}."
+            )
+        if base_knots is None:
+            knots = _data_knots(X, sample_weight, n_knots, degree, self.knots,
+                                self.handle_missing == "zeros", periodic)
+        else:
+            knots = _extend(base_knots, degree, periodic)
+
+        n_splines = n_knots - 1 if periodic else n_knots + degree - 1
+        coef = np.eye(n_splines, dtype=np.float64)
+        if periodic:
+            coef = np.concatenate((coef, coef[:degree, :]))
+        extrapolate = self.extrapolation in ["periodic", "continue"]
+        self.bsplines_ = [
+            BSpline.construct_fast(knots[:, i], coef, degree, extrapolate=extrapolate)
+            for i in range(n_features)
+        ]
+        self.n_features_out_ = n_features * (n_splines - 1 + self.include_bias)
+        return self
+
+    def _features(self, X):
+        """The library call of each feature; checks the range under 'error'
+        where the library cannot (NaN allowed, constant features)."""
+        periodic = self.extrapolation == "periodic"
+        missing = self.handle_missing == "zeros"
+        n_splines = self.bsplines_[0].c.shape[1]
+        ncols = n_splines - 1 + self.include_bias
+        features = []
+        for i, spl in enumerate(self.bsplines_):
+            mode = _MODE.get(self.extrapolation, EXTRAPOLATE_PERIODIC)
+            if mode == EXTRAPOLATE_CONSTANT and spl.k == 0:
+                mode = EXTRAPOLATE_ZERO  # scikit-learn gives zeros outside for degree 0
+            f = _Feature(spl, periodic, mode, self.nu, ncols, i * ncols)
+            if mode == EXTRAPOLATE_ERROR and (missing or f.constant is not None):
+                n = len(spl.t) - spl.k - 1
+                lo, hi = spl.t[spl.k], spl.t[n]
+                col = X[:, i]
+                if np.fmin.reduce(col) < lo or np.fmax.reduce(col) > hi:
+                    raise _OutOfRange
+                f.zero_outside()  # NaN gives a zero row
+            features.append(f)
+        return features, ncols
+
+    def transform(self, X):
+        """Transform each feature data to B-splines.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data to transform.
+
+        Returns
+        -------
+        XBS : ndarray or scipy.sparse.csr_matrix of shape \
+            (n_samples, n_features_out_)
+            The matrix of features: float32 for float32 `X` (float16 for
+            float16 dense), float64 otherwise.
+
+        Raises
+        ------
+        ValueError
+            Under `extrapolation="error"`, for values beyond the knots, with
+            scikit-learn's message: "X contains values beyond the limits of
+            the knots." for dense output, and for sparse output scipy's
+            "Out of bounds w/ x = [...]." naming the values of the first
+            such feature.
+        """
+        check_is_fitted(self)
+        X = self._check_data(X, reset=False)
+        try:
+            return self._transform(X)
+        except _OutOfRange:
+            raise self._range_error(X) from None
+
+    def _range_error(self, X):
+        """What scikit-learn raises for X beyond the knots under 'error':
+        its own message for dense output, and for sparse output scipy's
+        from ``BSpline.design_matrix`` on the first feature beyond its
+        knots (NaN there replaced by the feature's smallest value, as
+        scikit-learn does before that call)."""
+        if not self.sparse_output:
+            return ValueError(_BEYOND)
+        for i, spl in enumerate(self.bsplines_):
+            x = np.array(X[:, i], dtype=np.float64)
+            nan = np.isnan(x)
+            if nan.all():
+                continue  # zero features, never out of range
+            x[nan] = np.nanmin(x)
+            n = len(spl.t) - spl.k - 1
+            if x.min() < spl.t[spl.k] or x.max() > spl.t[n]:
+                return ValueError(f"Out of bounds w/ x = {x}.")
+        return ValueError(_BEYOND)
+
+    def _transform(self, X):
+        features, ncols = self._features(X)
+        return self._output(X, features, ncols)
+
     def penalty_matrix(self, order=2):
         """Difference penalty on the coefficients of the output features.
 
@@ -735,3 +761,269 @@ class SplineTransformer(compat.TagsMixin, TransformerMixin, BaseEstimator):
         out = sp.block_diag([block[:ncols, :ncols]] * self.n_features_in_, format="csr")
         out.sum_duplicates()
         return out
+
+
+class _NaturalFeature:
+    """The library call that forms the natural spline rows of one feature:
+    NATURAL_WIDTH entries a row, the unused ones of column -1."""
+
+    fold = 0
+
+    def __init__(self, knots, include_bias, nu, ncols, offset):
+        lo, hi = float(knots[0]), float(knots[-1])
+        self.order, self.ncols, self.nsplines, self.offset = NATURAL_WIDTH, ncols, ncols, offset
+        self.constant = lo if lo == hi else None
+        self.interior = np.ascontiguousarray(knots[1:-1], dtype=np.float64)
+        self.fn = _lib.kernels().bsbasis_natural_design
+        self.args = (lo, hi, self.interior.ctypes.data, len(self.interior), int(include_bias),
+                     min(nu, 4))  # every order from 4 on gives zeros
+
+    def call(self, s, m):
+        """The blocks of the m abscissae in s.x, into s.j and s.B; True: a
+        row may end in entries of column -1."""
+        _lib.check_status(self.fn(*self.args, s.xp, m, None, s.jp, s.Bp, s.nep))
+        return True
+
+
+class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
+                               BaseEstimator):
+    """Generate natural cubic spline bases for features.
+
+    For each feature, the natural cubic splines on its knots: cubic
+    splines whose second derivative is 0 at the first and the last knot,
+    continued as straight lines beyond them, in the basis of R's
+    ``splines::ns`` (see `bsbasis.natural_design_matrix`).  The knots are
+    placed as `SplineTransformer` places its base knots.  Each feature
+    gives `n_knots` columns, or `n_knots - 1` with `include_bias=False`.
+
+    A class of its own rather than an option of `SplineTransformer`:
+    that class is a drop-in for scikit-learn's, whose `degree`,
+    `extrapolation`, `include_bias` (the last B-spline dropped),
+    `bsplines_` and `penalty_matrix` do not carry over to natural splines,
+    which are cubic, linear beyond the knots, drop the first B-spline
+    before the projection, and have no B-spline coefficients.  As an
+    option these parameters would be ignored or refused case by case and
+    the fitted attributes would depend on it; here every parameter means
+    one thing.
+
+    Parameters
+    ----------
+    n_knots : int, default=5
+        Number of knots, the two boundary knots included, if `knots` is
+        'uniform' or 'quantile'. At least 2. Ignored if `knots` is
+        array-like.
+
+    knots : {'uniform', 'quantile'} or array-like of shape \
+        (n_knots, n_features), default='uniform'
+        The knots, placed as `SplineTransformer` places its base knots:
+
+        - 'uniform': `n_knots` knots equally spaced from the minimum to the
+          maximum of the feature;
+        - 'quantile': at equally spaced quantiles of the feature;
+        - array-like: the sorted knots, the boundary knots included,
+          strictly increasing.
+
+        The interior knots must lie strictly between the boundary knots:
+        'quantile' on a feature with many ties at an end can place one on
+        it, and `fit` then raises.
+
+    include_bias : bool, default=True
+        If True, the columns span the constant function. If False, the
+        first B-spline is dropped before the projection, as R's ``ns``
+        with ``intercept=FALSE``: every column is then 0 at the first knot.
+
+    order : {'C', 'F'}, default='C'
+        Order of the dense output array. Ignored when `sparse_output=True`.
+
+    sparse_output : bool, default=False
+        If True, `transform` returns a :class:`scipy.sparse.csr_matrix`
+        holding the non-zero entries of each feature's row (at most 7),
+        columns sorted.
+
+    handle_missing : {'error', 'zeros'}, default='error'
+        If 'error', NaN in `X` raises a `ValueError`. If 'zeros', NaN is
+        accepted: `fit` places the knots of a feature from its other values,
+        and `transform` gives all-zero spline features for each NaN entry.
+
+    nu : int, default=0
+        Derivative order of the features: 0 for the values, 1, 2, ... for
+        derivatives. Beyond the knots the first derivative is the slope of
+        the line and the higher ones are 0; from 4 on all are 0.
+
+    threads : int, default=None
+        Threads that form the rows; by default every core for large inputs
+        and one for small ones. A negative value counts from the number of
+        cores, as `workers` does in scipy: -1 is every core. 0 is not
+        allowed. The output is the same for any value.
+
+    Attributes
+    ----------
+    knots_ : ndarray of shape (n_knots, n_features)
+        The knots of each feature, the boundary knots first and last.
+
+    n_features_in_ : int
+        The total number of input features.
+
+    feature_names_in_ : ndarray of shape (`n_features_in_`,)
+        Names of features seen during :term:`fit`. Defined only when `X`
+        has feature names that are all strings.
+
+    n_features_out_ : int
+        The total number of output features, `n_features * n_knots`, or
+        `n_features * (n_knots - 1)` if `include_bias=False`.
+
+    See Also
+    --------
+    SplineTransformer : B-splines of any degree.
+    bsbasis.natural_design_matrix : The basis of one feature.
+
+    Notes
+    -----
+    A feature whose knots all coincide (a constant one) gives zero
+    features, as in `SplineTransformer`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.sklearn import NaturalSplineTransformer
+    >>> X = np.arange(5.0).reshape(5, 1)
+    >>> NaturalSplineTransformer(n_knots=3).fit_transform(X).round(4)
+    array([[-0.4553,  0.5916, -0.3944],
+           [ 0.1533,  0.4547, -0.2823],
+           [ 0.474 ,  0.3685, -0.079 ],
+           [ 0.3149,  0.3665,  0.2765],
+           [-0.132 ,  0.4152,  0.7232]])
+    """
+
+    _parameter_constraints: dict = {
+        "n_knots": [Interval(Integral, 2, None, closed="left")],
+        "knots": [StrOptions({"uniform", "quantile"}), "array-like"],
+        "include_bias": ["boolean"],
+        "order": [StrOptions({"C", "F"})],
+        "sparse_output": ["boolean"],
+        "handle_missing": [StrOptions({"error", "zeros"})],
+        "nu": [Interval(Integral, 0, None, closed="left")],
+        "threads": [Interval(Integral, 1, None, closed="left"),
+                    Interval(Integral, None, -1, closed="right"), None],
+    }
+
+    def __init__(
+        self,
+        n_knots=5,
+        *,
+        knots="uniform",
+        include_bias=True,
+        order="C",
+        sparse_output=False,
+        handle_missing="error",
+        nu=0,
+        threads=None,
+    ):
+        self.n_knots = n_knots
+        self.knots = knots
+        self.include_bias = include_bias
+        self.order = order
+        self.sparse_output = sparse_output
+        self.handle_missing = handle_missing
+        self.nu = nu
+        self.threads = threads
+
+    def _ncols(self):
+        return self.knots_.shape[0] - 1 + self.include_bias
+
+    def get_feature_names_out(self, input_features=None):
+        """Get output feature names for transformation.
+
+        Parameters
+        ----------
+        input_features : array-like of str or None, default=None
+            Input features: as for `SplineTransformer`.
+
+        Returns
+        -------
+        feature_names_out : ndarray of str objects
+            Transformed feature names, ``<input>_ns_<j>``.
+        """
+        check_is_fitted(self)
+        input_features = compat.feature_names_in(self, input_features)
+        return np.asarray([f"{input_features[i]}_ns_{j}" for i in range(self.n_features_in_)
+                           for j in range(self._ncols())], dtype=object)
+
+    def fit(self, X, y=None, sample_weight=None):
+        """Compute knot positions of the splines.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+
+        y : None
+            Ignored.
+
+        sample_weight : array-like of shape (n_samples,), default = None
+            Individual weights for each sample, as for `SplineTransformer`:
+            used for the quantiles of `knots="quantile"`; for
+            `knots="uniform"`, zero weighted samples are ignored for the
+            minimum and maximum.
+
+        Returns
+        -------
+        self : object
+            Fitted transformer.
+
+        Raises
+        ------
+        ValueError
+            For knots given that are not sorted without duplicates or not
+            of shape (n_knots, n_features), and for quantile knots that
+            fall on a boundary knot.
+        """
+        compat.validate_params(self)
+        X = self._check_data(X, reset=True, ensure_min_samples=2)
+        if sample_weight is not None:
+            sample_weight = compat.check_sample_weight(sample_weight, X, X.dtype)
+        if isinstance(self.knots, str):
+            knots = _data_knots(X, sample_weight, self.n_knots, 0, self.knots,
+                                self.handle_missing == "zeros", False)
+        else:
+            knots = _given_knots(self.knots, X.shape[1])
+        for i in range(knots.shape[1]):
+            lo, hi = knots[0, i], knots[-1, i]
+            inner = knots[1:-1, i]
+            if lo < hi and ((inner <= lo) | (inner >= hi)).any():
+                raise ValueError(
+                    f"Feature {i}: an interior knot falls on a boundary knot "
+                    f"({lo!r} or {hi!r}), as quantiles of values with many ties at an "
+                    "end do; use fewer knots or knots='uniform'."
+                )
+        self.knots_ = np.ascontiguousarray(knots)
+        self.n_features_out_ = X.shape[1] * self._ncols()
+        return self
+
+    def transform(self, X):
+        """Transform each feature to its natural cubic spline basis.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data to transform.
+
+        Returns
+        -------
+        XNS : ndarray or scipy.sparse.csr_matrix of shape \
+            (n_samples, n_features_out_)
+            The matrix of features: float32 for float32 `X` (float16 for
+            float16 dense), float64 otherwise.
+
+        Raises
+        ------
+        ValueError
+            For X with another number of features than at `fit`, or NaN
+            under `handle_missing='error'`.
+        """
+        check_is_fitted(self)
+        X = self._check_data(X, reset=False)
+        ncols = self._ncols()
+        features = [_NaturalFeature(self.knots_[:, i], self.include_bias, self.nu, ncols,
+                                    i * ncols) for i in range(X.shape[1])]
+        return self._output(X, features, ncols)

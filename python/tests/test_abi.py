@@ -14,8 +14,10 @@ HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.
                       "include", "bsbasis.h")
 # The families of numbers the host passes to the library or reads from it:
 # status codes, extrapolation modes, knot kinds and boundaries, the tile of
-# the normal equations, the rules a basis on knots may break.
-FAMILIES = re.compile(r"OK$|ERROR_|EXTRAPOLATE_|KNOTS_|BOUNDARY_|RULE_|NORMAL_TILE$")
+# the normal equations, the rules a basis on knots may break, the row width
+# of natural splines.
+FAMILIES = re.compile(r"OK$|ERROR_|EXTRAPOLATE_|KNOTS_|BOUNDARY_|RULE_|NORMAL_TILE$|"
+                      r"NATURAL_WIDTH$")
 
 
 def without_comments(text):
@@ -116,7 +118,8 @@ def test_the_parser_reads_negatives_in_parentheses_and_multi_line_prototypes():
 def test_the_header_has_every_family_of_numbers():
     # Guards the parser: were it to miss a family, the checks below would pass
     # on nothing.
-    for prefix in ("OK", "ERROR_", "EXTRAPOLATE_", "KNOTS_", "BOUNDARY_", "NORMAL_TILE"):
+    for prefix in ("OK", "ERROR_", "EXTRAPOLATE_", "KNOTS_", "BOUNDARY_", "NORMAL_TILE",
+                   "NATURAL_WIDTH"):
         assert any(name.startswith(prefix) and FAMILIES.match(name) for name in CONSTANTS), prefix
     assert min(CONSTANTS.values()) < 0  # the negative status codes were read
     assert "bsbasis_design" in PROTOTYPES and "blossom" in PROTOTYPES

@@ -1,0 +1,531 @@
+"""Spline terms for patsy formulas, formed by the library: ``bs`` (B-splines)
+and ``ns`` (natural cubic splines).
+
+Both are patsy stateful transforms: when a model is fitted, the knots are
+placed from the data and remembered, and predictions on new data use the
+same knots::
+
+    import bsbasis.formula
+    import statsmodels.formula.api as smf
+    fit = smf.ols("y ~ bsbasis.formula.ns(x, df=4)", data).fit()
+    fit.predict(new_data)
+
+patsy takes a bare name (``from bsbasis.formula import ns`` and then
+``y ~ ns(x, df=4)``) for a stateful transform and places the knots from
+all the data, chunk by chunk.  A dotted name is plain Python to patsy; the
+term then keeps the knots placed at the factor's first evaluation, in
+patsy's state of that factor, and reuses them.  That first evaluation sees
+the whole data of a fit from a data frame, but only the first chunk when
+patsy reads the data in chunks: use the bare name there.
+
+This is the only module of the package that imports patsy.
+"""
+
+import functools
+import inspect
+import sys
+
+import numpy as np
+from patsy import stateful_transform
+from patsy.eval import EvalFactor
+
+from . import _tiles
+from ._abi import EXTRAPOLATE_CONTINUE
+from ._checks import as_int, as_real, check_knots
+from ._core import _KnotKernel
+from ._natural import _NaturalKernel, check_flag, check_natural_knots
+
+__all__ = ["bs", "ns", "BS", "NS"]
+
+
+def _column(x, name):
+    """x as a float64 vector (1-D, or a column vector as patsy passes it),
+    and the mask of its NaN entries, or None when there are none."""
+    a = np.asarray(x)
+    if a.dtype.kind not in "iuf":
+        raise TypeError("the input to %s must hold real numbers, got dtype %s"
+                        % (name, a.dtype))
+    a = np.atleast_1d(a)
+    if a.ndim == 2 and a.shape[1] == 1:
+        a = a[:, 0]
+    if a.ndim != 1:
+        raise ValueError("the input to %s must be 1-D or a column vector, got shape %s"
+                         % (name, a.shape))
+    a = np.ascontiguousarray(a, dtype=np.float64)
+    finite = np.isfinite(a)
+    if finite.all():
+        return a, None
+    infinite = np.isinf(a)
+    if infinite.any():
+        p = int(np.argmax(infinite))
+        raise ValueError("the input to %s must be finite or NaN (missing): x[%d] = %r"
+                         % (name, p, float(a[p])))
+    return a, ~finite
+
+
+def _bound(value, x, name, pick):
+    if value is not None:
+        value = as_real(value, name)
+        if not np.isfinite(value):
+            raise ValueError("%s must be finite, got %r" % (name, value))
+        return value
+    if len(x) == 0:
+        raise ValueError("%s is not given and there is no data to take it from" % name)
+    return float(pick(x))
+
+
+class _SplineTerm:
+    """What bs and ns share: the data seen chunk by chunk, the knots placed
+    from it at the end, and the transform into a dense basis with NaN rows
+    for NaN abscissae (which patsy's missing-value handling then drops)."""
+
+    name = None
+
+    def __init__(self):
+        self._chunks = []
+        self._args = None
+        self.knots = None
+        self.lower_bound = None
+        self.upper_bound = None
+        self.include_intercept = None
+
+    def _remember(self, x, args):
+        self._args = args
+        a, missing = _column(x, self.name)
+        self._chunks.append(a if missing is None else a[~missing])
+
+    def _settings(self, args):
+        """Checks and keeps the term's own arguments."""
+
+    def _interior_count(self, df):
+        raise NotImplementedError
+
+    def _check_knots(self, knots, lo, hi):
+        raise NotImplementedError
+
+    def memorize_finish(self):
+        """Places the knots from the data seen by `memorize_chunk`.
+
+        Returns
+        -------
+        None
+
+        Raises
+        ------
+        ValueError
+            For neither df nor knots given, a df too small for the degree,
+            a df that disagrees with the knots given, bounds that are not
+            finite or not ``lower_bound < upper_bound``, knots outside the
+            bounds, or no data to place the knots from.
+        """
+        args = self._args
+        if args is None:
+            raise ValueError("%s: memorize_chunk was never called" % self.name)
+        chunks = self._chunks
+        x = chunks[0] if len(chunks) == 1 else np.concatenate(chunks or [np.empty(0)])
+        self._chunks = []
+        self.include_intercept = check_flag(args["include_intercept"], "include_intercept")
+        self._settings(args)
+        lo = _bound(args["lower_bound"], x, "lower_bound", np.min)
+        hi = _bound(args["upper_bound"], x, "upper_bound", np.max)
+        if not lo < hi:
+            raise ValueError("%s needs lower_bound < upper_bound, got %r and %r%s"
+                             % (self.name, lo, hi, "" if args["lower_bound"] is not None
+                                or args["upper_bound"] is not None
+                                else " (the range of the data)"))
+        df, knots = args["df"], args["knots"]
+        if df is None and knots is None:
+            raise ValueError("%s: give df or knots" % self.name)
+        count = None
+        if df is not None:
+            df = as_int(df, "df")
+            count = self._interior_count(df)
+            if count < 0:
+                raise ValueError("%s: df=%d is too small; it must be at least %d"
+                                 % (self.name, df, df - count))
+        if knots is None:
+            # Equally spaced quantiles of the data within the bounds, as R
+            # and patsy place them (np.percentile: R's quantile type 7).
+            inside = x[(x >= lo) & (x <= hi)]
+            if count and len(inside) == 0:
+                raise ValueError("%s: no data between lower_bound=%r and upper_bound=%r "
+                                 "to place %d knots" % (self.name, lo, hi, count))
+            probs = 100.0 * np.linspace(0.0, 1.0, count + 2)[1:-1]
+            knots = np.percentile(inside, probs) if count else np.empty(0)
+        else:
+            knots = np.sort(np.asarray(knots, dtype=np.float64).ravel())
+            if count is not None and len(knots) != count:
+                raise ValueError("%s: df=%d asks for %d interior knots, but %d were given"
+                                 % (self.name, df, count, len(knots)))
+        self.knots = self._check_knots(knots, lo, hi)
+        self.lower_bound, self.upper_bound = lo, hi
+
+    def _kernel(self, x):
+        raise NotImplementedError
+
+    def transform(self, x, *args, **kwargs):
+        """The basis at x, on the knots `memorize_finish` placed.
+
+        Parameters
+        ----------
+        x : array_like, shape (n,) or (n, 1)
+            Abscissae: finite, or NaN for missing values.
+        *args, **kwargs
+            The term's other arguments, as patsy passes them again; the
+            remembered knots are used instead.
+
+        Returns
+        -------
+        ndarray or pandas.DataFrame, shape (n, ncols)
+            A DataFrame with the index of x when x is a pandas Series or
+            DataFrame; a row of NaN for each NaN abscissa.
+
+        Raises
+        ------
+        TypeError
+            For x that is not real numbers.
+        ValueError
+            For x that is not 1-D or a column vector, infinite x, or a term
+            whose knots were never placed.
+        """
+        if self.knots is None:
+            raise ValueError("%s: the knots are not placed yet (memorize_finish)" % self.name)
+        xv, missing = _column(x, self.name)
+        kernel, ncols, shift = self._kernel(xv)
+        out = _tiles.fill_dense(kernel, len(xv), ncols, None, shift)
+        if missing is not None:
+            out[missing] = np.nan
+        pandas = sys.modules.get("pandas")
+        if pandas is not None and isinstance(x, (pandas.Series, pandas.DataFrame)):
+            return pandas.DataFrame(out, index=x.index)
+        return out
+
+
+class BS(_SplineTerm):
+    """B-spline basis as a patsy formula term, such as ``y ~ bs(x, df=5)``.
+
+    The knots are ``lower_bound`` and ``upper_bound`` (each ``degree + 1``
+    times) and the interior knots; by default the bounds are the range of
+    the data and the interior knots its equally spaced quantiles.  The
+    columns are those of patsy's and R's ``bs`` for the same arguments.
+    The knots are placed when the model is fitted (a stateful transform)
+    and reused for new data.
+
+    Parameters
+    ----------
+    x : array_like, shape (n,) or (n, 1)
+        Abscissae: finite, or NaN for missing values.
+    df : int, optional
+        Number of columns: ``len(knots) + degree + include_intercept``.
+        Gives ``df - degree - include_intercept`` interior knots at the
+        quantiles of the data between the bounds.
+    knots : array_like, optional
+        Interior knots, within the bounds; sorted here.  Give df, knots or
+        both (then they must agree).
+    degree : int, default 3
+        Degree of the B-splines, 0 or more.
+    include_intercept : bool, default False
+        Keep the first B-spline; without it the columns do not span the
+        constant function, which the model's own intercept provides.
+    lower_bound, upper_bound : float, optional
+        The boundary knots; by default the smallest and the largest x.
+
+    Returns
+    -------
+    ndarray or pandas.DataFrame, shape (n, ncols)
+        The basis; a DataFrame with the index of x for pandas input.  A
+        missing (NaN) x gives a row of NaN, which patsy's missing-value
+        handling drops.
+
+    Raises
+    ------
+    TypeError
+        For x that is not real numbers, a df or degree that is not an
+        integer, a bound that is not a real number, a non-bool
+        include_intercept.
+    ValueError
+        For neither df nor knots, a df too small for the degree or at odds
+        with the knots, ``lower_bound >= upper_bound``, knots outside the
+        bounds or not finite, a negative degree, infinite x, or x that is
+        not 1-D or a column vector.
+
+    See Also
+    --------
+    ns : natural cubic splines, linear beyond the bounds.
+    bsbasis.design_matrix : the B-spline basis on any knots.
+
+    Notes
+    -----
+    patsy's ``bs`` refuses abscissae beyond the bounds
+    (NotImplementedError); here they continue the end polynomial pieces,
+    as R's ``bs`` does.  And where a knot equals ``upper_bound``, the row
+    at ``upper_bound`` is the limit from the left, as in R, where patsy
+    gives a row of zeros.  Everywhere else the two agree to rounding.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.formula import bs
+    >>> bs(np.linspace(0.0, 1.0, 5), df=3).round(4)
+    array([[0.    , 0.    , 0.    ],
+           [0.4219, 0.1406, 0.0156],
+           [0.375 , 0.375 , 0.125 ],
+           [0.1406, 0.4219, 0.4219],
+           [0.    , 0.    , 1.    ]])
+    """
+
+    name = "bs"
+
+    def __init__(self):
+        super().__init__()
+        self.degree = None
+
+    def memorize_chunk(self, x, df=None, knots=None, degree=3, include_intercept=False,
+                       lower_bound=None, upper_bound=None):
+        """Takes in one chunk of the data the knots are placed from.
+
+        Parameters
+        ----------
+        x : array_like, shape (n,) or (n, 1)
+            Abscissae; NaN is ignored.
+        df, knots, degree, include_intercept, lower_bound, upper_bound
+            As for `bs`.
+
+        Returns
+        -------
+        None
+
+        Raises
+        ------
+        TypeError
+            For x that is not real numbers.
+        ValueError
+            For x that is not 1-D or a column vector, or infinite.
+        """
+        self._remember(x, {"df": df, "knots": knots, "degree": degree,
+                           "include_intercept": include_intercept,
+                           "lower_bound": lower_bound, "upper_bound": upper_bound})
+
+    def _settings(self, args):
+        degree = as_int(args["degree"], "degree")
+        if degree < 0:
+            raise ValueError("bs: degree must be >= 0, got %d" % degree)
+        self.degree = degree
+
+    def _interior_count(self, df):
+        return df - self.degree - self.include_intercept
+
+    def _check_knots(self, knots, lo, hi):
+        if not np.isfinite(knots).all():
+            raise ValueError("bs: knots must be finite, got %r" % (knots,))
+        if len(knots) and (knots[0] < lo or knots[-1] > hi):
+            raise ValueError("bs: the knots must lie within [%r, %r], got %r"
+                             % (lo, hi, knots))
+        order = self.degree + 1
+        t = np.concatenate([np.full(order, lo), knots, np.full(order, hi)])
+        check_knots(t, self.degree, None)
+        if len(knots) + self.degree + self.include_intercept == 0:
+            raise ValueError("bs: degree 0 without knots or intercept has no columns")
+        return knots
+
+    def _kernel(self, x):
+        order = self.degree + 1
+        t = np.concatenate([np.full(order, self.lower_bound), self.knots,
+                            np.full(order, self.upper_bound)])
+        nj = len(t) - order
+        kernel = _KnotKernel(t, order, nj, 0, EXTRAPOLATE_CONTINUE, x)
+        drop = 0 if self.include_intercept else 1
+        return kernel, nj - drop, drop
+
+
+class NS(_SplineTerm):
+    """Natural cubic spline basis as a patsy formula term, such as
+    ``y ~ ns(x, df=4)``: R's ``splines::ns``.
+
+    Cubic splines on the bounds and the interior knots whose second
+    derivative is 0 at both bounds, continued as straight lines beyond
+    them; the columns are R's (see `bsbasis.natural_design_matrix`).  By
+    default the bounds are the range of the data and the interior knots its
+    equally spaced quantiles.  The knots are placed when the model is
+    fitted (a stateful transform) and reused for new data.
+
+    Parameters
+    ----------
+    x : array_like, shape (n,) or (n, 1)
+        Abscissae: finite, or NaN for missing values.
+    df : int, optional
+        Number of columns: ``len(knots) + 1 + include_intercept``.  Gives
+        ``df - 1 - include_intercept`` interior knots at the quantiles of
+        the data between the bounds.
+    knots : array_like, optional
+        Interior knots, strictly between the bounds; sorted here.  Give df,
+        knots or both (then they must agree).
+    include_intercept : bool, default False
+        Keep the constant function in the span, as R's ``intercept=TRUE``;
+        without it every column is 0 at ``lower_bound``.
+    lower_bound, upper_bound : float, optional
+        The boundary knots; by default the smallest and the largest x.
+
+    Returns
+    -------
+    ndarray or pandas.DataFrame, shape (n, ncols)
+        The basis; a DataFrame with the index of x for pandas input.  A
+        missing (NaN) x gives a row of NaN, which patsy's missing-value
+        handling drops.
+
+    Raises
+    ------
+    TypeError
+        For x that is not real numbers, a df that is not an integer, a
+        bound that is not a real number, a non-bool include_intercept.
+    ValueError
+        For neither df nor knots, a df below ``1 + include_intercept`` or
+        at odds with the knots, ``lower_bound >= upper_bound``, knots not
+        strictly between the bounds (quantiles of data with many ties at
+        an end can land on it: give fewer df or the knots), infinite x, or
+        x that is not 1-D or a column vector.
+
+    See Also
+    --------
+    bs : B-splines.
+    bsbasis.natural_design_matrix : the same basis as a sparse matrix.
+    patsy.cr : another basis of the same natural cubic splines.
+
+    Notes
+    -----
+    patsy's ``cr`` (mgcv's cubic regression splines) spans the same
+    functions given the same knots: natural cubic splines on the bounds
+    and the interior knots, linear beyond the bounds.  With
+    ``include_intercept=True`` and no constraints the two have the same
+    number of columns and give the same fitted values in a least-squares
+    fit; ``ns(x, knots=...)`` with the model's intercept spans what
+    ``cr(x, knots=..., constraints='center')`` does with it.  What differs
+    is the parameterisation:
+
+    - cr's columns are cardinal: column i is the natural spline that is 1
+      at knot i and 0 at the other knots, so a coefficient is the fitted
+      curve's value at that knot, and each function is non-zero nearly
+      everywhere (a dense design matrix);
+    - ns's columns are B-splines combined by R's Householder reflections
+      (at most 7 non-zero entries a row, a sparse design matrix), and
+      without intercept every column is 0 at ``lower_bound``; its
+      coefficients are R's;
+    - cr takes its identifiability constraints as an argument
+      (``constraints='center'`` or a matrix) and absorbs them with a QR of
+      their own, where ns drops the first B-spline;
+    - cr places default knots at quantiles of the distinct values of x,
+      ns at quantiles of all of them (as R), so with df alone the knots,
+      and the fits, can differ.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.formula import ns
+    >>> ns(np.array([0.0, 0.25, 1.0, 2.0]), knots=[0.5], upper_bound=1.0).round(4)
+    array([[ 0.    ,  0.    ],
+           [ 0.357 , -0.2172],
+           [ 0.3441,  0.7706],
+           [-0.4944,  3.3296]])
+    """
+
+    name = "ns"
+
+    def memorize_chunk(self, x, df=None, knots=None, include_intercept=False,
+                       lower_bound=None, upper_bound=None):
+        """Takes in one chunk of the data the knots are placed from.
+
+        Parameters
+        ----------
+        x : array_like, shape (n,) or (n, 1)
+            Abscissae; NaN is ignored.
+        df, knots, include_intercept, lower_bound, upper_bound
+            As for `ns`.
+
+        Returns
+        -------
+        None
+
+        Raises
+        ------
+        TypeError
+            For x that is not real numbers.
+        ValueError
+            For x that is not 1-D or a column vector, or infinite.
+        """
+        self._remember(x, {"df": df, "knots": knots, "include_intercept": include_intercept,
+                           "lower_bound": lower_bound, "upper_bound": upper_bound})
+
+    def _interior_count(self, df):
+        return df - 1 - self.include_intercept
+
+    def _check_knots(self, knots, lo, hi):
+        return check_natural_knots(knots, lo, hi)
+
+    def _kernel(self, x):
+        kernel = _NaturalKernel(self.lower_bound, self.upper_bound, self.knots,
+                                self.include_intercept, 0, x)
+        return kernel, len(self.knots) + 1 + self.include_intercept, 0
+
+
+def _factor_state(caller):
+    """The state patsy keeps for the factor whose code made this call, or
+    None when the call does not come from patsy evaluating a factor.  The
+    factor's evaluation (EvalFactor._eval) holds it as the dict with the
+    factor's "eval_code"; it lives as long as the design it belongs to."""
+    frame = caller
+    for _ in range(16):  # the factor's evaluation is a few calls up
+        frame = frame.f_back
+        if frame is None:
+            return None
+        scope = frame.f_locals
+        if isinstance(scope.get("self"), EvalFactor):
+            for value in scope.values():
+                if isinstance(value, dict) and "eval_code" in value:
+                    return value
+            return None
+    return None
+
+
+def _formula_term(cls, name):
+    """The term `name` on the stateful transform cls.
+
+    patsy recognises a stateful transform only by a bare name (``bs(x)``):
+    it then places the knots from all the data before it evaluates the
+    factor, and never calls this function.  A call by a dotted name
+    (``bsbasis.formula.bs(x)``) is plain Python to patsy; evaluated again
+    on new data, it would place new knots.  So when this function is called
+    while patsy evaluates a factor, the term placed at the factor's first
+    evaluation (the fit) is kept in patsy's state of that factor, one per
+    call site of the factor's code, and reused at every later evaluation
+    (the predictions).  Anywhere else it places the knots from the x given.
+    """
+    plain = stateful_transform(cls)
+
+    def term(*args, **kwargs):
+        caller = sys._getframe(1)
+        state = _factor_state(caller)
+        if state is None:
+            return plain(*args, **kwargs)
+        placed = state.setdefault("bsbasis.formula", {})
+        # The factor's code is compiled anew for each evaluation, to the
+        # same instructions: the offset of the call tells its place.
+        site = (name, caller.f_lasti)
+        transform = placed.get(site)
+        if transform is None:
+            transform = cls()
+            transform.memorize_chunk(*args, **kwargs)
+            transform.memorize_finish()
+            placed[site] = transform
+        return transform.transform(*args, **kwargs)
+
+    functools.update_wrapper(term, cls, updated=())
+    term.__name__ = term.__qualname__ = name
+    # The call's parameters are those of memorize_chunk, without self.
+    term.__signature__ = inspect.signature(cls.memorize_chunk).replace(
+        parameters=list(inspect.signature(cls.memorize_chunk).parameters.values())[1:])
+    term.__patsy_stateful_transform__ = cls
+    return term
+
+
+bs = _formula_term(BS, "bs")
+ns = _formula_term(NS, "ns")
