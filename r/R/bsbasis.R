@@ -127,8 +127,9 @@ normal_equations <- function(x, knots, ord = 4, y = NULL, weights = NULL, derivs
     p <- r
     fail("y[%d] = %s on a row in range (x[%d] = %s)", p, num(y[p]), p, num(x[p]))
   }
-  list(gram = matrix(r[[1L]], k$ord, k$nj, byrow = TRUE),
-       rhs = if (is.null(y)) NULL else r[[2L]],
-       yty = if (is.null(y)) NULL else r[[3L]][1L],
-       sum_weights = r[[3L]][2L], count = r[[4L]])
+  structure(list(gram = matrix(r[[1L]], k$ord, k$nj, byrow = TRUE),
+                 rhs = if (is.null(y)) NULL else r[[2L]],
+                 yty = if (is.null(y)) NULL else r[[3L]][1L],
+                 sum_weights = r[[3L]][2L], count = r[[4L]]),
+            class = "bsbasis_normal_equations")
 }

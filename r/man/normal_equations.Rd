@@ -26,7 +26,10 @@ normal_equations(x, knots, ord = 4, y = NULL, weights = NULL, derivs = 0,
   storage, an \code{ord} by \code{nj} matrix with
   \code{gram[ord + r - c, c]} the element \code{(r, c)}, \code{r <= c};
   \code{rhs} and \code{yty} (\code{NULL} without \code{y});
-  \code{sum_weights}; \code{count}, the rows that contributed.
+  \code{sum_weights}; \code{count}, the rows that contributed.  Its class
+  is \code{"bsbasis_normal_equations"}, whose \code{as.matrix} and
+  \code{solve} methods give the dense \eqn{X^T W X} and penalised
+  solutions (\code{\link{solve.bsbasis_normal_equations}}).
 }
 \examples{
 k <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
