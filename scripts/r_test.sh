@@ -20,7 +20,7 @@ stage() {
 }
 
 stage deps bash scripts/deps.sh r-base-core r-base-dev r-cran-matrix r-cran-testthat \
-  r-cran-splines2 r-cran-mgcv
+  r-cran-splines2 r-cran-mgcv r-cran-survival
 
 if [ -n "${RBUILD_DIR:-}" ]; then
   work=$RBUILD_DIR

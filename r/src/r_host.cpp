@@ -462,6 +462,416 @@ SEXP bsb_normal_equations(SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mode_, SE
   return out;
 }
 
+}  // extern "C"
+
+// ---- Formula terms (R/terms.R): bs, ns and pbs over every abscissa, the
+// rows of NA and NaN abscissae included, as a dense matrix or the slots of a
+// dgCMatrix.
+
+#include <algorithm>
+
+namespace {
+
+// A term's rows come from f(nu, x, n, j, B) -> status, which writes `width`
+// entries per abscissa (the library call), and end(nu, x, n, j, B), which
+// adjusts them (bs: splineDesign's right end) or does nothing.
+const int64_t kTermChunk = 2048;     // rows formed at a time for a dense result
+const int64_t kTermMinRows = 16384;  // rows per thread at least
+
+int term_threads(int64_t n, int threads) {
+  if (threads > 64) threads = 64;
+  if (threads > 1 && n / kTermMinRows < threads) threads = (int)(n / kTermMinRows);
+  return threads < 1 ? 1 : threads;
+}
+
+// Runs work(w, a, m) on the contiguous ranges [a, a + m) that split n rows
+// among `threads` threads, and returns the first failed status.  Each row
+// depends on its own abscissa only, so the bits do not depend on the split.
+template <class W>
+int term_split(int64_t n, int threads, const W &work) {
+  if (threads <= 1) return work(0, 0, n);
+  int status[64];
+  std::thread pool[64];
+  const int64_t step = (n + threads - 1) / threads;
+  for (int w = 0; w < threads; ++w) {
+    const int64_t a = w * step, m = n - a < step ? n - a : step;
+    status[w] = BSBASIS_OK;
+    if (m <= 0) continue;
+    try {
+      pool[w] = std::thread([&, w, a, m] { status[w] = work(w, a, m); });
+    } catch (...) {
+      status[w] = work(w, a, m);
+    }
+  }
+  for (int w = 0; w < threads; ++w)
+    if (pool[w].joinable()) pool[w].join();
+  for (int w = 0; w < threads; ++w)
+    if (status[w] != BSBASIS_OK) return status[w];
+  return BSBASIS_OK;
+}
+
+// Every row into j and B (n * width entries), with the derivative order of
+// abscissa p taken from nu[p] (nu[0] when nnu == 1): the abscissae of each
+// order are gathered, evaluated together and their rows put back in place.
+template <class F, class E>
+int term_rows(const F &f, const E &end, const int *nu, int64_t nnu, const double *x,
+              int64_t n, int width, int32_t *j, double *B, int threads) {
+  auto run = [&](int32_t d, const double *xs, int64_t m, int32_t *jd, double *Bd) {
+    return term_split(m, term_threads(m, threads), [&](int, int64_t a, int64_t k) {
+      const int st = f(d, xs + a, k, jd + a * width, Bd + a * width);
+      if (st == BSBASIS_OK) end(d, xs + a, k, jd + a * width, Bd + a * width);
+      return st;
+    });
+  };
+  bool single = true;
+  for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
+  if (single || n == 0) return run(nnu ? nu[0] : 0, x, n, j, B);
+  double *xs = (double *)R_alloc(n, sizeof(double));
+  int64_t *at = (int64_t *)R_alloc(n, sizeof(int64_t));
+  int32_t *jg = (int32_t *)R_alloc(n * width, sizeof(int32_t));
+  double *Bg = (double *)R_alloc(n * width, sizeof(double));
+  char *done = (char *)R_alloc(n, 1);
+  memset(done, 0, n);
+  for (int64_t first = 0; first < n; ++first) {
+    if (done[first]) continue;
+    const int d = nu[first];
+    int64_t m = 0;
+    for (int64_t p = first; p < n; ++p)
+      if (!done[p] && nu[p] == d) {
+        done[p] = 1;
+        at[m] = p;
+        xs[m++] = x[p];
+      }
+    const int status = run(d, xs, m, jg, Bg);
+    if (status != BSBASIS_OK) return status;
+    for (int64_t q = 0; q < m; ++q) {
+      memcpy(j + at[q] * width, jg + q * width, width * sizeof(int32_t));
+      memcpy(B + at[q] * width, Bg + q * width, width * sizeof(double));
+    }
+  }
+  return BSBASIS_OK;
+}
+
+// The rows of NA and NaN abscissae of a dense n x ncol result set to NA.
+void term_na_rows(const double *x, int64_t n, int ncol, double *out) {
+  for (int64_t p = 0; p < n; ++p)
+    if (ISNAN(x[p]))
+      for (int c = 0; c < ncol; ++c) out[p + (int64_t)c * n] = NA_REAL;
+}
+
+// The dense n x ncol result (column-major), columns j - shift.  With one
+// derivative order the rows are formed kTermChunk at a time in scratch that
+// stays in cache and go straight into the result, so that no copy of every
+// row is ever held; with several, every row is formed first (term_rows).
+template <class F, class E>
+SEXP term_dense(const F &f, const E &end, const int *nu, int64_t nnu, const double *x,
+                int64_t n, int width, int shift, int ncol, int threads, const char *what) {
+  if ((double)n * ncol > (double)R_XLEN_T_MAX)
+    Rf_error("the dense result of %.0f x %d is too large", (double)n, ncol);
+  SEXP out = PROTECT(Rf_allocMatrix(REALSXP, (int)n, ncol));
+  double *o = (double *)huge_pages(REAL(out), (size_t)n * ncol * sizeof(double));
+  bool single = true;
+  for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
+  int status = BSBASIS_OK;
+  if (n > 0 && ncol > 0 && single) {
+    const int32_t d = nnu ? nu[0] : 0;
+    const int nt = term_threads(n, threads);
+    int32_t *js = (int32_t *)R_alloc((size_t)nt * kTermChunk * width, sizeof(int32_t));
+    double *Bs = (double *)R_alloc((size_t)nt * kTermChunk * width, sizeof(double));
+    status = term_split(n, nt, [&](int w, int64_t a, int64_t m) {
+      int32_t *j = js + (int64_t)w * kTermChunk * width;
+      double *B = Bs + (int64_t)w * kTermChunk * width;
+      for (int64_t c0 = a; c0 < a + m; c0 += kTermChunk) {
+        const int64_t k = a + m - c0 < kTermChunk ? a + m - c0 : kTermChunk;
+        int st = f(d, x + c0, k, j, B);
+        if (st != BSBASIS_OK) return st;
+        end(d, x + c0, k, j, B);
+        if (shift)
+          for (int64_t e = 0; e < k * width; ++e) j[e] -= shift;  // empty rows stay negative
+        st = bsbasis_blocks_to_dense(width, j, B, k, ncol, o + c0, 1, n);
+        if (st != BSBASIS_OK) return st;
+      }
+      return BSBASIS_OK;
+    });
+  } else if (n > 0 && ncol > 0) {
+    Blocks b(n, width);
+    status = term_rows(f, end, nu, nnu, x, n, width, b.j, b.B, threads);
+    if (status == BSBASIS_OK) {
+      if (shift)
+        for (int64_t e = 0; e < n * width; ++e) b.j[e] -= shift;
+      status = bsbasis_blocks_to_dense(width, b.j, b.B, n, ncol, o, 1, n);
+    }
+  }
+  check_status(status, what);
+  term_na_rows(x, n, ncol, o);
+  UNPROTECT(1);
+  return out;
+}
+
+// dgCMatrix slots list(i, p, x) from rows of `width` entries, columns
+// c = j - shift kept when 0 <= c < ncol (the padding of column -1 never
+// is).  The row of an NA or NaN abscissa holds NA in every column, as the
+// dense result does.  Rows come in order and a row meets a column at most
+// once, so one counting pass and one placing pass give sorted columns.
+SEXP term_csc(int width, const int32_t *j, const double *B, int64_t n, int shift, int ncol,
+              const double *x) {
+  int64_t *count = (int64_t *)R_alloc((size_t)ncol + 1, sizeof(int64_t));
+  memset(count, 0, ((size_t)ncol + 1) * sizeof(int64_t));
+  int64_t na_rows = 0;
+  for (int64_t p = 0; p < n; ++p) {
+    if (ISNAN(x[p])) {
+      ++na_rows;
+      continue;
+    }
+    const int32_t *jr = j + p * width;
+    for (int q = 0; q < width; ++q) {
+      const int64_t c = (int64_t)jr[q] - shift;
+      if (c >= 0 && c < ncol) ++count[c + 1];
+    }
+  }
+  for (int c = 0; c < ncol; ++c) count[c + 1] += count[c] + na_rows;
+  const int64_t nnz = count[ncol];
+  if (nnz > INT_MAX) Rf_error("the result has more than %d non-zero entries", INT_MAX);
+  SEXP pv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)ncol + 1));
+  int *cp = INTEGER(pv);
+  for (int c = 0; c <= ncol; ++c) cp[c] = (int)count[c];
+  SEXP iv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)nnz));
+  SEXP xv = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nnz));
+  int *ri = (int *)huge_pages(INTEGER(iv), (size_t)nnz * sizeof(int));
+  double *rx = (double *)huge_pages(REAL(xv), (size_t)nnz * sizeof(double));
+  int *next = (int *)R_alloc((size_t)ncol + 1, sizeof(int));
+  memcpy(next, cp, ((size_t)ncol + 1) * sizeof(int));
+  for (int64_t p = 0; p < n; ++p) {
+    if (ISNAN(x[p])) {
+      for (int c = 0; c < ncol; ++c) {
+        ri[next[c]] = (int)p;
+        rx[next[c]++] = NA_REAL;
+      }
+      continue;
+    }
+    const int32_t *jr = j + p * width;
+    const double *Br = B + p * width;
+    for (int q = 0; q < width; ++q) {
+      const int64_t c = (int64_t)jr[q] - shift;
+      if (c < 0 || c >= ncol) continue;
+      ri[next[c]] = (int)p;
+      rx[next[c]++] = Br[q];
+    }
+  }
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
+  SET_VECTOR_ELT(out, 0, iv);
+  SET_VECTOR_ELT(out, 1, pv);
+  SET_VECTOR_ELT(out, 2, xv);
+  UNPROTECT(4);
+  return out;
+}
+
+// A term's result: the dgCMatrix slots or the dense matrix.
+template <class F, class E>
+SEXP term_result(const F &f, const E &end, SEXP x_, SEXP nu_, SEXP sparse_, SEXP threads_,
+                 int width, int shift, int ncol, const char *what) {
+  need(TYPEOF(x_) == REALSXP, "x must be double");
+  const double *x = REAL(x_);
+  const int64_t n = XLENGTH(x_);
+  check_nu(nu_, n);
+  const int threads = scalar_int(threads_, "threads");
+  need(ncol >= 0 && shift >= 0, "ncol and shift");
+  if (n > INT_MAX) Rf_error("'x' has %.0f values; at most %d are supported", (double)n, INT_MAX);
+  if (Rf_asLogical(sparse_) != TRUE)
+    return term_dense(f, end, INTEGER(nu_), XLENGTH(nu_), x, n, width, shift, ncol, threads,
+                      what);
+  Blocks b(n, width);
+  const int status =
+      term_rows(f, end, INTEGER(nu_), XLENGTH(nu_), x, n, width, b.j, b.B, threads);
+  check_status(status, what);
+  return term_csc(width, b.j, b.B, n, shift, ncol, x);
+}
+
+// Partially orders v[lo .. hi-1] so that each of the positions k[a .. b-1]
+// (increasing, inside the range) holds the value it would hold sorted: the
+// middle position first, then each side on its own positions.
+void select_at(double *v, int64_t lo, int64_t hi, const int64_t *k, int64_t a, int64_t b) {
+  while (a < b) {
+    const int64_t mid = a + (b - a) / 2, at = k[mid];
+    std::nth_element(v + lo, v + at, v + hi);
+    select_at(v, lo, at, k, a, mid);
+    lo = at + 1;
+    a = mid + 1;
+  }
+}
+
+// The order statistics of x[0 .. n-1] (no NaN) at the increasing 0-based
+// positions k, into out.  The values are put in kBuckets buckets of equal
+// width between the least and the greatest of a sample drawn at a fixed
+// stride (the ends taking the values beyond); a bucket's index never
+// decreases as the value grows, so the counts of one pass place every
+// position in its bucket exactly, a second pass copies out the buckets
+// that hold positions, and each position is selected among its bucket's
+// values.  The sample decides only how many values are copied, never the
+// result.
+void order_stats(const double *x, int64_t n, const int64_t *k, int64_t nk, double *out) {
+  const int64_t kBuckets = 4096, kSample = 1024;
+  if (n < 16 * kBuckets || nk == 0) {
+    double *v = (double *)R_alloc(n ? n : 1, sizeof(double));
+    memcpy(v, x, (size_t)n * sizeof(double));
+    select_at(v, 0, n, k, 0, nk);
+    for (int64_t q = 0; q < nk; ++q) out[q] = v[k[q]];
+    return;
+  }
+  double lo = x[0], hi = x[0];
+  for (int64_t a = 1; a < kSample; ++a) {
+    const double v = x[(a * n) / kSample];
+    lo = v < lo ? v : lo;
+    hi = v > hi ? v : hi;
+  }
+  const double span = hi - lo, inv = span > 0 && span < R_PosInf ? (kBuckets - 1) / span : 0;
+  auto bucket = [&](double v) {
+    double t = (v - lo) * inv;  // NaN only when inv is 0: every value in bucket 0
+    t = t > 0 ? t : 0;
+    t = t < kBuckets - 1 ? t : kBuckets - 1;
+    return (int64_t)t;
+  };
+  int64_t *start = (int64_t *)R_alloc(kBuckets + 1, sizeof(int64_t));
+  memset(start, 0, (kBuckets + 1) * sizeof(int64_t));
+  for (int64_t p = 0; p < n; ++p) ++start[bucket(x[p]) + 1];
+  for (int64_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+  // The bucket of each position, and where its values are copied to.
+  int64_t *where = (int64_t *)R_alloc(nk, sizeof(int64_t));
+  int64_t *base = (int64_t *)R_alloc(kBuckets, sizeof(int64_t));
+  for (int64_t b = 0; b < kBuckets; ++b) base[b] = -1;
+  int64_t total = 0;
+  for (int64_t q = 0, b = 0; q < nk; ++q) {
+    while (start[b + 1] <= k[q]) ++b;
+    where[q] = b;
+    if (base[b] < 0) {
+      base[b] = total;
+      total += start[b + 1] - start[b];
+    }
+  }
+  double *v = (double *)R_alloc(total ? total : 1, sizeof(double));
+  int64_t *next = (int64_t *)R_alloc(kBuckets, sizeof(int64_t));
+  memcpy(next, base, kBuckets * sizeof(int64_t));
+  for (int64_t p = 0; p < n; ++p) {
+    const int64_t b = bucket(x[p]);
+    if (next[b] >= 0) v[next[b]++] = x[p];
+  }
+  // Each bucket's positions, relative to its first value, selected there.
+  int64_t *rel = (int64_t *)R_alloc(nk, sizeof(int64_t));
+  for (int64_t q = 0; q < nk;) {
+    const int64_t b = where[q], len = start[b + 1] - start[b];
+    int64_t e = q;
+    for (; e < nk && where[e] == b; ++e) rel[e] = k[e] - start[b];
+    select_at(v + base[b], 0, len, rel, q, e);
+    for (; q < e; ++q) out[q] = v[base[b] + rel[q]];
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+// bs(): the B-splines of order ord on the knots t (the boundary knots ord
+// times each and the interior knots, strictly inside), their polynomial
+// pieces continued beyond the boundary knots, columns from `shift` (1 drops
+// the first).  At the right end the rows of splineDesign (to_spline_end).
+SEXP bsb_bs_term(SEXP t_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP shift_,
+                 SEXP threads_) {
+  need(TYPEOF(t_) == REALSXP, "t must be double");
+  const int ord = scalar_int(ord_, "ord"), shift = scalar_int(shift_, "shift");
+  const double *t = REAL(t_);
+  const int64_t nt = XLENGTH(t_), nj = nt - ord;
+  need(ord >= 1 && nj >= ord && shift < nj, "ord, knots and shift");
+  auto f = [&](int32_t nu, const double *x, int64_t n, int32_t *j, double *B) {
+    return bsbasis_design(t, nt, ord, nj, nu, BSBASIS_EXTRAPOLATE_CONTINUE, x, n, nullptr, j,
+                          B, nullptr);
+  };
+  auto end = [&](int32_t nu, const double *x, int64_t n, int32_t *j, double *B) {
+    to_spline_end(t, nt, ord, &nu, 1, x, n, j, B);
+  };
+  return term_result(f, end, x_, nu_, sparse_, threads_, ord, shift, (int)(nj - shift),
+                     "bs()");
+}
+
+// ns(): natural cubic splines on the boundary knots bounds[0] < bounds[1]
+// and the sorted interior knots, strictly inside.
+SEXP bsb_ns_term(SEXP bounds_, SEXP knots_, SEXP intercept_, SEXP nu_, SEXP x_,
+                 SEXP sparse_, SEXP threads_) {
+  need(TYPEOF(bounds_) == REALSXP && XLENGTH(bounds_) == 2, "bounds must be two doubles");
+  need(TYPEOF(knots_) == REALSXP, "knots must be double");
+  const double lo = REAL(bounds_)[0], hi = REAL(bounds_)[1];
+  const double *knots = XLENGTH(knots_) ? REAL(knots_) : nullptr;
+  const int64_t nk = XLENGTH(knots_);
+  const int32_t intercept = scalar_int(intercept_, "intercept") != 0;
+  auto f = [&](int32_t nu, const double *x, int64_t n, int32_t *j, double *B) {
+    return bsbasis_natural_design(lo, hi, knots, nk, intercept, nu, x, n, nullptr, j, B,
+                                  nullptr);
+  };
+  auto end = [](int32_t, const double *, int64_t, int32_t *, double *) {};
+  return term_result(f, end, x_, nu_, sparse_, threads_, BSBASIS_NATURAL_WIDTH, 0,
+                     (int)(nk + 1 + intercept), "ns()");
+}
+
+// pbs(): the periodic B-splines of order ord on the strictly increasing
+// breaks (the period their span), columns from `shift`.
+SEXP bsb_pbs_term(SEXP breaks_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP shift_,
+                  SEXP threads_) {
+  need(TYPEOF(breaks_) == REALSXP, "breaks must be double");
+  const int ord = scalar_int(ord_, "ord"), shift = scalar_int(shift_, "shift");
+  const double *u = REAL(breaks_);
+  const int64_t nb = XLENGTH(breaks_), m = nb - 1;
+  need(ord >= 1 && m >= ord && shift < m, "ord, breaks and shift");
+  auto f = [&](int32_t nu, const double *x, int64_t n, int32_t *j, double *B) {
+    return bsbasis_periodic_design(u, nb, ord, nu, x, n, nullptr, j, B, nullptr);
+  };
+  auto end = [](int32_t, const double *, int64_t, int32_t *, double *) {};
+  return term_result(f, end, x_, nu_, sparse_, threads_, ord, shift, (int)(m - shift),
+                     "pbs()");
+}
+
+// The order statistics of x (no NaN) at the increasing 1-based positions k
+// (order_stats), at a fraction of the cost of a sort.
+SEXP bsb_order_stats(SEXP x_, SEXP k_) {
+  need(TYPEOF(x_) == REALSXP && TYPEOF(k_) == INTSXP, "x double and k integer");
+  const int64_t n = XLENGTH(x_), nk = XLENGTH(k_);
+  int64_t *k = (int64_t *)R_alloc(nk ? nk : 1, sizeof(int64_t));
+  for (int64_t q = 0; q < nk; ++q) {
+    k[q] = (int64_t)INTEGER(k_)[q] - 1;
+    need(k[q] >= 0 && k[q] < n && (q == 0 || k[q] > k[q - 1]), "k increasing in 1 .. n");
+  }
+  SEXP out = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nk));
+  order_stats(REAL(x_), n, k, nk, REAL(out));
+  UNPROTECT(1);
+  return out;
+}
+
+// c(any NA or NaN, any infinite, min, max of the values not NA) of a
+// double vector, in one pass: what bs(), ns() and pbs() ask of x before
+// anything else (min and max +Inf and -Inf when every value is NA).
+SEXP bsb_scan(SEXP x_) {
+  need(TYPEOF(x_) == REALSXP, "x must be double");
+  const double *x = REAL(x_);
+  const R_xlen_t n = XLENGTH(x_);
+  bool na = false, inf = false;
+  double lo = R_PosInf, hi = R_NegInf;
+  for (R_xlen_t p = 0; p < n; ++p) {
+    const double v = x[p];
+    if (ISNAN(v)) {
+      na = true;
+      continue;
+    }
+    inf = inf || v == R_PosInf || v == R_NegInf;
+    if (v < lo) lo = v;
+    if (v > hi) hi = v;
+  }
+  SEXP out = PROTECT(Rf_allocVector(REALSXP, 4));
+  REAL(out)[0] = na;
+  REAL(out)[1] = inf;
+  REAL(out)[2] = lo;
+  REAL(out)[3] = hi;
+  UNPROTECT(1);
+  return out;
+}
+
 static const R_CallMethodDef call_methods[] = {
     {"bsb_design", (DL_FUNC)&bsb_design, 12},
     {"bsb_first_outside", (DL_FUNC)&bsb_first_outside, 3},
@@ -473,6 +883,11 @@ static const R_CallMethodDef call_methods[] = {
     {"bsb_spline_design", (DL_FUNC)&bsb_spline_design, 7},
     {"bsb_blocks", (DL_FUNC)&bsb_blocks, 5},
     {"bsb_as_integer", (DL_FUNC)&bsb_as_integer, 1},
+    {"bsb_bs_term", (DL_FUNC)&bsb_bs_term, 7},
+    {"bsb_ns_term", (DL_FUNC)&bsb_ns_term, 7},
+    {"bsb_pbs_term", (DL_FUNC)&bsb_pbs_term, 7},
+    {"bsb_order_stats", (DL_FUNC)&bsb_order_stats, 2},
+    {"bsb_scan", (DL_FUNC)&bsb_scan, 1},
     {nullptr, nullptr, 0}};
 
 // The one symbol R looks up by name: the package is compiled with hidden
