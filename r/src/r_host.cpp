@@ -68,51 +68,65 @@ int run_one(const Kernel &k, int32_t nu, const double *x, int64_t n, int32_t *j,
   return bsbasis_design(k.t, k.nt, k.order, k.nj, nu, k.mode, x, n, nullptr, j, B, nullptr);
 }
 
-// The same, split into contiguous chunks over `threads` threads; each
-// block depends on its own abscissa only, so the bits do not change.
-int run(const Kernel &k, int32_t nu, const double *x, int64_t n, int32_t *j, double *B,
-        int threads) {
-  const int64_t min_chunk = 16384;
-  if (threads > 1 && n / min_chunk < threads) threads = (int)(n / min_chunk);
-  if (threads <= 1) return run_one(k, nu, x, n, j, B);
+const int64_t kTermMinRows = 16384;  // rows per thread at least
+
+// The threads for n rows: at most `threads` and 64, each with kTermMinRows
+// rows at least.
+int term_threads(int64_t n, int threads) {
+  if (threads > 64) threads = 64;
+  if (threads > 1 && n / kTermMinRows < threads) threads = (int)(n / kTermMinRows);
+  return threads < 1 ? 1 : threads;
+}
+
+// Runs work(w, a, m) on the contiguous ranges [a, a + m) that split n rows
+// among `threads` threads, and returns the first failed status.  Each row
+// depends on its own abscissa only, so the bits do not depend on the split.
+template <class W>
+int term_split(int64_t n, int threads, const W &work) {
+  if (threads <= 1) return work(0, 0, n);
   int status[64];
   std::thread pool[64];
-  if (threads > 64) threads = 64;
   const int64_t step = (n + threads - 1) / threads;
-  int started = 0;
   for (int w = 0; w < threads; ++w) {
-    int64_t a = w * step, m = n - a < step ? n - a : step;
+    const int64_t a = w * step, m = n - a < step ? n - a : step;
     status[w] = BSBASIS_OK;
     if (m <= 0) continue;
-    const int64_t off = a * k.order;
     try {
-      pool[w] = std::thread([&, w, a, m, off] {
-        status[w] = run_one(k, nu, x + a, m, j + off, B + off);
-      });
-      ++started;
+      pool[w] = std::thread([&, w, a, m] { status[w] = work(w, a, m); });
     } catch (...) {
-      status[w] = run_one(k, nu, x + a, m, j + off, B + off);
+      status[w] = work(w, a, m);
     }
   }
   for (int w = 0; w < threads; ++w)
     if (pool[w].joinable()) pool[w].join();
-  (void)started;
   for (int w = 0; w < threads; ++w)
     if (status[w] != BSBASIS_OK) return status[w];
   return BSBASIS_OK;
 }
 
-// Blocks for every abscissa, with the derivative order of abscissa p taken
-// from nu[p] (or nu[0] when nnu == 1): one library call per distinct order.
-int blocks(const Kernel &k, const int *nu, int64_t nnu, const double *x, int64_t n,
-           int32_t *j, double *B, int threads) {
+// run_one split into contiguous chunks over `threads` threads; each block
+// depends on its own abscissa only, so the bits do not change.
+int run(const Kernel &k, int32_t nu, const double *x, int64_t n, int32_t *j, double *B,
+        int threads) {
+  return term_split(n, term_threads(n, threads), [&](int, int64_t a, int64_t m) {
+    return run_one(k, nu, x + a, m, j + a * k.order, B + a * k.order);
+  });
+}
+
+// Rows of `width` entries for every abscissa, with the derivative order of
+// abscissa p taken from nu[p] (or nu[0] when nnu == 1): run(d, xs, m, j, B)
+// forms the rows of m abscissae of one order d; with several orders, the
+// abscissae of each are gathered, run together and their rows put back.
+template <class Run>
+int by_derivative_order(const int *nu, int64_t nnu, const double *x, int64_t n, int width,
+                        int32_t *j, double *B, const Run &run) {
   bool single = true;
   for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
-  if (single || n == 0) return run(k, nnu ? nu[0] : 0, x, n, j, B, threads);
+  if (single || n == 0) return run(nnu ? nu[0] : 0, x, n, j, B);
   double *xs = (double *)R_alloc(n, sizeof(double));
   int64_t *at = (int64_t *)R_alloc(n, sizeof(int64_t));
-  int32_t *jg = (int32_t *)R_alloc(n * k.order, sizeof(int32_t));
-  double *Bg = (double *)R_alloc(n * k.order, sizeof(double));
+  int32_t *jg = (int32_t *)R_alloc(n * width, sizeof(int32_t));
+  double *Bg = (double *)R_alloc(n * width, sizeof(double));
   char *done = (char *)R_alloc(n, 1);
   memset(done, 0, n);
   for (int64_t first = 0; first < n; ++first) {
@@ -125,14 +139,23 @@ int blocks(const Kernel &k, const int *nu, int64_t nnu, const double *x, int64_t
         at[m] = p;
         xs[m++] = x[p];
       }
-    int status = run(k, d, xs, m, jg, Bg, threads);
+    const int status = run(d, xs, m, jg, Bg);
     if (status != BSBASIS_OK) return status;
     for (int64_t q = 0; q < m; ++q) {
-      memcpy(j + at[q] * k.order, jg + q * k.order, k.order * sizeof(int32_t));
-      memcpy(B + at[q] * k.order, Bg + q * k.order, k.order * sizeof(double));
+      memcpy(j + at[q] * width, jg + q * width, width * sizeof(int32_t));
+      memcpy(B + at[q] * width, Bg + q * width, width * sizeof(double));
     }
   }
   return BSBASIS_OK;
+}
+
+// Blocks for every abscissa, one library call per distinct derivative order.
+int blocks(const Kernel &k, const int *nu, int64_t nnu, const double *x, int64_t n,
+           int32_t *j, double *B, int threads) {
+  return by_derivative_order(nu, nnu, x, n, k.order, j, B,
+                             [&](int d, const double *xs, int64_t m, int32_t *jd, double *Bd) {
+                               return run(k, d, xs, m, jd, Bd, threads);
+                             });
 }
 
 // Column-compressed (dgCMatrix) slots from blocks, columns c = j - shift
@@ -476,39 +499,6 @@ namespace {
 // entries per abscissa (the library call), and end(nu, x, n, j, B), which
 // adjusts them (bs: splineDesign's right end) or does nothing.
 const int64_t kTermChunk = 2048;     // rows formed at a time for a dense result
-const int64_t kTermMinRows = 16384;  // rows per thread at least
-
-int term_threads(int64_t n, int threads) {
-  if (threads > 64) threads = 64;
-  if (threads > 1 && n / kTermMinRows < threads) threads = (int)(n / kTermMinRows);
-  return threads < 1 ? 1 : threads;
-}
-
-// Runs work(w, a, m) on the contiguous ranges [a, a + m) that split n rows
-// among `threads` threads, and returns the first failed status.  Each row
-// depends on its own abscissa only, so the bits do not depend on the split.
-template <class W>
-int term_split(int64_t n, int threads, const W &work) {
-  if (threads <= 1) return work(0, 0, n);
-  int status[64];
-  std::thread pool[64];
-  const int64_t step = (n + threads - 1) / threads;
-  for (int w = 0; w < threads; ++w) {
-    const int64_t a = w * step, m = n - a < step ? n - a : step;
-    status[w] = BSBASIS_OK;
-    if (m <= 0) continue;
-    try {
-      pool[w] = std::thread([&, w, a, m] { status[w] = work(w, a, m); });
-    } catch (...) {
-      status[w] = work(w, a, m);
-    }
-  }
-  for (int w = 0; w < threads; ++w)
-    if (pool[w].joinable()) pool[w].join();
-  for (int w = 0; w < threads; ++w)
-    if (status[w] != BSBASIS_OK) return status[w];
-  return BSBASIS_OK;
-}
 
 // Every row into j and B (n * width entries), with the derivative order of
 // abscissa p taken from nu[p] (nu[0] when nnu == 1): the abscissae of each
@@ -523,33 +513,7 @@ int term_rows(const F &f, const E &end, const int *nu, int64_t nnu, const double
       return st;
     });
   };
-  bool single = true;
-  for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
-  if (single || n == 0) return run(nnu ? nu[0] : 0, x, n, j, B);
-  double *xs = (double *)R_alloc(n, sizeof(double));
-  int64_t *at = (int64_t *)R_alloc(n, sizeof(int64_t));
-  int32_t *jg = (int32_t *)R_alloc(n * width, sizeof(int32_t));
-  double *Bg = (double *)R_alloc(n * width, sizeof(double));
-  char *done = (char *)R_alloc(n, 1);
-  memset(done, 0, n);
-  for (int64_t first = 0; first < n; ++first) {
-    if (done[first]) continue;
-    const int d = nu[first];
-    int64_t m = 0;
-    for (int64_t p = first; p < n; ++p)
-      if (!done[p] && nu[p] == d) {
-        done[p] = 1;
-        at[m] = p;
-        xs[m++] = x[p];
-      }
-    const int status = run(d, xs, m, jg, Bg);
-    if (status != BSBASIS_OK) return status;
-    for (int64_t q = 0; q < m; ++q) {
-      memcpy(j + at[q] * width, jg + q * width, width * sizeof(int32_t));
-      memcpy(B + at[q] * width, Bg + q * width, width * sizeof(double));
-    }
-  }
-  return BSBASIS_OK;
+  return by_derivative_order(nu, nnu, x, n, width, j, B, run);
 }
 
 // The rows of NA and NaN abscissae of a dense n x ncol result set to NA.
