@@ -25,21 +25,9 @@ import bsbasis  # noqa: E402
 import bsbasis.formula  # noqa: E402
 from bsbasis import _tiles  # noqa: E402
 from bsbasis._checks import cores  # noqa: E402
+from sklearn_bench import best  # noqa: E402  (this directory is on sys.path)
 
 GOAL = 10.0  # patsy's time over ours for bs
-
-
-def best(calls, reps):
-    """Best wall time of each call over reps rounds, every round running
-    each call once; each result is dropped before the next call."""
-    times = [float("inf")] * len(calls)
-    for _ in range(reps):
-        for c, call in enumerate(calls):
-            t0 = time.perf_counter()
-            out = call()
-            times[c] = min(times[c], time.perf_counter() - t0)
-            del out
-    return times
 
 
 def single_thread(call):
