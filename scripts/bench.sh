@@ -3,12 +3,20 @@
 # Arguments go to the benchmark (--reps N, --nx N, --only W1).  With
 # --python first, runs bench/python_bench.py on that library instead, the
 # other arguments going to it (--reps N, --n N, --big N).
+#
+#   BSBASIS_BENCH_DIR=dir   add the benchmark to that Release build instead
+#                           (CI: the test build, whose library is built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh libeigen3-dev libgsl-dev
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DBSBASIS_BUILD_BENCH=ON \
-  -DBUILD_TESTING=OFF -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 >/dev/null
+dir=${BSBASIS_BENCH_DIR:-build-bench}
+if [ "$dir" = build-bench ]; then
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBSBASIS_BUILD_BENCH=ON \
+    -DBUILD_TESTING=OFF -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null
+else
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBSBASIS_BUILD_BENCH=ON >/dev/null
+fi
+cmake --build "$dir" -j2 >/dev/null
 grep -m1 "model name" /proc/cpuinfo || true
 printf "cpu flags:"
 for f in avx2 avx512f; do grep -qw "$f" /proc/cpuinfo && printf " %s" "$f"; done
@@ -16,6 +24,6 @@ echo
 if [ "${1:-}" = --python ]; then
   shift
   scripts/deps.sh python3-numpy python3-scipy
-  BSBASIS_LIBRARY=$PWD/build-bench/libbsbasis.so exec /usr/bin/python3 bench/python_bench.py "$@"
+  BSBASIS_LIBRARY=$PWD/$dir/libbsbasis.so exec /usr/bin/python3 bench/python_bench.py "$@"
 fi
-exec ./build-bench/bench/bsbasis_bench "$@"
+exec "./$dir/bench/bsbasis_bench" "$@"

@@ -1,9 +1,10 @@
 # bs(x, df = 10) and ns(x, df = 10) on 10^6 abscissae (uniform, in random
 # order): bsbasis's, dense and sparse (and sparse on 2 threads), against
-# splines'.  The calls take
-# turns, round after round, in one process; each figure is the best of the
-# rounds, in elapsed seconds, and beside it the best CPU seconds (user +
-# system), which a busy machine disturbs less.
+# splines' dense result, and the sparse ones also against splines' result
+# made a dgCMatrix (Matrix(, sparse = TRUE)), what a user of splines writes
+# for one.  The calls take turns, round after round, in one process; each
+# figure is the best of the rounds, in elapsed seconds, and beside it the
+# best CPU seconds (user + system), which a busy machine disturbs less.
 #   Rscript r/bench/terms.R [rounds] [n]
 args <- commandArgs(TRUE)
 rounds <- if (length(args) >= 1L) as.integer(args[1L]) else 7L
@@ -17,10 +18,12 @@ x <- runif(n)
 
 calls <- list(
   splines_bs = function() splines::bs(x, df = 10),
+  splines_bs_dgC = function() Matrix(splines::bs(x, df = 10), sparse = TRUE),
   bsbasis_bs = function() bsbasis::bs(x, df = 10),
   bsbasis_bs_sparse = function() bsbasis::bs(x, df = 10, sparse = TRUE),
   bsbasis_bs_sparse_2threads = function() bsbasis::bs(x, df = 10, sparse = TRUE, threads = 2),
   splines_ns = function() splines::ns(x, df = 10),
+  splines_ns_dgC = function() Matrix(splines::ns(x, df = 10), sparse = TRUE),
   bsbasis_ns = function() bsbasis::ns(x, df = 10),
   bsbasis_ns_sparse = function() bsbasis::ns(x, df = 10, sparse = TRUE),
   bsbasis_ns_sparse_2threads = function() bsbasis::ns(x, df = 10, sparse = TRUE, threads = 2))
@@ -49,4 +52,8 @@ for (term in c("bs", "ns")) {
   for (ours in paste0("bsbasis_", term, c("", "_sparse", "_sparse_2threads")))
     cat(sprintf("%-28s %7.1fx %7.1fx\n", ours, speedup(ours, theirs, "elapsed"),
                 speedup(ours, theirs, "cpu")))
+  for (ours in paste0("bsbasis_", term, c("_sparse", "_sparse_2threads")))
+    cat(sprintf("%-28s %7.1fx %7.1fx  (against %s_dgC)\n", ours,
+                speedup(ours, paste0(theirs, "_dgC"), "elapsed"),
+                speedup(ours, paste0(theirs, "_dgC"), "cpu"), theirs))
 }

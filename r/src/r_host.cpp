@@ -158,73 +158,188 @@ int blocks(const Kernel &k, const int *nu, int64_t nnu, const double *x, int64_t
                              });
 }
 
-// Column-compressed (dgCMatrix) slots from blocks, columns c = j - shift
-// kept when 0 <= c < ncol.  Rows come in order, so every column is sorted.
-SEXP to_csc(const int32_t *j, const double *B, int64_t n, int order, int shift, int ncol) {
-  const int64_t ne = n * order;
+const int64_t kTermChunk = 2048;  // rows formed at a time in scratch that stays in cache
+
+// Whether entry q of a row repeats the column of an earlier entry (a
+// periodic basis with fewer columns than its order wraps onto itself).
+inline bool repeats(const int32_t *jr, int q) {
+  bool seen = false;
+  for (int r = 0; r < q; ++r) seen |= jr[r] == jr[q];
+  return seen;
+}
+
+// Whether a row's columns are c0, c0 + 1, .. c0 + width - 1 (less shift),
+// all kept: a row of a basis that does not wrap, away from the dropped
+// columns.  Such a row needs no test per entry.
+inline bool in_run(const int32_t *jr, int width, int shift, int ncol, int64_t &c0) {
+  bool run = true;
+  for (int q = 1; q < width; ++q) run &= jr[q] == jr[0] + q;
+  c0 = (int64_t)jr[0] - shift;
+  return run && c0 >= 0 && c0 + width <= ncol;
+}
+
+// dgCMatrix slots list(i, p, x) of n rows of `width` entries, columns
+// c = j - shift kept when 0 <= c < ncol.  rows(a, k, j, B, &jr, &Br) ->
+// status gives rows a .. a+k-1 (k <= kTermChunk): it forms them in the
+// scratch j and B, or points jr and Br at rows held elsewhere.  Entries of
+// a row that share a column are added.  With na_x, the row of an NA or NaN
+// abscissa na_x[p] holds NA in every column.  Two passes over the rows,
+// kTermChunk at a time, on the same split among threads: one counts each
+// thread's entries per column, the other places them, so that the columns
+// come out sorted; formed rows stay in cache between forming and use.
+template <class Rows>
+SEXP csc_rows(const Rows &rows, int64_t n, int width, int shift, int ncol, const double *na_x,
+              int threads, const char *what) {
+  if (n > INT_MAX) Rf_error("'x' has %.0f values; at most %d are supported", (double)n, INT_MAX);
+  const int nt = term_threads(n, threads);
+  const int64_t stride = (int64_t)ncol + 1;
+  int64_t *at = (int64_t *)R_alloc((size_t)(2 * nt * stride), sizeof(int64_t));
+  memset(at, 0, (size_t)(2 * nt * stride) * sizeof(int64_t));
+  int64_t *firsts = at + nt * stride;  // per thread, the rows that are runs from each column
+  int32_t *js = (int32_t *)R_alloc((size_t)nt * kTermChunk * width, sizeof(int32_t));
+  double *Bs = (double *)R_alloc((size_t)nt * kTermChunk * width, sizeof(double));
+  // pass(w, a, m, visit) forms rows a .. a+m-1 and calls visit(p, jr, Br)
+  // for each row p, jr == nullptr for an NA row.
+  auto pass = [&](int w, int64_t a, int64_t m, auto visit) {
+    int32_t *j = js + (int64_t)w * kTermChunk * width;
+    double *B = Bs + (int64_t)w * kTermChunk * width;
+    for (int64_t c0 = a; c0 < a + m; c0 += kTermChunk) {
+      const int64_t k = a + m - c0 < kTermChunk ? a + m - c0 : kTermChunk;
+      const int32_t *jc = j;
+      const double *Bc = B;
+      const int st = rows(c0, k, j, B, &jc, &Bc);
+      if (st != BSBASIS_OK) return st;
+      for (int64_t p = 0; p < k; ++p) {
+        const bool na = na_x && na_x[c0 + p] != na_x[c0 + p];  // NA or NaN
+        visit(c0 + p, na ? nullptr : jc + p * width, Bc + p * width);
+      }
+    }
+    return (int)BSBASIS_OK;
+  };
+  int status = term_split(n, nt, [&](int w, int64_t a, int64_t m) {
+    int64_t *count = at + w * stride, *first = firsts + w * stride;
+    return pass(w, a, m, [&](int64_t, const int32_t *jr, const double *) {
+      int64_t c = 0;
+      if (!jr) {
+        for (c = 0; c < ncol; ++c) ++count[c];
+      } else if (in_run(jr, width, shift, ncol, c)) {
+        ++first[c];
+      } else {
+        for (int q = 0; q < width; ++q) {
+          c = (int64_t)jr[q] - shift;
+          if (c >= 0 && c < ncol && !repeats(jr, q)) ++count[c];
+        }
+      }
+    });
+  });
+  // A run from column c0 adds one entry to each of c0 .. c0 + width - 1.
+  for (int w = 0; w < nt && status == BSBASIS_OK; ++w)
+    for (int c = 0; c < ncol; ++c)
+      for (int q = 0; q < width && q <= c; ++q) at[w * stride + c] += firsts[w * stride + c - q];
+  check_status(status, what);
+  // Column c of thread w starts after column c of every earlier thread.
   SEXP pv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)ncol + 1));
   int *cp = INTEGER(pv);
-  memset(cp, 0, ((size_t)ncol + 1) * sizeof(int));
   int64_t nnz = 0;
-  for (int64_t e = 0; e < ne; ++e) {
-    const int64_t c = (int64_t)j[e] - shift;
-    if (c >= 0 && c < ncol) {
-      ++cp[c + 1];
-      ++nnz;
+  for (int c = 0; c < ncol; ++c) {
+    cp[c] = (int)(nnz < INT_MAX ? nnz : INT_MAX);
+    for (int w = 0; w < nt; ++w) {
+      const int64_t m = at[w * stride + c];
+      at[w * stride + c] = nnz;
+      nnz += m;
     }
   }
   if (nnz > INT_MAX) Rf_error("the result has more than %d non-zero entries", INT_MAX);
-  for (int c = 0; c < ncol; ++c) cp[c + 1] += cp[c];
+  cp[ncol] = (int)nnz;
   SEXP iv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)nnz));
   SEXP xv = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nnz));
   int *ri = (int *)huge_pages(INTEGER(iv), (size_t)nnz * sizeof(int));
   double *rx = (double *)huge_pages(REAL(xv), (size_t)nnz * sizeof(double));
-  int *next = (int *)R_alloc((size_t)ncol + 1, sizeof(int));
-  memcpy(next, cp, ((size_t)ncol + 1) * sizeof(int));
-  bool dup = false;
-  int extra = 0;
-  for (int64_t e = 0, row = 0, q = 0; e < ne; ++e, q = q + 1 == order ? (++row, 0) : q + 1) {
-    const int64_t c = (int64_t)j[e] - shift;
-    if (c < 0 || c >= ncol) continue;
-    const int at = next[c];
-    if (at > cp[c] && ri[at - 1] == (int)row) {  // a column repeated in a block: add
-      rx[at - 1] += B[e];
-      dup = true;
-      continue;
-    }
-    ri[at] = (int)row;
-    rx[at] = B[e];
-    next[c] = at + 1;
-  }
-  if (dup) {  // close the gaps the additions left
-    int w = 0;
-    for (int c = 0; c < ncol; ++c) {
-      const int a = cp[c], b = next[c];
-      cp[c] = w;
-      for (int q = a; q < b; ++q, ++w) {
-        ri[w] = ri[q];
-        rx[w] = rx[q];
+  status = term_split(n, nt, [&](int w, int64_t a, int64_t m) {
+    int64_t *next = at + w * stride;
+    return pass(w, a, m, [&](int64_t p, const int32_t *jr, const double *Br) {
+      if (!jr) {
+        for (int c = 0; c < ncol; ++c) {
+          ri[next[c]] = (int)p;
+          rx[next[c]++] = NA_REAL;
+        }
+        return;
       }
-    }
-    cp[ncol] = w;
-    iv = PROTECT(Rf_lengthgets(iv, w));
-    xv = PROTECT(Rf_lengthgets(xv, w));
-    extra = 2;
-  }
+      int64_t c0 = 0;
+      if (in_run(jr, width, shift, ncol, c0)) {
+        for (int q = 0; q < width; ++q) {
+          const int64_t e = next[c0 + q]++;
+          ri[e] = (int)p;
+          rx[e] = Br[q];
+        }
+        return;
+      }
+      for (int q = 0; q < width; ++q) {
+        const int64_t c = (int64_t)jr[q] - shift;
+        if (c < 0 || c >= ncol) continue;
+        if (repeats(jr, q)) {
+          rx[next[c] - 1] += Br[q];  // this row's entry, the column's last
+        } else {
+          ri[next[c]] = (int)p;
+          rx[next[c]++] = Br[q];
+        }
+      }
+    });
+  });
+  check_status(status, what);
   SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
   SET_VECTOR_ELT(out, 0, iv);
   SET_VECTOR_ELT(out, 1, pv);
   SET_VECTOR_ELT(out, 2, xv);
-  UNPROTECT(4 + extra);
+  UNPROTECT(4);
   return out;
 }
 
-// The result from blocks: list(i, p, x) of a dgCMatrix (columns j - shift
-// kept when in 0 .. ncol-1), or a dense n x ncol matrix, column-major, with
-// the rows of NA/NaN abscissae set to NA when na_rows.
-SEXP assemble(int32_t *j, const double *B, int64_t n, int order, int shift, int ncol,
-              bool sparse, const double *x, bool na_rows) {
-  if (sparse) return to_csc(j, B, n, order, shift, ncol);
+// The sparse result of f(d, x, k, j, B) -> status, which writes the rows of
+// k abscissae of derivative order d.  With one order and rows cheap to form
+// (twice: the B-spline kernels), csc_rows forms them in chunks, twice;
+// otherwise (several orders, nu[p] for abscissa p, or the natural basis,
+// whose rows cost three times as much) every row is formed once, by order
+// (by_derivative_order), and csc_rows reads them.
+template <class F>
+SEXP csc_result(const F &f, const int *nu, int64_t nnu, const double *x, int64_t n, int width,
+                int shift, int ncol, const double *na_x, int threads, const char *what,
+                bool twice) {
+  bool single = true;
+  for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
+  if (single && twice) {
+    const int32_t d = nnu ? nu[0] : 0;
+    return csc_rows(
+        [&](int64_t a, int64_t k, int32_t *j, double *B, const int32_t **, const double **) {
+          return f(d, x + a, k, j, B);
+        },
+        n, width, shift, ncol, na_x, threads, what);
+  }
+  if (n > INT_MAX) Rf_error("'x' has %.0f values; at most %d are supported", (double)n, INT_MAX);
+  const size_t ne = (size_t)n * width + 1;  // one spare entry, so that n = 0 allocates
+  int32_t *ja = (int32_t *)huge_pages(R_alloc(ne, sizeof(int32_t)), ne * sizeof(int32_t));
+  double *Ba = (double *)huge_pages(R_alloc(ne, sizeof(double)), ne * sizeof(double));
+  const int status = by_derivative_order(
+      nu, nnu, x, n, width, ja, Ba,
+      [&](int d, const double *xs, int64_t m, int32_t *jd, double *Bd) {
+        return term_split(m, term_threads(m, threads), [&](int, int64_t a, int64_t k) {
+          return f(d, xs + a, k, jd + a * width, Bd + a * width);
+        });
+      });
+  check_status(status, what);
+  return csc_rows(
+      [&](int64_t a, int64_t, int32_t *, double *, const int32_t **j, const double **B) {
+        *j = ja + a * width;
+        *B = Ba + a * width;
+        return (int)BSBASIS_OK;
+      },
+      n, width, shift, ncol, na_x, threads, what);
+}
+
+// The dense n x ncol result from blocks, column-major, columns j - shift,
+// with the rows of NA/NaN abscissae set to NA when na_rows.
+SEXP dense_result(int32_t *j, const double *B, int64_t n, int order, int shift, int ncol,
+                  const double *x, bool na_rows) {
   if (shift)
     for (int64_t e = 0; e < n * order; ++e) j[e] -= shift;  // empty rows stay negative
   if ((double)n * ncol > (double)R_XLEN_T_MAX)
@@ -319,11 +434,19 @@ SEXP bsb_design(SEXP periodic_, SEXP t_, SEXP ord_, SEXP nj_, SEXP nu_, SEXP mod
   const int shift = scalar_int(shift_, "shift"), ncol = scalar_int(ncol_, "ncol");
   const int threads = scalar_int(threads_, "threads");
   need(ncol >= 0 && shift >= 0, "ncol and shift");
+  const char *what = k.periodic ? "the periodic design matrix" : "the design matrix";
+  const int *nu = INTEGER(nu_);
+  const int64_t nnu = XLENGTH(nu_);
+  if (Rf_asLogical(sparse_) == TRUE)
+    return csc_result(
+        [&](int32_t d, const double *xs, int64_t m, int32_t *j, double *B) {
+          return run_one(k, d, xs, m, j, B);
+        },
+        nu, nnu, REAL(x_), n, k.order, shift, ncol, nullptr, threads, what, true);
   Blocks b(n, k.order);
-  int status = blocks(k, INTEGER(nu_), XLENGTH(nu_), REAL(x_), n, b.j, b.B, threads);
-  check_status(status, k.periodic ? "the periodic design matrix" : "the design matrix");
-  return assemble(b.j, b.B, n, k.order, shift, ncol, Rf_asLogical(sparse_) == TRUE, REAL(x_),
-                  Rf_asLogical(na_rows_) == TRUE);
+  check_status(blocks(k, nu, nnu, REAL(x_), n, b.j, b.B, threads), what);
+  return dense_result(b.j, b.B, n, k.order, shift, ncol, REAL(x_),
+                      Rf_asLogical(na_rows_) == TRUE);
 }
 
 // splines::splineDesign's matrix on the knots t (extended by the R code
@@ -348,10 +471,21 @@ SEXP bsb_spline_design(SEXP t_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP
   need(ncol >= 0 && shift >= 0, "ncol and shift");
   const int *nu = INTEGER(nu_);
   const int64_t nnu = XLENGTH(nu_);
-  Blocks b(n, ord);
-  check_status(blocks(k, nu, nnu, x, n, b.j, b.B, 1), "the design matrix");
-  to_spline_end(t, nt, ord, nu, nnu, x, n, b.j, b.B);
-  SEXP out = assemble(b.j, b.B, n, ord, shift, ncol, Rf_asLogical(sparse_) == TRUE, x, false);
+  SEXP out;
+  if (Rf_asLogical(sparse_) == TRUE) {
+    out = csc_result(
+        [&](int32_t d, const double *xs, int64_t m, int32_t *j, double *B) {
+          const int st = run_one(k, d, xs, m, j, B);
+          if (st == BSBASIS_OK) to_spline_end(t, nt, ord, &d, 1, xs, m, j, B);
+          return st;
+        },
+        nu, nnu, x, n, ord, shift, ncol, nullptr, 1, "the design matrix", true);
+  } else {
+    Blocks b(n, ord);
+    check_status(blocks(k, nu, nnu, x, n, b.j, b.B, 1), "the design matrix");
+    to_spline_end(t, nt, ord, nu, nnu, x, n, b.j, b.B);
+    out = dense_result(b.j, b.B, n, ord, shift, ncol, x, false);
+  }
   UNPROTECT(1);
   return out;
 }
@@ -498,7 +632,6 @@ namespace {
 // A term's rows come from f(nu, x, n, j, B) -> status, which writes `width`
 // entries per abscissa (the library call), and end(nu, x, n, j, B), which
 // adjusts them (bs: splineDesign's right end) or does nothing.
-const int64_t kTermChunk = 2048;     // rows formed at a time for a dense result
 
 // Every row into j and B (n * width entries), with the derivative order of
 // abscissa p taken from nu[p] (nu[0] when nnu == 1): the abscissae of each
@@ -572,68 +705,11 @@ SEXP term_dense(const F &f, const E &end, const int *nu, int64_t nnu, const doub
   return out;
 }
 
-// dgCMatrix slots list(i, p, x) from rows of `width` entries, columns
-// c = j - shift kept when 0 <= c < ncol (the padding of column -1 never
-// is).  The row of an NA or NaN abscissa holds NA in every column, as the
-// dense result does.  Rows come in order and a row meets a column at most
-// once, so one counting pass and one placing pass give sorted columns.
-SEXP term_csc(int width, const int32_t *j, const double *B, int64_t n, int shift, int ncol,
-              const double *x) {
-  int64_t *count = (int64_t *)R_alloc((size_t)ncol + 1, sizeof(int64_t));
-  memset(count, 0, ((size_t)ncol + 1) * sizeof(int64_t));
-  int64_t na_rows = 0;
-  for (int64_t p = 0; p < n; ++p) {
-    if (ISNAN(x[p])) {
-      ++na_rows;
-      continue;
-    }
-    const int32_t *jr = j + p * width;
-    for (int q = 0; q < width; ++q) {
-      const int64_t c = (int64_t)jr[q] - shift;
-      if (c >= 0 && c < ncol) ++count[c + 1];
-    }
-  }
-  for (int c = 0; c < ncol; ++c) count[c + 1] += count[c] + na_rows;
-  const int64_t nnz = count[ncol];
-  if (nnz > INT_MAX) Rf_error("the result has more than %d non-zero entries", INT_MAX);
-  SEXP pv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)ncol + 1));
-  int *cp = INTEGER(pv);
-  for (int c = 0; c <= ncol; ++c) cp[c] = (int)count[c];
-  SEXP iv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)nnz));
-  SEXP xv = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nnz));
-  int *ri = (int *)huge_pages(INTEGER(iv), (size_t)nnz * sizeof(int));
-  double *rx = (double *)huge_pages(REAL(xv), (size_t)nnz * sizeof(double));
-  int *next = (int *)R_alloc((size_t)ncol + 1, sizeof(int));
-  memcpy(next, cp, ((size_t)ncol + 1) * sizeof(int));
-  for (int64_t p = 0; p < n; ++p) {
-    if (ISNAN(x[p])) {
-      for (int c = 0; c < ncol; ++c) {
-        ri[next[c]] = (int)p;
-        rx[next[c]++] = NA_REAL;
-      }
-      continue;
-    }
-    const int32_t *jr = j + p * width;
-    const double *Br = B + p * width;
-    for (int q = 0; q < width; ++q) {
-      const int64_t c = (int64_t)jr[q] - shift;
-      if (c < 0 || c >= ncol) continue;
-      ri[next[c]] = (int)p;
-      rx[next[c]++] = Br[q];
-    }
-  }
-  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
-  SET_VECTOR_ELT(out, 0, iv);
-  SET_VECTOR_ELT(out, 1, pv);
-  SET_VECTOR_ELT(out, 2, xv);
-  UNPROTECT(4);
-  return out;
-}
-
-// A term's result: the dgCMatrix slots or the dense matrix.
+// A term's result: the dgCMatrix slots or the dense matrix; `twice` as
+// csc_result takes it.
 template <class F, class E>
 SEXP term_result(const F &f, const E &end, SEXP x_, SEXP nu_, SEXP sparse_, SEXP threads_,
-                 int width, int shift, int ncol, const char *what) {
+                 int width, int shift, int ncol, const char *what, bool twice) {
   need(TYPEOF(x_) == REALSXP, "x must be double");
   const double *x = REAL(x_);
   const int64_t n = XLENGTH(x_);
@@ -644,11 +720,13 @@ SEXP term_result(const F &f, const E &end, SEXP x_, SEXP nu_, SEXP sparse_, SEXP
   if (Rf_asLogical(sparse_) != TRUE)
     return term_dense(f, end, INTEGER(nu_), XLENGTH(nu_), x, n, width, shift, ncol, threads,
                       what);
-  Blocks b(n, width);
-  const int status =
-      term_rows(f, end, INTEGER(nu_), XLENGTH(nu_), x, n, width, b.j, b.B, threads);
-  check_status(status, what);
-  return term_csc(width, b.j, b.B, n, shift, ncol, x);
+  return csc_result(
+      [&](int32_t d, const double *xs, int64_t m, int32_t *j, double *B) {
+        const int st = f(d, xs, m, j, B);
+        if (st == BSBASIS_OK) end(d, xs, m, j, B);
+        return st;
+      },
+      INTEGER(nu_), XLENGTH(nu_), x, n, width, shift, ncol, x, threads, what, twice);
 }
 
 // Partially orders v[lo .. hi-1] so that each of the positions k[a .. b-1]
@@ -753,7 +831,7 @@ SEXP bsb_bs_term(SEXP t_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP shift
     to_spline_end(t, nt, ord, &nu, 1, x, n, j, B);
   };
   return term_result(f, end, x_, nu_, sparse_, threads_, ord, shift, (int)(nj - shift),
-                     "bs()");
+                     "bs()", true);
 }
 
 // ns(): natural cubic splines on the boundary knots bounds[0] < bounds[1]
@@ -772,7 +850,7 @@ SEXP bsb_ns_term(SEXP bounds_, SEXP knots_, SEXP intercept_, SEXP nu_, SEXP x_,
   };
   auto end = [](int32_t, const double *, int64_t, int32_t *, double *) {};
   return term_result(f, end, x_, nu_, sparse_, threads_, BSBASIS_NATURAL_WIDTH, 0,
-                     (int)(nk + 1 + intercept), "ns()");
+                     (int)(nk + 1 + intercept), "ns()", false);
 }
 
 // pbs(): the periodic B-splines of order ord on the strictly increasing
@@ -789,7 +867,7 @@ SEXP bsb_pbs_term(SEXP breaks_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP
   };
   auto end = [](int32_t, const double *, int64_t, int32_t *, double *) {};
   return term_result(f, end, x_, nu_, sparse_, threads_, ord, shift, (int)(m - shift),
-                     "pbs()");
+                     "pbs()", true);
 }
 
 // The order statistics of x (no NaN) at the increasing 1-based positions k

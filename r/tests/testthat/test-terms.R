@@ -279,6 +279,48 @@ test_that("threads give the same bits as one thread", {
   expect_error(bsbasis::bs(x, threads = 0), "'threads' must lie in 1 .. 64")
 })
 
+test_that("sparse results split among threads hold the dense matrix, columns sorted", {
+  # Each thread places its rows after those of the threads before it in
+  # every column: NA rows and the dropped first column fall in every
+  # thread's range, and the abscissae come in random order.
+  set.seed(41)
+  x <- runif(2e5, -0.1, 1.1)
+  x[c(7L, 70001L, 140001L, 2e5L)] <- NA
+  bare <- function(m) {
+    m <- as.matrix(m)
+    attributes(m) <- list(dim = dim(m))
+    m
+  }
+  knots <- c(rep(0, 4), seq(0.1, 0.9, by = 0.1), rep(1, 4))
+  xin <- pmin(pmax(x[!is.na(x)], 0), 1)
+  for (threads in c(1L, 3L)) {
+    terms <- list(
+      function(s) bsbasis::bs(x, df = 9, Boundary.knots = c(0, 1), warn.outside = FALSE,
+                              sparse = s, threads = threads),
+      function(s) bsbasis::ns(x, df = 9, Boundary.knots = c(0, 1), intercept = TRUE,
+                              sparse = s, threads = threads),
+      function(s) pbs(x, df = 9, Boundary.knots = c(0, 1), sparse = s, threads = threads),
+      function(s) design_matrix(xin, knots, 4, sparse = s, threads = threads),
+      function(s) periodic_design_matrix(xin, seq(0, 1, by = 0.125), sparse = s))
+    for (f in terms) {
+      s <- f(TRUE)
+      expect_true(methods::validObject(methods::as(s, "dgCMatrix")))
+      expect_identical(bare(s), bare(f(FALSE)))
+    }
+  }
+})
+
+test_that("no abscissae give an empty sparse result with the term's columns", {
+  for (s in list(bsbasis::bs(numeric(0), knots = 0.5, Boundary.knots = c(0, 1), sparse = TRUE),
+                 bsbasis::ns(numeric(0), knots = 0.5, Boundary.knots = c(0, 1), sparse = TRUE),
+                 pbs(numeric(0), knots = c(0.25, 0.5, 0.75), Boundary.knots = c(0, 1),
+                     sparse = TRUE))) {
+    expect_identical(nrow(s), 0L)
+    expect_true(ncol(s) > 0L)
+    expect_identical(s@p, integer(ncol(s) + 1L))
+  }
+})
+
 test_that("pbs() is the periodic basis without its first column, and periodic", {
   set.seed(19)
   x <- c(runif(100, 0, 24), -3, 30, 24, NA)
