@@ -85,7 +85,7 @@ PY
 )
 
 stage "dependencies" scripts/deps.sh python3-numpy python3-scipy python3-pytest python3-sklearn \
-  python3-dask python3-distributed python3-pandas python3-patsy python3-statsmodels r-base-core r-base-dev r-cran-matrix r-cran-testthat \
+  python3-dask python3-distributed python3-pandas python3-patsy python3-statsmodels python3-numpydoc r-base-core r-base-dev r-cran-matrix r-cran-testthat \
   r-cran-splines2 r-cran-mgcv r-cran-survival \
   python3-matplotlib libeigen3-dev pkg-config clang libclang-rt-14-dev valgrind \
   python3-venv python3-pip python3-setuptools python3-wheel python3-build

@@ -155,10 +155,10 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
 
     See Also
     --------
-    uniform_design_matrix : the same on a uniform grid, faster.
-    periodic_design_matrix, tensor_design_matrix : other bases.
+    uniform_design_matrix : The same on a uniform grid, faster.
+    periodic_design_matrix, tensor_design_matrix : Other bases.
     normal_equations : ``X.T @ W @ X`` without X.
-    scipy.interpolate.BSpline.design_matrix : scipy's, for comparison.
+    scipy.interpolate.BSpline.design_matrix : Scipy's, for comparison.
 
     Notes
     -----
@@ -264,11 +264,16 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
         Degree.
     n : int
         Number of basis functions (columns), at least k + 1.
-    nu, extrapolate, format
-        As for `design_matrix`.
+    nu : int, default 0
+        Derivative order, as for `design_matrix`.
     origin, spacing : float, default 0.0 and 1.0
         The grid: finite, spacing > 0 and above the resolution of the
         knots.
+    extrapolate : bool or str, default False
+        What an abscissa outside the base interval gets, as for
+        `design_matrix`.
+    format : str, default 'csr'
+        Output format, one of the names `design_matrix` takes.
     threads : int, optional
         A count, or a negative n for ``cores + 1 + n`` (-1: every core),
         as for `design_matrix`.  The result is the same bits for any value.
@@ -290,7 +295,7 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
 
     See Also
     --------
-    design_matrix : the same on any knots.
+    design_matrix : The same on any knots.
 
     Examples
     --------
@@ -327,8 +332,13 @@ def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
         Finite, strictly increasing; m >= k + 1.
     k : int
         Degree.
-    nu, format, threads
-        As for `design_matrix`.
+    nu : int, default 0
+        Derivative order, as for `design_matrix`.
+    format : str, default 'csr'
+        Output format, one of the names `design_matrix` takes.
+    threads : int, optional
+        Threads to use, as for `design_matrix`.  The result is the same
+        bits for any value.
 
     Returns
     -------
@@ -346,8 +356,8 @@ def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
 
     See Also
     --------
-    design_matrix : the basis on a knot sequence.
-    bsbasis.sklearn.SplineTransformer : the periodic basis as a transformer.
+    design_matrix : The basis on a knot sequence.
+    bsbasis.sklearn.SplineTransformer : The periodic basis as a transformer.
 
     Notes
     -----
@@ -465,8 +475,11 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
     extrapolate : bool or str, default False
         As for `design_matrix`, in every dimension.  A row is empty when
         any of its coordinates gives an empty row.
-    format, threads
-        As for `design_matrix`.
+    format : str, default 'csr'
+        Output format, one of the names `design_matrix` takes.
+    threads : int, optional
+        Threads to use, as for `design_matrix`.  The result is the same
+        bits for any value.
 
     Returns
     -------
@@ -489,7 +502,7 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
 
     See Also
     --------
-    design_matrix : one dimension.
+    design_matrix : One dimension.
 
     Examples
     --------

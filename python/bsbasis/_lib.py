@@ -37,7 +37,26 @@ _loaded = None  # (path, Kernels)
 
 
 class LibraryNotFoundError(OSError):
-    """libbsbasis.so could not be found or loaded."""
+    """The shared library libbsbasis.so could not be found or loaded.
+
+    Raised by `load_library`, and by the first call into the library when
+    the automatic search fails.  The message lists the places searched and
+    how to build the library.  A subclass of OSError.
+
+    See Also
+    --------
+    load_library : Load the library from a given path, or search for it.
+    library_path : Path of the library in use.
+
+    Examples
+    --------
+    >>> import bsbasis
+    >>> try:
+    ...     bsbasis.load_library("/nonexistent/libbsbasis.so")
+    ... except bsbasis.LibraryNotFoundError as exc:
+    ...     print(isinstance(exc, OSError), str(exc).split(" (")[0])
+    True /nonexistent/libbsbasis.so is not a file
+    """
 
 
 class Kernels:
@@ -117,10 +136,47 @@ def _find():
 def load_library(path=None):
     """Load libbsbasis.so and make it the one the package uses.
 
-    With `path`, that file is used and nothing else is searched.  Without it
-    the search order is: the BSBASIS_LIBRARY environment variable, the
-    package directory, the repository's build/ directory (source checkout
-    only), then the system's loader path.  Returns the path of the library loaded.
+    The package loads the library on first use by itself; call this to
+    choose the file, or to fail early with a clear message.
+
+    Parameters
+    ----------
+    path : str or os.PathLike, optional
+        The library file.  When given, that file is used and nothing else
+        is searched, and later automatic loads use it too (until
+        `reset_library`).  Without it the search order is: the
+        BSBASIS_LIBRARY environment variable, the package directory, the
+        repository's build/ directory (source checkout only), then the
+        system's loader path.
+
+    Returns
+    -------
+    str
+        The path of the library loaded (for the loader's own search, the
+        name it was loaded by).
+
+    Raises
+    ------
+    LibraryNotFoundError
+        When `path` (or BSBASIS_LIBRARY) is not a file or cannot be loaded,
+        when the file is not a bsbasis library, or when the search finds
+        nothing.  A failed call keeps the previous explicit path.
+
+    See Also
+    --------
+    library_path : Path of the library in use, loading it if needed.
+    reset_library : Forget the loaded library and the explicit path.
+    LibraryNotFoundError : The error raised when no library is found.
+
+    Examples
+    --------
+    >>> import os
+    >>> import bsbasis
+    >>> path = bsbasis.load_library()
+    >>> os.path.basename(path).startswith("libbsbasis")
+    True
+    >>> path == bsbasis.library_path()
+    True
     """
     global _explicit_path, _loaded
     with _lock:
@@ -136,7 +192,28 @@ def load_library(path=None):
 
 
 def reset_library():
-    """Forget the loaded library and any explicit path (the next call searches again)."""
+    """Forget the loaded library and any explicit path.
+
+    The next call into the library searches again, as `load_library`
+    without a path does.  Arrays already returned are not affected.
+
+    Returns
+    -------
+    None
+        The package is back to its state at import.
+
+    See Also
+    --------
+    load_library : Load the library, from a path or by searching.
+    library_path : Path of the library in use.
+
+    Examples
+    --------
+    >>> import bsbasis
+    >>> bsbasis.reset_library()
+    >>> "libbsbasis" in bsbasis.library_path()
+    True
+    """
     global _explicit_path, _loaded
     with _lock:
         _explicit_path = None
@@ -155,7 +232,33 @@ def kernels():
 
 
 def library_path():
-    """Path of the library in use (loads it if needed)."""
+    """Path of the library in use.
+
+    Loads the library first when no call has loaded it yet, searching as
+    `load_library` does.
+
+    Returns
+    -------
+    str
+        The path of the loaded library (for the loader's own search, the
+        name it was loaded by).
+
+    Raises
+    ------
+    LibraryNotFoundError
+        When the library is not loaded yet and the search finds nothing.
+
+    See Also
+    --------
+    load_library : Load the library, from a path or by searching.
+    reset_library : Forget the loaded library.
+
+    Examples
+    --------
+    >>> import bsbasis
+    >>> "libbsbasis" in bsbasis.library_path()
+    True
+    """
     return kernels().path
 
 

@@ -155,9 +155,9 @@ def natural_design_matrix(x, knots, lo=None, hi=None, *, intercept=False, nu=0, 
 
     See Also
     --------
-    design_matrix : the B-spline basis on a knot sequence.
-    bsbasis.formula.ns : the same basis as a patsy formula term.
-    bsbasis.sklearn.NaturalSplineTransformer : as a scikit-learn transformer.
+    design_matrix : The B-spline basis on a knot sequence.
+    bsbasis.formula.ns : The same basis as a patsy formula term.
+    bsbasis.sklearn.NaturalSplineTransformer : As a scikit-learn transformer.
 
     Notes
     -----

@@ -87,8 +87,8 @@ class NormalEquations:
 
     See Also
     --------
-    normal_equations : forms them from data.
-    NormalEquations.solve : the penalised least-squares coefficients.
+    normal_equations : Forms them from data.
+    NormalEquations.solve : The penalised least-squares coefficients.
 
     Notes
     -----
@@ -140,7 +140,19 @@ class NormalEquations:
 
     @property
     def n(self):
-        """The number of basis functions."""
+        """The number of basis functions, the columns of the design matrix.
+
+        See Also
+        --------
+        difference_penalty : A penalty of this size, ``difference_penalty(ne.n)``.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis import uniform_normal_equations
+        >>> uniform_normal_equations(np.linspace(3.0, 8.0, 11), 3, 8).n
+        8
+        """
         return self.gram.shape[1]
 
     def __add__(self, other):
@@ -163,7 +175,7 @@ class NormalEquations:
     __radd__ = __add__
 
     def solve(self, penalty=None, lam=0.0):
-        """Coefficients of the penalised least-squares fit.
+        """Solve for the coefficients of the penalised least-squares fit.
 
         Solves ``(G + lam * P) c = X.T W y`` by a banded Cholesky
         factorisation.
@@ -179,17 +191,24 @@ class NormalEquations:
         Returns
         -------
         ndarray, shape (n,)
+            The coefficients c of the basis functions.
 
         Raises
         ------
+        TypeError
+            For a penalty or lam that is not real numbers.
+        ValueError
+            For a penalty of another size or band than the basis, a
+            negative or non-finite lam, or sums without responses (formed
+            without y).
         numpy.linalg.LinAlgError
             When the system is singular (too few abscissae for the basis
             and no penalty to make up for them).
 
         See Also
         --------
-        difference_penalty, derivative_penalty : penalties P.
-        fit_pspline : a fit with lam chosen by GCV.
+        difference_penalty, derivative_penalty : Penalties P.
+        fit_pspline : A fit with lam chosen by GCV.
 
         Examples
         --------
@@ -349,8 +368,7 @@ class _Sums:
 
 def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, nj=None,
                      threads=None, out=None):
-    """Normal equations of a B-spline least-squares fit, without the design
-    matrix.
+    """Normal equations of a B-spline least-squares fit, without the design matrix.
 
     Forms ``X.T @ W @ X``, ``X.T @ W @ y``, ``y.T @ W @ y``, the sum of the
     weights and the count of the abscissae in range, where X is
@@ -416,10 +434,10 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
 
     See Also
     --------
-    uniform_normal_equations : the same on a uniform grid.
-    NormalEquations.solve : the coefficients of the fit.
-    fit_pspline : a penalised fit with the smoothing chosen by GCV.
-    design_matrix : the matrix X itself.
+    uniform_normal_equations : The same on a uniform grid.
+    NormalEquations.solve : The coefficients of the fit.
+    fit_pspline : A penalised fit with the smoothing chosen by GCV.
+    design_matrix : The matrix X itself.
 
     Notes
     -----
@@ -494,13 +512,22 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
         Number of basis functions, at least k + 1.
     origin, spacing : float, default 0.0 and 1.0
         The grid: finite, spacing > 0.
-    y, weights, nu, extrapolate, out
-        As for `normal_equations`; the weights multiply squared residuals
-        (scipy's ``make_lsq_spline`` weights ``w`` are ``weights=w**2``
-        here).
+    y : array_like, shape (m,), optional
+        Responses, as for `normal_equations`.
+    weights : array_like, shape (m,), optional
+        Finite and >= 0, as for `normal_equations`; the weights multiply
+        squared residuals (scipy's ``make_lsq_spline`` weights ``w`` are
+        ``weights=w**2`` here).
+    nu : int, default 0
+        Derivative order of the rows.
+    extrapolate : bool or str, default False
+        As for `design_matrix`.
     threads : int, optional
         A count, or a negative n for ``cores + 1 + n`` (-1: every core), as
         for `normal_equations`.  The result is the same bits for any value.
+    out : NormalEquations, optional
+        Sums of earlier data on the same grid to add to in place, as for
+        `normal_equations`.
 
     Returns
     -------
@@ -515,8 +542,8 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
 
     See Also
     --------
-    normal_equations : the same on any knots.
-    uniform_design_matrix : the matrix X itself.
+    normal_equations : The same on any knots.
+    uniform_design_matrix : The matrix X itself.
 
     Examples
     --------
@@ -574,15 +601,19 @@ def _coefficients(c, nj):
 
 
 def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None):
-    """The spline ``sum_j c[j] B_j(x)`` (or its derivative), through the
-    library: ``design_matrix(x, t, k, nu=nu, ...) @ c`` without the matrix.
+    """Evaluate the spline ``sum_j c[j] B_j(x)`` or its derivative.
+
+    The result is ``design_matrix(x, t, k, nu=nu, ...) @ c``, computed by
+    the library without forming the matrix.
 
     Parameters
     ----------
     x : array_like
         Abscissae, any shape; the result has the same shape.
-    t, k, nj
-        The basis, as for `design_matrix`.
+    t : array_like, shape (nt,)
+        Non-decreasing, finite knots, as for `design_matrix`.
+    k : int
+        Degree, as for `design_matrix`.
     c : array_like, shape (nj,)
         Coefficients, real.
     nu : int, default 0
@@ -592,6 +623,9 @@ def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None
         `scipy.interpolate.BSpline` does by default.  Abscissae that give
         an empty row (NaN, or outside under 'zero') give 0, except that
         NaN and masked entries give NaN.
+    nj : int, optional
+        Number of basis functions; default ``nt - k - 1``, as for
+        `design_matrix`.
     threads : int, optional
         Threads to use: a count, or a negative n for ``cores + 1 + n``
         (-1: every core), as for `design_matrix`.  The result is the same
@@ -611,9 +645,9 @@ def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None
 
     See Also
     --------
-    design_matrix : the basis itself; its Notes say where the rows at the
+    design_matrix : The basis itself; its Notes say where the rows at the
         ends differ from scipy's on purpose.
-    scipy.interpolate.BSpline : the same values, evaluated by scipy.
+    scipy.interpolate.BSpline : The same values, evaluated by scipy.
 
     Notes
     -----

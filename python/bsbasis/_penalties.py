@@ -66,8 +66,8 @@ def difference_penalty(n, order=2, *, format="banded"):
 
     See Also
     --------
-    derivative_penalty : the penalty of a derivative's integral.
-    NormalEquations.solve : a fit with this penalty.
+    derivative_penalty : The penalty of a derivative's integral.
+    NormalEquations.solve : A fit with this penalty.
 
     Examples
     --------
@@ -130,8 +130,8 @@ def derivative_penalty(t, k, m=2, *, nj=None, format="banded"):
 
     See Also
     --------
-    difference_penalty : the discrete penalty of P-splines.
-    NormalEquations.solve : a fit with this penalty.
+    difference_penalty : The discrete penalty of P-splines.
+    NormalEquations.solve : A fit with this penalty.
 
     Examples
     --------
@@ -212,7 +212,7 @@ def _knots_error(x, w, n_knots, k, kind, boundary):
 
 
 def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamped"):
-    """Knots for a B-spline basis of degree k placed from data.
+    """Place the knots of a B-spline basis of degree k from data.
 
     The ``n_knots`` base knots run from the smallest to the largest
     abscissa with positive weight; ``k`` more knots lie beyond each end.
@@ -261,8 +261,8 @@ def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamp
 
     See Also
     --------
-    design_matrix : the basis on these knots.
-    bsbasis.sklearn.SplineTransformer : places the same knots.
+    design_matrix : The basis on these knots.
+    bsbasis.sklearn.SplineTransformer : Places the same knots.
 
     Examples
     --------

@@ -92,8 +92,8 @@ class PSplineFit:
 
     See Also
     --------
-    fit_pspline : the fit from data.
-    fit_normal_equations : the fit from accumulated normal equations.
+    fit_pspline : The fit from data.
+    fit_normal_equations : The fit from accumulated normal equations.
 
     Examples
     --------
@@ -151,7 +151,7 @@ class PSplineFit:
 
         See Also
         --------
-        to_bspline : the same spline as a `scipy.interpolate.BSpline`.
+        to_bspline : The same spline as a `scipy.interpolate.BSpline`.
 
         Examples
         --------
@@ -178,7 +178,7 @@ class PSplineFit:
 
         See Also
         --------
-        __call__ : the values through this library.
+        __call__ : The values through this library.
 
         Examples
         --------
@@ -534,9 +534,9 @@ def fit_normal_equations(ne, t, k, *, penalty=2, lam="gcv", lam_bounds=None, cou
 
     See Also
     --------
-    fit_pspline : the fit from data in memory.
-    normal_equations : the sums, added to earlier ones with ``out=``.
-    bsbasis.dask.fit_pspline : the fit from dask arrays.
+    fit_pspline : The fit from data in memory.
+    normal_equations : The sums, added to earlier ones with ``out=``.
+    bsbasis.dask.fit_pspline : The fit from dask arrays.
 
     Notes
     -----
@@ -673,9 +673,9 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
 
     See Also
     --------
-    fit_normal_equations : the same fit from accumulated normal equations.
-    bsbasis.dask.fit_pspline : the same fit from dask arrays.
-    scipy.interpolate.make_smoothing_spline : a cubic smoothing spline,
+    fit_normal_equations : The same fit from accumulated normal equations.
+    bsbasis.dask.fit_pspline : The same fit from dask arrays.
+    scipy.interpolate.make_smoothing_spline : A cubic smoothing spline,
         lam by GCV.
 
     Notes

@@ -262,8 +262,13 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
         Ordinates; without them the result has no ``rhs`` and ``yty``.
     weights : dask.array.Array, dask Series or array_like, shape (n,), optional
         Finite, non-negative weights of the squared residuals; default 1.
-    nu, extrapolate, nj
-        As for `bsbasis.normal_equations`.
+    nu : int, default 0
+        Derivative order of the rows, as for `bsbasis.normal_equations`.
+    extrapolate : bool or str, default False
+        What rows outside the base interval get, as for
+        `bsbasis.normal_equations`.
+    nj : int, optional
+        Number of basis functions; default ``nt - k - 1``.
     split_every : int, optional
         How many partial results one task adds, at least 2.  Default 8.
     compute : bool, optional
@@ -273,6 +278,8 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     Returns
     -------
     NormalEquations or Delayed
+        The sums over all the chunks; under ``compute=False``, a
+        `dask.delayed.Delayed` that computes them.
 
     Raises
     ------
@@ -289,8 +296,8 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
 
     See Also
     --------
-    bsbasis.normal_equations : the same in memory.
-    fit_pspline : a P-spline fit from the sums.
+    bsbasis.normal_equations : The same in memory.
+    fit_pspline : A P-spline fit from the sums.
 
     Notes
     -----
@@ -320,24 +327,41 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
 
 def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None,
                              nu=0, extrapolate=False, split_every=8, compute=True):
-    """Normal equations on the uniform knots ``origin + m*spacing``, from
-    dask arrays.
+    """Normal equations on uniform knots ``origin + m*spacing`` from dask arrays.
 
     `bsbasis.uniform_normal_equations`, formed chunk by chunk as
     `normal_equations` does.
 
     Parameters
     ----------
-    x, y, weights : dask.array.Array, dask Series or array_like, shape (m,)
-        As for `normal_equations`.
-    k, n, origin, spacing, nu, extrapolate
-        As for `bsbasis.uniform_normal_equations`.
-    split_every, compute
-        As for `normal_equations`.
+    x : dask.array.Array, dask Series or array_like, shape (m,)
+        Abscissae, as for `normal_equations`.
+    k : int
+        Degree of the B-splines.
+    n : int
+        Number of basis functions, at least k + 1.
+    origin, spacing : float, default 0.0 and 1.0
+        The grid: finite, spacing > 0, as for
+        `bsbasis.uniform_normal_equations`.
+    y, weights : dask.array.Array, dask Series or array_like, shape (m,), optional
+        Responses and weights of the squared residuals, as for
+        `normal_equations`.
+    nu : int, default 0
+        Derivative order of the rows.
+    extrapolate : bool or str, default False
+        What rows outside the base interval get, as for
+        `bsbasis.uniform_normal_equations`.
+    split_every : int, default 8
+        How many partial results one task adds, at least 2.
+    compute : bool, default True
+        Compute and return the result; False returns a
+        `dask.delayed.Delayed` that computes it.
 
     Returns
     -------
     NormalEquations or Delayed
+        The sums over all the chunks; under ``compute=False``, a
+        `dask.delayed.Delayed` that computes them.
 
     Raises
     ------
@@ -346,7 +370,7 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
 
     See Also
     --------
-    bsbasis.uniform_normal_equations : the same in memory.
+    bsbasis.uniform_normal_equations : The same in memory.
 
     Examples
     --------
@@ -448,8 +472,10 @@ def _fit_task(part, t, k, penalty, lam, lam_bounds):
 
 def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bounds=None,
                 weights=None, split_every=8, compute=True):
-    """P-spline fit to dask arrays: the same fit as `bsbasis.fit_pspline`
-    on the same data, from sums formed chunk by chunk.
+    """Fit a P-spline to dask arrays from sums formed chunk by chunk.
+
+    The fit is the one `bsbasis.fit_pspline` makes on the same data in
+    memory.
 
     Parameters
     ----------
@@ -469,9 +495,14 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
         Knots to use instead; every x must lie in ``[t[k], t[-k-1]]``.
         Given, the data are read once; otherwise twice: once for their
         range, then, once the knots are known, for the sums.
-    penalty, lam, lam_bounds
-        As for `bsbasis.fit_pspline`; ``lam='gcv'`` chooses the smoothing
-        from the sums alone, with no further pass.
+    penalty : int, ('derivative', m), ndarray or sparse matrix, optional
+        The penalty, as for `bsbasis.fit_pspline`.  Default 2, second
+        differences.
+    lam : float or 'gcv', optional
+        The smoothing parameter, as for `bsbasis.fit_pspline`; ``'gcv'``
+        (the default) chooses it from the sums alone, with no further pass.
+    lam_bounds : (float, float), optional
+        The window of lam that 'gcv' searches, as for `bsbasis.fit_pspline`.
     weights : dask.array.Array, dask Series or array_like, shape (m,), optional
         Finite, non-negative weights of the squared residuals, as for
         `bsbasis.fit_pspline` (``weights=w**2`` for the fit of scipy's
@@ -520,9 +551,9 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
 
     See Also
     --------
-    bsbasis.fit_pspline : the same fit in memory.
-    bsbasis.fit_normal_equations : the fit from sums.
-    PSplineFit : calling it on a dask array or Series gives a lazy result.
+    bsbasis.fit_pspline : The same fit in memory.
+    bsbasis.fit_normal_equations : The fit from sums.
+    PSplineFit : Calling it on a dask array or Series gives a lazy result.
 
     Examples
     --------

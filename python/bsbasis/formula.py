@@ -104,11 +104,16 @@ class _SplineTerm:
         raise NotImplementedError
 
     def memorize_finish(self):
-        """Places the knots from the data seen by `memorize_chunk`.
+        """Place the knots from the data seen by `memorize_chunk`.
+
+        The bounds default to the range of the data, and the interior knots
+        not given are its equally spaced quantiles between the bounds
+        (``numpy.percentile``, R's default quantiles).
 
         Returns
         -------
         None
+            The knots and bounds are set on the term.
 
         Raises
         ------
@@ -116,7 +121,23 @@ class _SplineTerm:
             For neither df nor knots given, a df too small for the degree,
             a df that disagrees with the knots given, bounds that are not
             finite or not ``lower_bound < upper_bound``, knots outside the
-            bounds, or no data to place the knots from.
+            bounds, or no data to place the knots from; also when
+            `memorize_chunk` was never called.
+
+        See Also
+        --------
+        memorize_chunk : Take in the data.
+        transform : The basis on the knots placed here.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.formula import BS
+        >>> term = BS()
+        >>> term.memorize_chunk(np.arange(10.0), df=5, lower_bound=-1.0)
+        >>> term.memorize_finish()
+        >>> term.knots, term.lower_bound, term.upper_bound
+        (array([3., 6.]), -1.0, 9.0)
         """
         args = self._args
         if args is None:
@@ -164,7 +185,7 @@ class _SplineTerm:
         raise NotImplementedError
 
     def transform(self, x, *args, **kwargs):
-        """The basis at x, on the knots `memorize_finish` placed.
+        """Evaluate the basis at x on the knots `memorize_finish` placed.
 
         Parameters
         ----------
@@ -187,6 +208,24 @@ class _SplineTerm:
         ValueError
             For x that is not 1-D or a column vector, infinite x, or a term
             whose knots were never placed.
+
+        See Also
+        --------
+        memorize_finish : Place the knots.
+        bsbasis.design_matrix : The B-spline basis on any knots.
+        bsbasis.natural_design_matrix : The natural spline basis.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.formula import BS
+        >>> term = BS()
+        >>> term.memorize_chunk(np.array([0.0, 2.0]), df=2, degree=1)
+        >>> term.memorize_finish()
+        >>> term.transform(np.array([[0.5], [np.nan], [3.0]]))
+        array([[ 0.5,  0. ],
+               [ nan,  nan],
+               [-1. ,  2. ]])
         """
         if self.knots is None:
             raise ValueError("%s: the knots are not placed yet (memorize_finish)" % self.name)
@@ -201,8 +240,7 @@ class _SplineTerm:
         return out
 
 
-class BS(_SplineTerm):
-    """B-spline basis as a patsy formula term, such as ``y ~ bs(x, df=5)``.
+_BS_DOC = """B-spline basis as a patsy formula term, such as ``y ~ bs(x, df=5)``.
 
     The knots are ``lower_bound`` and ``upper_bound`` (each ``degree + 1``
     times) and the interior knots; by default the bounds are the range of
@@ -251,8 +289,8 @@ class BS(_SplineTerm):
 
     See Also
     --------
-    ns : natural cubic splines, linear beyond the bounds.
-    bsbasis.design_matrix : the B-spline basis on any knots.
+    ns : Natural cubic splines, linear beyond the bounds.
+    bsbasis.design_matrix : The B-spline basis on any knots.
 
     Notes
     -----
@@ -272,6 +310,47 @@ class BS(_SplineTerm):
            [0.375 , 0.375 , 0.125 ],
            [0.1406, 0.4219, 0.4219],
            [0.    , 0.    , 1.    ]])
+"""
+
+
+class BS(_SplineTerm):
+    """The stateful transform behind `bs`, for patsy.
+
+    patsy creates one for each ``bs(...)`` in a formula and calls
+    `memorize_chunk` on every chunk of the data, `memorize_finish` once, and
+    then `transform` on the data of the fit and on new data.  The
+    arguments of `bs` are those of `memorize_chunk`; call `bs` itself
+    rather than this class outside a formula.
+
+    Attributes
+    ----------
+    knots : ndarray or None
+        The interior knots, sorted; None until `memorize_finish`.
+    lower_bound, upper_bound : float or None
+        The boundary knots.
+    degree : int or None
+        Degree of the B-splines.
+    include_intercept : bool or None
+        Whether the first B-spline is kept.
+
+    See Also
+    --------
+    bs : The same basis as a function.
+    NS : The stateful transform behind `ns`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.formula import BS
+    >>> term = BS()
+    >>> term.memorize_chunk(np.array([0.0, 1.0]), df=4)
+    >>> term.memorize_chunk(np.array([2.0, 3.0, 4.0]), df=4)
+    >>> term.memorize_finish()
+    >>> term.knots, term.lower_bound, term.upper_bound
+    (array([2.]), 0.0, 4.0)
+    >>> term.transform(np.array([1.0, 3.0])).round(4)
+    array([[0.5938, 0.25  , 0.0312, 0.    ],
+           [0.0312, 0.25  , 0.5938, 0.125 ]])
     """
 
     name = "bs"
@@ -282,18 +361,30 @@ class BS(_SplineTerm):
 
     def memorize_chunk(self, x, df=None, knots=None, degree=3, include_intercept=False,
                        lower_bound=None, upper_bound=None):
-        """Takes in one chunk of the data the knots are placed from.
+        """Take in one chunk of the data the knots are placed from.
+
+        The arguments are kept as given and checked by `memorize_finish`;
+        those of the last chunk count.
 
         Parameters
         ----------
         x : array_like, shape (n,) or (n, 1)
             Abscissae; NaN is ignored.
-        df, knots, degree, include_intercept, lower_bound, upper_bound
-            As for `bs`.
+        df : int, optional
+            Number of columns, as for `bs`.
+        knots : array_like, optional
+            Interior knots, as for `bs`.
+        degree : int, default 3
+            Degree of the B-splines.
+        include_intercept : bool, default False
+            Keep the first B-spline.
+        lower_bound, upper_bound : float, optional
+            The boundary knots; by default the range of all the chunks.
 
         Returns
         -------
         None
+            The chunk is kept in the term.
 
         Raises
         ------
@@ -301,6 +392,21 @@ class BS(_SplineTerm):
             For x that is not real numbers.
         ValueError
             For x that is not 1-D or a column vector, or infinite.
+
+        See Also
+        --------
+        memorize_finish : Place the knots from the chunks.
+        bs : The basis as a function.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.formula import BS
+        >>> term = BS()
+        >>> term.memorize_chunk(np.array([0.0, np.nan, 4.0]), df=3)
+        >>> term.memorize_finish()
+        >>> term.knots, term.upper_bound
+        (array([], dtype=float64), 4.0)
         """
         self._remember(x, {"df": df, "knots": knots, "degree": degree,
                            "include_intercept": include_intercept,
@@ -338,12 +444,11 @@ class BS(_SplineTerm):
         return kernel, nj - drop, drop
 
 
-class NS(_SplineTerm):
-    """Natural cubic spline basis as a patsy formula term, such as
-    ``y ~ ns(x, df=4)``: R's ``splines::ns``.
+_NS_DOC = """Natural cubic spline basis as a patsy formula term, such as ``ns(x, df=4)``.
 
-    Cubic splines on the bounds and the interior knots whose second
-    derivative is 0 at both bounds, continued as straight lines beyond
+    The basis of R's ``splines::ns``: cubic splines on the bounds and
+    the interior knots whose second derivative is 0 at both bounds,
+    continued as straight lines beyond
     them; the columns are R's (see `bsbasis.natural_design_matrix`).  By
     default the bounds are the range of the data and the interior knots its
     equally spaced quantiles.  The knots are placed when the model is
@@ -388,8 +493,8 @@ class NS(_SplineTerm):
     See Also
     --------
     bs : B-splines.
-    bsbasis.natural_design_matrix : the same basis as a sparse matrix.
-    patsy.cr : another basis of the same natural cubic splines.
+    bsbasis.natural_design_matrix : The same basis as a sparse matrix.
+    patsy.cr : Another basis of the same natural cubic splines.
 
     Notes
     -----
@@ -426,24 +531,73 @@ class NS(_SplineTerm):
            [ 0.357 , -0.2172],
            [ 0.3441,  0.7706],
            [-0.4944,  3.3296]])
+"""
+
+
+class NS(_SplineTerm):
+    """The stateful transform behind `ns`, for patsy.
+
+    patsy creates one for each ``ns(...)`` in a formula and calls
+    `memorize_chunk` on every chunk of the data, `memorize_finish` once, and
+    then `transform` on the data of the fit and on new data.  The
+    arguments of `ns` are those of `memorize_chunk`; call `ns` itself
+    rather than this class outside a formula.
+
+    Attributes
+    ----------
+    knots : ndarray or None
+        The interior knots, sorted; None until `memorize_finish`.
+    lower_bound, upper_bound : float or None
+        The boundary knots.
+    include_intercept : bool or None
+        Whether the constant function is in the span.
+
+    See Also
+    --------
+    ns : The same basis as a function.
+    BS : The stateful transform behind `bs`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.formula import NS
+    >>> term = NS()
+    >>> term.memorize_chunk(np.array([0.0, 1.0, 2.0, 3.0, 4.0]), df=2)
+    >>> term.memorize_finish()
+    >>> term.knots
+    array([2.])
+    >>> term.transform(np.array([0.0, 4.0, 5.0])).round(4)
+    array([[0.    , 0.    ],
+           [0.3441, 0.7706],
+           [0.1345, 1.4104]])
     """
 
     name = "ns"
 
     def memorize_chunk(self, x, df=None, knots=None, include_intercept=False,
                        lower_bound=None, upper_bound=None):
-        """Takes in one chunk of the data the knots are placed from.
+        """Take in one chunk of the data the knots are placed from.
+
+        The arguments are kept as given and checked by `memorize_finish`;
+        those of the last chunk count.
 
         Parameters
         ----------
         x : array_like, shape (n,) or (n, 1)
             Abscissae; NaN is ignored.
-        df, knots, include_intercept, lower_bound, upper_bound
-            As for `ns`.
+        df : int, optional
+            Number of columns, as for `ns`.
+        knots : array_like, optional
+            Interior knots, as for `ns`.
+        include_intercept : bool, default False
+            Keep the constant function in the span.
+        lower_bound, upper_bound : float, optional
+            The boundary knots; by default the range of all the chunks.
 
         Returns
         -------
         None
+            The chunk is kept in the term.
 
         Raises
         ------
@@ -451,6 +605,22 @@ class NS(_SplineTerm):
             For x that is not real numbers.
         ValueError
             For x that is not 1-D or a column vector, or infinite.
+
+        See Also
+        --------
+        memorize_finish : Place the knots from the chunks.
+        ns : The basis as a function.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.formula import NS
+        >>> term = NS()
+        >>> term.memorize_chunk(np.array([0.0, 1.0]), df=2)
+        >>> term.memorize_chunk(np.array([3.0, 4.0]), df=2)
+        >>> term.memorize_finish()
+        >>> term.knots
+        array([2.])
         """
         self._remember(x, {"df": df, "knots": knots, "include_intercept": include_intercept,
                            "lower_bound": lower_bound, "upper_bound": upper_bound})
@@ -486,8 +656,8 @@ def _factor_state(caller):
     return None
 
 
-def _formula_term(cls, name):
-    """The term `name` on the stateful transform cls.
+def _formula_term(cls, name, doc):
+    """The term `name` on the stateful transform cls, documented by doc.
 
     patsy recognises a stateful transform only by a bare name (``bs(x)``):
     it then places the knots from all the data before it evaluates the
@@ -520,6 +690,7 @@ def _formula_term(cls, name):
 
     functools.update_wrapper(term, cls, updated=())
     term.__name__ = term.__qualname__ = name
+    term.__doc__ = doc
     # The call's parameters are those of memorize_chunk, without self.
     term.__signature__ = inspect.signature(cls.memorize_chunk).replace(
         parameters=list(inspect.signature(cls.memorize_chunk).parameters.values())[1:])
@@ -527,5 +698,5 @@ def _formula_term(cls, name):
     return term
 
 
-bs = _formula_term(BS, "bs")
-ns = _formula_term(NS, "ns")
+bs = _formula_term(BS, "bs", _BS_DOC)
+ns = _formula_term(NS, "ns", _NS_DOC)

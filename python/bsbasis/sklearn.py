@@ -574,6 +574,20 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         -------
         feature_names_out : ndarray of str objects
             Transformed feature names.
+
+        See Also
+        --------
+        transform : The features these names are of.
+        sklearn.preprocessing.SplineTransformer.get_feature_names_out : The same names.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import SplineTransformer
+        >>> X = np.array([[0.0], [1.0], [2.0]])
+        >>> spline = SplineTransformer(n_knots=3, degree=1).fit(X)
+        >>> spline.get_feature_names_out()
+        array(['x0_sp_0', 'x0_sp_1', 'x0_sp_2'], dtype=object)
         """
         check_is_fitted(self)
         n_splines = self.bsplines_[0].c.shape[1]
@@ -607,6 +621,22 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         -------
         self : object
             Fitted transformer.
+
+        See Also
+        --------
+        transform : The features on the knots placed here.
+        bsbasis.make_knots : The same knots as a function.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import SplineTransformer
+        >>> X = np.array([[0.0], [1.0], [2.0]])
+        >>> spline = SplineTransformer(n_knots=3, degree=1).fit(X)
+        >>> spline.bsplines_[0].t
+        array([-1.,  0.,  1.,  2.,  3.])
+        >>> spline.n_features_out_
+        3
         """
         compat.validate_params(self)
         X = self._check_data(X, reset=True, ensure_min_samples=2)
@@ -692,6 +722,23 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
             the knots." for dense output, and for sparse output scipy's
             "Out of bounds w/ x = [...]." naming the values of the first
             such feature.
+
+        See Also
+        --------
+        fit : Place the knots.
+        bsbasis.design_matrix : The basis of one feature as a sparse matrix.
+        sklearn.preprocessing.SplineTransformer.transform : The same features.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import SplineTransformer
+        >>> X = np.array([[0.0], [1.0], [2.0]])
+        >>> spline = SplineTransformer(n_knots=3, degree=1).fit(X)
+        >>> spline.transform(np.array([[0.5], [1.5], [3.0]]))
+        array([[0.5, 0.5, 0. ],
+               [0. , 0.5, 0.5],
+               [0. , 0. , 1. ]])
         """
         check_is_fitted(self)
         X = self._check_data(X, reset=False)
@@ -745,6 +792,22 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         penalty : scipy.sparse.csr_matrix of shape \
             (n_features_out_, n_features_out_)
             Symmetric, positive semi-definite, canonical.
+
+        See Also
+        --------
+        bsbasis.difference_penalty : The penalty of one basis, in band form.
+        bsbasis.fit_pspline : A P-spline fit with the smoothing chosen by GCV.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import SplineTransformer
+        >>> X = np.array([[0.0], [1.0], [2.0]])
+        >>> spline = SplineTransformer(n_knots=3, degree=1).fit(X)
+        >>> spline.penalty_matrix(order=1).toarray()
+        array([[ 1., -1.,  0.],
+               [-1.,  2., -1.],
+               [ 0., -1.,  1.]])
         """
         check_is_fitted(self)
         order = as_int(order, "order")
@@ -943,6 +1006,19 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         -------
         feature_names_out : ndarray of str objects
             Transformed feature names, ``<input>_ns_<j>``.
+
+        See Also
+        --------
+        transform : The features these names are of.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import NaturalSplineTransformer
+        >>> X = np.arange(5.0).reshape(5, 1)
+        >>> spline = NaturalSplineTransformer(n_knots=3).fit(X)
+        >>> spline.get_feature_names_out()
+        array(['x0_ns_0', 'x0_ns_1', 'x0_ns_2'], dtype=object)
         """
         check_is_fitted(self)
         input_features = compat.feature_names_in(self, input_features)
@@ -977,6 +1053,21 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
             For knots given that are not sorted without duplicates or not
             of shape (n_knots, n_features), and for quantile knots that
             fall on a boundary knot.
+
+        See Also
+        --------
+        transform : The features on the knots placed here.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import NaturalSplineTransformer
+        >>> X = np.arange(5.0).reshape(5, 1)
+        >>> spline = NaturalSplineTransformer(n_knots=3).fit(X)
+        >>> spline.knots_
+        array([[0.],
+               [2.],
+               [4.]])
         """
         compat.validate_params(self)
         X = self._check_data(X, reset=True, ensure_min_samples=2)
@@ -1020,6 +1111,22 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         ValueError
             For X with another number of features than at `fit`, or NaN
             under `handle_missing='error'`.
+
+        See Also
+        --------
+        fit : Place the knots.
+        bsbasis.natural_design_matrix : The basis of one feature as a sparse matrix.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import NaturalSplineTransformer
+        >>> X = np.arange(5.0).reshape(5, 1)
+        >>> spline = NaturalSplineTransformer(n_knots=3).fit(X)
+        >>> spline.transform(np.array([[0.0], [2.0], [6.0]])).round(4)
+        array([[-0.4553,  0.5916, -0.3944],
+               [ 0.474 ,  0.3685, -0.079 ],
+               [-1.1217,  0.5295,  1.647 ]])
         """
         check_is_fitted(self)
         X = self._check_data(X, reset=False)

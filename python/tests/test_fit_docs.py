@@ -1,6 +1,5 @@
 """The fits' documentation: its examples run, its sections are there, and no
 public docstring sends a user to a private name."""
-import doctest
 import inspect
 import re
 
@@ -9,6 +8,8 @@ import pytest
 import bsbasis
 
 dask_module = pytest.importorskip("bsbasis.dask")
+
+from test_examples import run_docstring_examples  # noqa: E402
 
 FITS = [bsbasis.fit_pspline, bsbasis.fit_normal_equations, bsbasis.PSplineFit,
         bsbasis.PSplineFit.__call__, bsbasis.PSplineFit.to_bspline,
@@ -30,12 +31,8 @@ def public_docstrings():
 
 @pytest.mark.parametrize("obj", FITS, ids=lambda o: o.__qualname__)
 def test_examples_run(obj):
-    tests = doctest.DocTestFinder(recurse=False).find(obj, obj.__qualname__, globs={})
-    assert tests and tests[0].examples
-    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-    for test in tests:
-        runner.run(test)
-    assert runner.summarize(verbose=False).failed == 0
+    attempted, failed = run_docstring_examples(obj, obj.__qualname__)
+    assert attempted > 0 and failed == 0
 
 
 @pytest.mark.parametrize("obj", FITS, ids=lambda o: o.__qualname__)

@@ -1,7 +1,6 @@
 """natural_design_matrix against R's definition of natural cubic splines,
 written out here with scipy's B-splines and the Householder reflections of
 R's qr (LINPACK's dqrdc2), and against R itself where it is installed."""
-import doctest
 import math
 import re
 import shutil
@@ -338,17 +337,20 @@ def assert_numpydoc(doc, sections=("Parameters", "Returns", "Raises", "See Also"
 
 
 def run_examples(module, suffix):
-    """Runs the Examples of the docstrings in module whose names end with
-    suffix; they must exist and pass."""
-    finder = doctest.DocTestFinder(exclude_empty=True)
-    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
-    tests = [t for t in finder.find(module, module.__name__) if t.name.endswith(suffix)]
-    assert tests
-    for test in tests:
-        runner.run(test)
-    result = runner.summarize(verbose=False)
-    assert result.failed == 0 and result.attempted > 0
-    return result.attempted
+    """Runs the Examples of the docstrings of the public names of module
+    that end with suffix; they must exist and pass.  Returns the count."""
+    from test_examples import run_docstring_examples
+    names = [name for name, obj in vars(module).items()
+             if name.endswith(suffix) and not name.startswith("_")
+             and getattr(obj, "__module__", None) == module.__name__]
+    assert names
+    total = 0
+    for name in names:
+        attempted, failed = run_docstring_examples(getattr(module, name),
+                                                   "%s.%s" % (module.__name__, name))
+        assert failed == 0 and attempted > 0, name
+        total += attempted
+    return total
 
 
 def test_the_docstring_example_runs_and_has_the_sections():
