@@ -117,10 +117,26 @@ bs(x, df = NULL, knots = NULL, degree = 3, intercept = FALSE,
       loaded after bsbasis.  See \code{\link{predict.bs}}.}
   }
 }
+\references{
+  Hastie, T. J. (1992) Generalized additive models.  Chapter 7 of
+  \emph{Statistical Models in S}, eds J. M. Chambers and T. J. Hastie.
+  Wadsworth & Brooks/Cole.
+
+  de Boor, C. (1978) \emph{A Practical Guide to Splines}.  Springer,
+  New York.  Revised edition (2001), Applied Mathematical Sciences 27.
+}
 \seealso{
   \code{\link{ns}} for natural splines, \code{\link{pbs}} for periodic
-  ones, \code{\link{predict.bs}}, \code{\link{splineDesign}},
-  \code{\link{design_matrix}} for a basis on any knots.
+  ones, \code{\link{predict.bs}} and \code{\link{makepredictcall.bs}} for
+  safe prediction, \code{\link{splineDesign}},
+  \code{\link{design_matrix}} for a basis on any knots,
+  \code{\link{fit_pspline}} and \code{\link{smooth.construct.bsb.smooth.spec}}
+  for penalised fits.
+
+  The peers: \code{\link[splines]{bs}} and \code{\link[splines]{predict.bs}}
+  in \pkg{splines}; \code{\link[splines2]{bSpline}} and
+  \code{\link[splines2]{dbs}} (derivatives) in \pkg{splines2};
+  \code{\link[Matrix:dgCMatrix-class]{dgCMatrix}} for the sparse result.
 }
 \examples{
 b <- bs(women$height, df = 5)
@@ -140,5 +156,27 @@ bs(x, df = 5, sparse = TRUE)
 # the same matrix as splines::bs
 if (requireNamespace("splines", quietly = TRUE))
   all.equal(bs(women$height, df = 5), splines::bs(women$height, df = 5))
+
+# a regression spline on simulated data, and its basis
+set.seed(1)
+u <- sort(runif(100, 0, 10))
+y <- sin(u) + rnorm(100, sd = 0.3)
+fu <- lm(y ~ bs(u, df = 8))
+grid <- seq(min(u), max(u), length.out = 200)
+plot(u, y, col = "grey40")
+lines(grid, predict(fu, data.frame(u = grid)), col = "blue", lwd = 2)
+matplot(grid, bs(grid, df = 8, intercept = TRUE), type = "l", lty = 1,
+        xlab = "u", ylab = "B-spline")
+
+# a logistic regression on a spline of the predictor
+set.seed(2)
+z <- rbinom(100, 1, plogis(2 * cos(u)))
+fz <- glm(z ~ bs(u, df = 5), family = binomial)
+round(predict(fz, data.frame(u = c(1, 3, 6)), type = "response"), 3)
+
+# the same columns as splines2::bSpline
+if (requireNamespace("splines2", quietly = TRUE))
+  all.equal(unclass(bs(u, df = 8))[, ],
+            unclass(splines2::bSpline(u, df = 8))[, ], check.attributes = FALSE)
 }
 \keyword{smooth}

@@ -71,8 +71,29 @@
   \code{"derivative"}) added.  \code{Predict.matrix}: the basis at
   \code{data}, a dense matrix with one row per value.
 }
-\seealso{\code{\link[mgcv]{smooth.construct}} for the mechanism;
-  \code{\link{fit_pspline}} for a P-spline fit without \pkg{mgcv}.}
+\references{
+  Eilers, P. H. C. and Marx, B. D. (1996) Flexible smoothing with
+  B-splines and penalties.  \emph{Statistical Science} \bold{11}(2),
+  89--121.
+
+  Wood, S. N. (2017) \emph{Generalized Additive Models: An Introduction
+  with R}, 2nd edition.  Chapman and Hall/CRC, Boca Raton.
+
+  Wood, S. N. (2017) P-splines with derivative based penalties and tensor
+  product smoothing of unevenly distributed data.  \emph{Statistics and
+  Computing} \bold{27}(4), 985--989.
+}
+\seealso{\code{\link{design_matrix}} for the basis,
+  \code{\link{difference_penalty}} and \code{\link{derivative_penalty}} for
+  the penalties; \code{\link{fit_pspline}} for a P-spline fit without
+  \pkg{mgcv}; \code{\link{bs}} for an unpenalised regression spline.
+
+  In \pkg{mgcv}: \code{\link[mgcv]{smooth.construct}} for the mechanism,
+  \code{\link[mgcv]{s}}, \code{\link[mgcv]{gam}} and \code{\link[mgcv]{bam}};
+  \code{\link[mgcv]{smooth.construct.ps.smooth.spec}}, the \code{"ps"}
+  smooth that \code{"bsb"} reproduces, and
+  \code{\link[mgcv]{smooth.construct.bs.smooth.spec}}, the \code{"bs"}
+  smooth with derivative penalties.}
 \examples{
 if (requireNamespace("mgcv", quietly = TRUE)) {
   set.seed(2)
@@ -80,10 +101,17 @@ if (requireNamespace("mgcv", quietly = TRUE)) {
   d$y <- sin(2 * pi * d$x) + rnorm(200, sd = 0.3)
   b <- mgcv::gam(y ~ s(x, bs = "bsb", k = 20), data = d, method = "REML")
   p <- mgcv::gam(y ~ s(x, bs = "ps", k = 20), data = d, method = "REML")
-  max(abs(fitted(b) - fitted(p)))
+  print(max(abs(fitted(b) - fitted(p))))  # the fit of "ps"
   # the integral of the squared second derivative, cubic B-splines
   bd <- mgcv::gam(y ~ s(x, bs = "bsb", k = 20, xt = "derivative"), data = d,
                   method = "REML")
-  predict(bd, data.frame(x = c(0.25, 1.2)))
+  print(predict(bd, data.frame(x = c(0.25, 1.2))))
+
+  # the two fits and the data
+  xs <- data.frame(x = seq(0, 1, length.out = 200))
+  plot(d$x, d$y, col = "grey40", xlab = "x", ylab = "y")
+  lines(xs$x, predict(b, xs), col = "blue", lwd = 2)
+  lines(xs$x, predict(bd, xs), col = "red", lty = 2, lwd = 2)
+  plot(b, shade = TRUE)  # mgcv's own plot of the smooth
 }
 }

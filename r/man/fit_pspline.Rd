@@ -116,9 +116,33 @@ fit_pspline(x, y, weights = NULL, knots = NULL, n_knots = NULL, ord = 4,
   \code{predict}: a numeric vector, one value per abscissa.
   \code{print} and \code{plot}: the fit, invisibly.
 }
-\seealso{\code{\link{normal_equations}} and its \code{solve} method for the
-  penalised solve from accumulated sums; \code{\link{smooth.construct.bsb.smooth.spec}}
-  for the same basis and penalties in \pkg{mgcv}.}
+\references{
+  Eilers, P. H. C. and Marx, B. D. (1996) Flexible smoothing with
+  B-splines and penalties.  \emph{Statistical Science} \bold{11}(2),
+  89--121.
+
+  Craven, P. and Wahba, G. (1979) Smoothing noisy data with spline
+  functions: estimating the correct degree of smoothing by the method of
+  generalized cross-validation.  \emph{Numerische Mathematik} \bold{31},
+  377--403.
+
+  Wood, S. N. (2017) P-splines with derivative based penalties and tensor
+  product smoothing of unevenly distributed data.  \emph{Statistics and
+  Computing} \bold{27}(4), 985--989.
+}
+\seealso{\code{\link{normal_equations}} and its \code{solve} method
+  (\code{\link{solve.bsbasis_normal_equations}}) for the penalised solve
+  from accumulated sums; \code{\link{difference_penalty}} and
+  \code{\link{derivative_penalty}} for the penalties;
+  \code{\link{make_knots}} for the knots; \code{\link{design_matrix}},
+  through which \code{predict} evaluates;
+  \code{\link{smooth.construct.bsb.smooth.spec}} for the same basis and
+  penalties in \pkg{mgcv}.
+
+  The peers: \code{\link[mgcv]{smooth.construct.ps.smooth.spec}} (P-splines
+  in \pkg{mgcv}, with REML as well as GCV), \code{\link[stats]{smooth.spline}}
+  (a smoothing spline with a knot at every distinct abscissa) and
+  \code{\link[survival]{pspline}} (P-spline terms of survival models).}
 \examples{
 set.seed(1)
 x <- runif(200)
@@ -136,4 +160,24 @@ max(abs(c2 - coef(fit)))
 # third differences leave quadratics free: x^2 is fitted exactly
 q <- fit_pspline(x, x^2, m = 3, lambda = 10)
 predict(q, c(1.5, 1.5, 1.5), derivs = 0:2)  # 2.25, 3, 2
+
+# the exact derivative penalty, and the fitted slopes
+fd <- fit_pspline(x, y, penalty = "derivative", m = 2)
+c(difference = fit$edf, derivative = fd$edf)
+xs <- seq(0, 1, length.out = 200)
+plot(xs, predict(fit, xs, derivs = 1), type = "l", xlab = "x",
+     ylab = "slope")
+lines(xs, predict(fd, xs, derivs = 1), col = "blue")
+lines(xs, 2 * pi * cos(2 * pi * xs), lty = 2)
+
+# weights: rows of weight 0 do not enter the fit
+w <- rep(1, 200)
+w[x > 0.8] <- 0
+fw <- fit_pspline(x, y, weights = w)
+plot(fw, main = "weight 0 for x > 0.8")
+
+# beside a smoothing spline
+plot(x, y, col = "grey40")
+lines(xs, predict(fit, xs), col = "blue", lwd = 2)
+lines(predict(smooth.spline(x, y), xs), col = "red", lty = 2)
 }

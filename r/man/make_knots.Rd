@@ -23,6 +23,33 @@ make_knots(x, n_knots, ord = 4, kind = c("uniform", "quantile"),
   distinct abscissae with positive weight, a span of the data, a sum of the
   weights or knots continued beyond the ends that overflow a double.}
 \value{\code{n_knots + 2 * (ord - 1)} knots.}
+\seealso{
+  \code{\link{design_matrix}}, \code{\link{normal_equations}} and
+  \code{\link{derivative_penalty}}, which take the knots;
+  \code{\link{fit_pspline}}, which places its knots with
+  \code{boundary = "extended"}; \code{\link{bs}}, whose \code{df} places
+  interior knots at quantiles.
+
+  The peers: \code{\link[stats]{quantile}}; \code{\link[mgcv]{place.knots}}
+  in \pkg{mgcv}; the knots that \code{\link[splines]{bs}} and
+  \code{\link[splines2]{bSpline}} place from \code{df}.
+}
 \examples{
 make_knots(c(3, 1, 4, 1, 5, 9, 2, 6), 5)
+make_knots(c(3, 1, 4, 1, 5, 9, 2, 6), 5, boundary = "extended")
+
+# quantile knots follow the data: denser where the data are
+set.seed(7)
+x <- rexp(300)
+ku <- make_knots(x, 8, kind = "uniform")
+kq <- make_knots(x, 8, kind = "quantile")
+plot(x, rep(0, 300), pch = "|", ylim = c(-1, 1), yaxt = "n", ylab = "",
+     col = "grey60")
+abline(v = unique(ku), col = "red", lty = 2)
+abline(v = unique(kq), col = "blue")
+
+# a least-squares fit on either set of knots
+y <- exp(-x) + rnorm(300, sd = 0.05)
+rss <- function(k) sum(lm.fit(design_matrix(x, k, sparse = FALSE), y)$residuals^2)
+c(uniform = rss(ku), quantile = rss(kq))
 }

@@ -104,8 +104,24 @@ ns(x, df = NULL, knots = NULL, intercept = FALSE, Boundary.knots = range(x),
       splines.  See \code{\link{predict.bs}}.}
   }
 }
+\references{
+  Hastie, T. J. (1992) Generalized additive models.  Chapter 7 of
+  \emph{Statistical Models in S}, eds J. M. Chambers and T. J. Hastie.
+  Wadsworth & Brooks/Cole.
+
+  de Boor, C. (1978) \emph{A Practical Guide to Splines}.  Springer,
+  New York.  Revised edition (2001), Applied Mathematical Sciences 27.
+}
 \seealso{
-  \code{\link{bs}}, \code{\link{pbs}}, \code{\link{predict.ns}}.
+  \code{\link{bs}} for B-splines, \code{\link{pbs}} for periodic splines,
+  \code{\link{predict.ns}} and \code{\link{makepredictcall.ns}} for safe
+  prediction, \code{\link{splineDesign}} and \code{\link{design_matrix}}
+  (\code{extrapolate = "linear"} continues a basis as \code{ns} does).
+
+  The peers: \code{\link[splines]{ns}} in \pkg{splines},
+  \code{\link[splines2]{naturalSpline}} in \pkg{splines2},
+  \code{\link[stats]{smooth.spline}} for a smoothing spline, and
+  \code{\link[Matrix:dgCMatrix-class]{dgCMatrix}} for the sparse result.
 }
 \examples{
 n <- ns(women$height, df = 5)
@@ -123,5 +139,14 @@ try(ns(1:10, knots = c(1, 5)))
 
 if (requireNamespace("splines", quietly = TRUE))
   all.equal(ns(women$height, df = 5), splines::ns(women$height, df = 5))
+
+# a natural spline fit: linear beyond the boundary knots
+plot(dist ~ speed, data = cars, xlim = c(0, 30), ylim = c(-20, 140))
+fc <- lm(dist ~ ns(speed, df = 3), data = cars)
+s <- seq(0, 30, length.out = 200)
+lines(s, predict(fc, data.frame(speed = s)), col = "blue", lwd = 2)
+abline(v = range(cars$speed), lty = 3)
+matplot(s, ns(s, df = 4, Boundary.knots = range(cars$speed)), type = "l",
+        lty = 1, xlab = "speed", ylab = "basis")
 }
 \keyword{smooth}

@@ -75,9 +75,21 @@ pbs(x, df = NULL, knots = NULL, degree = 3, intercept = FALSE,
   non-numeric \code{x}, and orders or degrees out of range are refused
   with a message that names the argument.
 }
+\references{
+  de Boor, C. (1978) \emph{A Practical Guide to Splines}.  Springer,
+  New York.  Revised edition (2001), Applied Mathematical Sciences 27.
+}
 \seealso{
-  \code{\link{periodic_design_matrix}}, \code{\link{bs}},
-  \code{\link{predict.pbs}}.
+  \code{\link{periodic_design_matrix}} for the basis on any breaks,
+  \code{\link{bs}} and \code{\link{ns}} for the other terms,
+  \code{\link{predict.pbs}} and \code{\link{makepredictcall.pbs}} for safe
+  prediction.
+
+  The peers: \code{\link[splines]{periodicSpline}} in \pkg{splines} (a
+  periodic interpolating spline), the cyclic smooths of \pkg{mgcv}
+  (\code{\link[mgcv:smooth.construct.cr.smooth.spec]{"cc"}} and
+  \code{"cp"}), and the periodic bases of \code{\link[splines2]{mSpline}}
+  in \pkg{splines2}.
 }
 \examples{
 set.seed(1)
@@ -90,5 +102,14 @@ predict(fit, data.frame(hour = c(0, 24, 12)))
 p <- pbs(c(1, 6, 25), knots = c(6, 12, 18), Boundary.knots = c(0, 24))
 p  # 1 and 25 share a row
 pbs(c(1, 6, 25), knots = c(6, 12, 18), Boundary.knots = c(0, 24), derivs = 1)
+
+# the fitted daily cycle, and the basis over two periods
+h <- seq(0, 24, length.out = 97)
+plot(hour, y, col = "grey40", xlab = "hour")
+lines(h, predict(fit, data.frame(hour = h)), col = "blue", lwd = 2)
+matplot(seq(0, 48, length.out = 193),
+        pbs(seq(0, 48, length.out = 193), knots = c(6, 12, 18),
+            Boundary.knots = c(0, 24), intercept = TRUE),
+        type = "l", lty = 1, xlab = "hour", ylab = "periodic B-spline")
 }
 \keyword{smooth}

@@ -82,8 +82,22 @@
   (\code{"sparseBasis"}) have methods of their own, which keep their
   derivative orders and their kind.
 }
-\seealso{\code{\link{bs}}, \code{\link{ns}}, \code{\link{pbs}},
-  \code{\link[stats]{makepredictcall}}.}
+\references{
+  Chambers, J. M. and Hastie, T. J. (1992) \emph{Statistical Models in S}.
+  Wadsworth & Brooks/Cole.
+
+  Hastie, T. J. (1992) Generalized additive models.  Chapter 7 of
+  \emph{Statistical Models in S}, eds J. M. Chambers and T. J. Hastie.
+  Wadsworth & Brooks/Cole.
+}
+\seealso{\code{\link{bs}}, \code{\link{ns}}, \code{\link{pbs}} for the
+  terms; \code{\link{design_matrix}} and \code{\link{splineDesign}} for
+  bases on given knots.
+
+  \code{\link[stats]{makepredictcall}} for the mechanism of safe prediction
+  in \pkg{stats}; \code{\link[splines]{predict.bs}} for splines' methods,
+  which bsbasis's stand in for; \code{\link[survival]{coxph}} for a model
+  whose predictions use them too.}
 \examples{
 b <- bs(women$height, df = 5)
 predict(b, c(60, 65, 70))
@@ -97,5 +111,24 @@ makepredictcall(b, quote(bs(height, df = 5, warn.outside = FALSE)))
 
 # without the knots of the fit, predictions on a few rows would differ
 predict(fit, women[1:3, ]) - fitted(fit)[1:3]
+
+# a fit, its predictions on new data, and its slope from a derivative basis
+set.seed(3)
+x <- runif(80, 0, 2 * pi)
+y <- sin(x) + rnorm(80, sd = 0.2)
+f <- lm(y ~ bs(x, knots = c(2, 4)))
+xs <- seq(min(x), max(x), length.out = 100)
+plot(x, y, col = "grey40")
+lines(xs, predict(f, data.frame(x = xs)), col = "blue", lwd = 2)
+slope <- predict(bs(x, knots = c(2, 4), derivs = 1), xs) \%*\% coef(f)[-1]
+plot(xs, slope, type = "l", ylab = "d/dx of the fit")
+lines(xs, cos(xs), lty = 2)
+
+# a Cox model: the same knots for new data
+if (requireNamespace("survival", quietly = TRUE)) {
+  cf <- survival::coxph(survival::Surv(time, status) ~ ns(age, df = 3),
+                        data = survival::lung)
+  predict(cf, data.frame(age = c(50, 60, 70)))
+}
 }
 \keyword{smooth}

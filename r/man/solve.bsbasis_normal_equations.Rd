@@ -39,6 +39,22 @@
   \code{as.matrix}: the \code{nj} by \code{nj} matrix \eqn{G}.
   \code{solve}: the coefficients, a numeric vector of length \code{nj}.
 }
+\references{
+  Eilers, P. H. C. and Marx, B. D. (1996) Flexible smoothing with
+  B-splines and penalties.  \emph{Statistical Science} \bold{11}(2),
+  89--121.
+}
+\seealso{
+  \code{\link{normal_equations}}, which forms the sums;
+  \code{\link{difference_penalty}} and \code{\link{derivative_penalty}} for
+  \eqn{P}; \code{\link{fit_pspline}}, which solves the same system and
+  chooses \eqn{\lambda}{lambda} by GCV; \code{\link{design_matrix}} to
+  evaluate the spline of the coefficients.
+
+  \code{\link[base]{chol}} and \code{\link[base]{solve}} in \pkg{base};
+  \code{\link[Matrix]{band}} and \code{\link[Matrix]{Cholesky}} in
+  \pkg{Matrix} for banded and sparse systems.
+}
 \examples{
 k <- make_knots(c(0, 1), 8, 4, boundary = "extended")
 x <- seq(0, 1, length.out = 50)
@@ -47,4 +63,20 @@ G <- as.matrix(ne)
 isSymmetric(G)
 cf <- solve(ne, penalty = difference_penalty(ncol(G), 2), lambda = 0.1)
 max(abs(design_matrix(x, k) \%*\% cf - exp(x)))
+
+# noisy data: the penalty's weight trades fidelity for smoothness
+set.seed(6)
+xn <- sort(runif(100))
+yn <- sin(3 * pi * xn) + rnorm(100, sd = 0.3)
+kn <- make_knots(xn, 20, 4, boundary = "extended")
+ne <- normal_equations(xn, kn, y = yn)
+P <- difference_penalty(ncol(ne$gram), 2)
+xs <- seq(min(xn), max(xn), length.out = 200)
+Xs <- design_matrix(xs, kn, sparse = FALSE)
+fits <- sapply(c(0.01, 1, 100), function(l) drop(Xs \%*\% solve(ne, penalty = P,
+                                                                lambda = l)))
+plot(xn, yn, col = "grey40")
+matlines(xs, fits, lty = 1, lwd = 2, col = c("red", "blue", "darkgreen"))
+legend("topright", legend = paste("lambda =", c(0.01, 1, 100)), lty = 1,
+       col = c("red", "blue", "darkgreen"), bty = "n")
 }

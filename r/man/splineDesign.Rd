@@ -72,8 +72,21 @@ splineDesign(knots, x, ord = 4L, derivs = 0L, outer.ok = FALSE,
 }
 \value{A matrix of \code{length(x)} rows and \code{length(knots) - ord}
   columns, dense or \code{dgCMatrix}.}
+\references{
+  de Boor, C. (1978) \emph{A Practical Guide to Splines}.  Springer,
+  New York.  Revised edition (2001), Applied Mathematical Sciences 27.
+}
 \seealso{\code{\link{design_matrix}}, the library's own interface, with
-  extrapolation modes and threads.}
+  extrapolation modes, \code{NA} rows and threads;
+  \code{\link{periodic_design_matrix}}; \code{\link{bs}} and
+  \code{\link{ns}}, the terms of model formulas built on the same rows;
+  \code{\link{make_knots}}.
+
+  The peers: \code{\link[splines]{splineDesign}}, whose interface this
+  is, and \code{\link[splines]{bs}}, \code{\link[splines]{ns}} and
+  \code{\link[splines]{interpSpline}}, which run on it;
+  \code{\link[splines2]{bSpline}};
+  \code{\link[Matrix:dgCMatrix-class]{dgCMatrix}} for \code{sparse = TRUE}.}
 \examples{
 k <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
 splineDesign(k, c(0.5, 1.5, 3))
@@ -81,4 +94,14 @@ splineDesign(k, c(0.5, 1.5, 3), derivs = 1, sparse = TRUE)
 splineDesign(k, c(-1, 0.5, 4), outer.ok = TRUE)
 # the right end after an empty interval: the limit from the left, B_5
 splineDesign(c(0:4, rep(9, 6)), 9, ord = 3)
+
+# the cubic B-splines on these knots, which sum to 1
+xx <- seq(0, 3, length.out = 121)
+B <- splineDesign(k, xx)
+range(rowSums(B))
+matplot(xx, B, type = "l", lty = 1, xlab = "x", ylab = "B-spline")
+
+# the same matrix as splines::splineDesign
+if (requireNamespace("splines", quietly = TRUE))
+  all.equal(B, splines::splineDesign(k, xx))
 }
