@@ -28,6 +28,10 @@
 // bsbasis_strerror's text.  A failed allocation of the library's scratch
 // memory throws std::bad_alloc.
 //
+// Where Eigen 3.3 or later is available, bsbasis_eigen.hpp adds
+// bsbasis::to_eigen, which gives a Design as an Eigen sparse matrix; this
+// header needs nothing beyond the standard library and bsbasis.h.
+//
 // Column bound nj: a basis of order `order` on nt knots offers nj = order ..
 // nt - order columns (default nt - order, the full basis), and its base
 // interval [t[order-1], t[nj]] must not be empty.  A uniform basis has knot

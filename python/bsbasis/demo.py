@@ -22,6 +22,7 @@ import bsbasis
 
 K = 3  # degree: cubic
 ORDER = K + 1
+WINDOW = 12  # knot intervals in the window of the basis panels
 
 
 def load_stocks():
@@ -148,18 +149,27 @@ def plot(args, x, y, t, a):
     Dg = bsbasis.design_matrix(g, t, K, nu=1)
     nj = Bg.shape[1]
 
-    fig, ax = plt.subplots(3, 1, figsize=(11, 12), sharex=True,
+    # The basis panels show a window of WINDOW knot intervals at the left
+    # end: all of the curves at once would read as a solid band.
+    w_hi = t[min(ORDER - 1 + WINDOW, len(t) - ORDER)]
+    win = g <= w_hi
+    Ba, Da = Bg[win].toarray(), Dg[win].toarray()
+    shown = np.flatnonzero(np.abs(Ba).sum(axis=0) > 0)
+    fig, ax = plt.subplots(3, 1, figsize=(11, 12),
                            gridspec_kw=dict(height_ratios=[1, 1, 1.4]))
-    colors = plt.cm.viridis(np.linspace(0, 1, nj))
-    Ba, Da = Bg.toarray(), Dg.toarray()
-    for k in range(nj):
-        ax[0].plot(g, Ba[:, k], color=colors[k], lw=0.8)
-        ax[1].plot(g, Da[:, k], color=colors[k], lw=0.8)
+    colors = plt.cm.viridis(np.linspace(0, 1, len(shown)))
+    for c, k in zip(colors, shown):
+        ax[0].plot(g[win], Ba[:, k], color=c, lw=1.2)
+        ax[1].plot(g[win], Da[:, k], color=c, lw=1.2)
     ax[0].set_ylabel("basis value $B_j(x)$")
-    ax[0].set_title("%d cubic B-splines on %d equally spaced knots" % (nj, len(t)))
+    ax[0].set_title("%d of the %d cubic B-splines on %d equally spaced knots (shaded below)"
+                    % (len(shown), nj, len(t)))
     ax[1].set_ylabel("derivative $B_j'(x)$ (1/year)")
     ax[1].set_title("their first derivatives")
     ax[1].axhline(0, color="0.6", lw=0.5)
+    for axis in ax[:2]:
+        axis.set_xlim(lo, w_hi)
+        axis.set_xlabel("year")
 
     ax[2].plot(x, y, ".", ms=3, color="0.45", label="%s (monthly close)" % args.column)
     ax[2].plot(g, Bg @ a, color="C0", lw=1.8, label="P-spline fit, $\\lambda$ = %g" % args.penalty)
@@ -174,8 +184,9 @@ def plot(args, x, y, t, a):
     h1, l1 = ax[2].get_legend_handles_labels()
     h2, l2 = slope.get_legend_handles_labels()
     ax[2].legend(h1 + h2, l1 + l2, loc="upper left")
+    ax[2].axvspan(lo, w_hi, color="0.92", zorder=0)
+    ax[2].set_xlim(lo, hi)
     for axis in ax:
-        axis.set_xlim(lo, hi)
         axis.grid(alpha=0.3)
     fig.tight_layout()
     fig.savefig(args.output, dpi=110)
