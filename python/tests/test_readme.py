@@ -43,13 +43,21 @@ def test_native_block_builds_and_runs(tmp_path, language, compiler, flags):
     if shutil.which(compiler) is None:
         pytest.skip("no %s" % compiler)
     library = pathlib.Path(bsbasis.library_path())
+    # The program needs the library by its SONAME, which an installed copy
+    # (the package's libbsbasis.so alone) has no file of: a link to it does.
+    libdir = tmp_path / "lib"
+    libdir.mkdir()
+    soname = re.search(r"SONAME\s+(\S+)", subprocess.run(
+        ["objdump", "-p", str(library)], capture_output=True, text=True, check=True).stdout)
+    for name in {"libbsbasis.so", soname.group(1) if soname else "libbsbasis.so"}:
+        (libdir / name).symlink_to(library)
     for k, code in enumerate(blocks(language)):
         source = tmp_path / ("block%d.%s" % (k, language))
         source.write_text(code)
         program = tmp_path / ("block%d" % k)
         built = subprocess.run([compiler, *flags, "-Wall", "-Werror", "-I", str(ROOT / "include"),
-                                str(source), "-o", str(program), str(library),
-                                "-Wl,-rpath," + str(library.parent)],
+                                str(source), "-o", str(program), "-L", str(libdir),
+                                "-lbsbasis", "-Wl,-rpath," + str(libdir)],
                                capture_output=True, text=True)
         assert built.returncode == 0, "block %d:\n%s" % (k, built.stderr)
         run = subprocess.run([str(program)], capture_output=True, text=True, timeout=60)
