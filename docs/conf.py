@@ -31,7 +31,8 @@ extensions = [
 ]
 
 source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
-exclude_patterns = ["_build", "gallery/README.rst", "**.ipynb_checkpoints"]
+templates_path = ["_templates"]
+exclude_patterns = ["_build", "_templates", "gallery/README.rst", "**.ipynb_checkpoints"]
 myst_enable_extensions = ["dollarmath", "colon_fence"]
 myst_heading_anchors = 3
 

@@ -3,7 +3,8 @@
 # and with clang under AddressSanitizer and UndefinedBehaviorSanitizer; the
 # ABI gate, valgrind, ThreadSanitizer and a short run of every fuzzer (built
 # in the sanitized clang build, on its library objects); then
-# the Python host's tests and the R package's check.  Prints the time of each
+# the Python host's tests, the R package's check and the documentation
+# site's build (scripts/docs.sh, warnings as errors).  Prints the time of each
 # stage.
 #
 #   FUZZ_SECONDS=N         fuzzing time per target (default 20)
@@ -106,3 +107,5 @@ fi
 stage "python" python_tests
 stage "python, installed" installed_tests
 stage "r" bash scripts/r_test.sh
+# The documentation site, warnings as errors; its gallery scripts run.
+stage "docs" scripts/docs.sh
