@@ -66,7 +66,6 @@ sphinx_gallery_conf = {
 
 html_theme = "pydata_sphinx_theme"
 html_title = "bsbasis %s" % release
-html_static_path = ["_static"]
 html_theme_options = {
     "show_prev_next": True,
     "navigation_depth": 2,
