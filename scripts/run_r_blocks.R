@@ -1,6 +1,7 @@
 # Runs the R code of Markdown pages as written: for each page given, its
-# blocks fenced ```r in order, in one fresh environment of the page's own,
-# with graphics to a null device.  Stops with the page and block that fail.
+# blocks fenced ```r in order, in an R process of the page's own (what one
+# page attaches does not mask names for the next), with graphics to a null
+# device.  Stops with the page and block that fail.
 #
 #   Rscript scripts/run_r_blocks.R README.md docs/getting_started/r.md ...
 blocks <- function(path) {
@@ -14,18 +15,21 @@ blocks <- function(path) {
   })
 }
 
-pdf(NULL)
 pages <- commandArgs(trailingOnly = TRUE)
 if (!length(pages)) stop("no pages given")
-ran <- 0L
-for (page in pages) {
-  env <- new.env(parent = globalenv())
-  code <- blocks(page)
-  for (k in seq_along(code)) {
-    tryCatch(eval(parse(text = code[[k]]), envir = env),
-             error = function(e) stop(sprintf("%s, R block %d: %s", page, k, conditionMessage(e)),
-                                      call. = FALSE))
-    ran <- ran + 1L
-  }
+if (length(pages) > 1) {
+  self <- sub("^--file=", "", grep("^--file=", commandArgs(FALSE), value = TRUE))
+  rscript <- file.path(R.home("bin"), "Rscript")
+  for (page in pages)
+    if (system2(rscript, c(shQuote(self), shQuote(page))) != 0) stop(page, " failed", call. = FALSE)
+  quit(save = "no")
 }
-cat(sprintf("ran %d R blocks from %d pages\n", ran, length(pages)))
+pdf(NULL)
+page <- pages
+code <- blocks(page)
+for (k in seq_along(code)) {
+  tryCatch(eval(parse(text = code[[k]]), envir = globalenv()),
+           error = function(e) stop(sprintf("%s, R block %d: %s", page, k, conditionMessage(e)),
+                                    call. = FALSE))
+}
+cat(sprintf("%s: ran %d R blocks\n", page, length(code)))
