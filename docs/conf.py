@@ -28,6 +28,7 @@ extensions = [
     "numpydoc",
     "myst_parser",
     "sphinx_gallery.gen_gallery",
+    "headerdoc",  # docs/_ext/headerdoc.py: the C and C++ reference from the headers
 ]
 
 source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
@@ -42,6 +43,15 @@ nitpicky = True
 nitpick_ignore_regex = [
     (r"py:.*", r"(numpy|np|scipy|sklearn|pandas|dask|distributed|patsy|matplotlib|ctypes|os|typing)(\..*)?"),
     (r"py:.*", r"(array_like|array-like|ndarray|optional|callable|default|of|or|shape|float|int|bool|str|tuple|list|dict|None|object|sequence|iterable|path-like|int or None|float or None)"),
+    # The C and C++ reference (reference/c.md, cpp.md): the fixed-width types
+    # of <stdint.h>; Eigen, a peer; the C macros that C++ initialisers name
+    # (documented on the C page, which the C++ domain cannot link to); and
+    # namespace bsbasis::detail, which is no object of the domain (the names
+    # of it that public declarations use have entries).
+    (r"c:identifier", r"u?int(8|16|32|64)_t"),
+    (r"cpp:identifier", r"Eigen(::.*)?"),
+    (r"cpp:identifier", r"BSBASIS_[A-Z0-9_]+"),
+    (r"cpp:identifier", r"detail"),
 ]
 
 autosummary_generate = True
