@@ -35,6 +35,10 @@
 #ifndef BSBASIS_H
 #define BSBASIS_H
 
+/*
+ * The version of this header: major, minor and patch, as a string, and as
+ * one number (10000 * major + 100 * minor + patch) for comparisons in #if.
+ */
 #define BSBASIS_VERSION_MAJOR 0
 #define BSBASIS_VERSION_MINOR 1
 #define BSBASIS_VERSION_PATCH 0

@@ -798,7 +798,7 @@ class UniformBasis : public detail::Evaluator<UniformBasis> {
   Extrapolate mode_;
 };
 
-// Rows of a natural spline basis: kNaturalWidth entries per row, its
+// Rows of a natural spline basis: kWidth (BSBASIS_NATURAL_WIDTH) entries per row, its
 // non-zero columns first (ascending), then entries of column -1 and value 0;
 // an empty row (NaN, +-inf) has column -1 throughout.
 struct NaturalRows {
