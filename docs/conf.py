@@ -24,7 +24,6 @@ version = release
 extensions = [
     "sphinx.ext.autodoc",
     "sphinx.ext.autosummary",
-    "sphinx.ext.mathjax",
     "numpydoc",
     "myst_parser",
     "sphinx_gallery.gen_gallery",
@@ -34,7 +33,8 @@ extensions = [
 source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
 templates_path = ["_templates"]
 exclude_patterns = ["_build", "_templates", "gallery/README.rst", "**.ipynb_checkpoints"]
-myst_enable_extensions = ["dollarmath", "colon_fence"]
+# No math extension: the site must read offline, with no script from a CDN.
+myst_enable_extensions = ["colon_fence"]
 myst_heading_anchors = 3
 
 # Every reference must resolve; names from numpy, scipy and the other peers
