@@ -23,4 +23,12 @@ export MPLBACKEND=Agg
 # gallery's output are rebuilt from their sources each time.
 rm -rf docs/reference/generated docs/auto_examples
 /usr/bin/python3 -m sphinx -W --keep-going -b html -d "$out/../doctrees" docs "$out"
+# Every gallery script drew at least one figure.
+for script in docs/gallery/plot_*.py; do
+  name=$(basename "$script" .py)
+  if ! ls "docs/auto_examples/images/sphx_glr_${name}_"*.png >/dev/null 2>&1; then
+    echo "docs: $script drew no figure" >&2
+    exit 1
+  fi
+done
 echo "docs: open file://$root/$out/index.html"
