@@ -78,6 +78,8 @@ assert not whl.endswith("-py3-none-any.whl"), "pure wheel: the library is platfo
 with zipfile.ZipFile(whl) as z:
     # A stored symlink holds its target's name, not an ELF image.
     assert z.read("bsbasis/libbsbasis.so")[:4] == b"\x7fELF", "library is not an ELF file"
+    # PEP 561: without the marker, type checkers ignore the package's annotations.
+    assert "bsbasis/py.typed" in z.namelist(), "no bsbasis/py.typed in the wheel"
     info = [n for n in z.namelist() if n.endswith(".dist-info/METADATA")][0].rsplit("/", 1)[0]
     with open(os.environ["LICENSE_FILE"], "rb") as f:
         assert z.read(info + "/LICENSE") == f.read(), "the wheel's LICENSE is not ours"
@@ -86,7 +88,7 @@ PY
 )
 
 stage "dependencies" scripts/deps.sh python3-numpy python3-scipy python3-pytest python3-sklearn \
-  python3-dask python3-distributed python3-pandas python3-patsy python3-statsmodels python3-numpydoc r-base-core r-base-dev r-cran-matrix r-cran-testthat \
+  python3-dask python3-distributed python3-pandas python3-patsy python3-statsmodels python3-numpydoc python3-mypy r-base-core r-base-dev r-cran-matrix r-cran-testthat \
   r-cran-splines2 r-cran-mgcv r-cran-survival \
   python3-matplotlib libeigen3-dev pkg-config clang libclang-rt-14-dev valgrind \
   python3-venv python3-pip python3-setuptools python3-wheel python3-build

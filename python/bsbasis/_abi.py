@@ -9,7 +9,14 @@ module takes them from here.  Each name is the header's without its
 every number and signature below with it.
 """
 
+from __future__ import annotations
+
 import ctypes
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    # A ctypes type: c_int, c_double, c_void_p and the like.
+    _CType = type[ctypes._SimpleCData[Any]]
 
 # Status codes: OK, or a negative code that bsbasis_strerror describes.
 OK = 0
@@ -67,7 +74,7 @@ _i64 = ctypes.c_int64
 _d = ctypes.c_double
 
 # name: (restype, argtypes), in the order of the header's parameters.
-SIGNATURES = {
+SIGNATURES: dict[str, tuple[_CType | None, list[_CType]]] = {
     "blossom": (None, [_p, _i, _p, _p, _p, _i, _i, _i, _i]),
     "blossom_grid": (None, [_p, _i, _p, _i, _p, _p, _p, _i, _i, _i, _i]),
     "deriv_grid": (None, [_p, _i, _p, _p, _p, _i, _i, _i]),

@@ -6,13 +6,21 @@ upper-left corner ``ab[r, j]`` with ``r + j < u`` holds no element and is
 kept at zero here.
 """
 
+from __future__ import annotations
+
 import math
+from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
 import scipy.linalg
 import scipy.sparse as sp
 
 from ._checks import as_real, as_real_array
+
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, NDArray
+
+    from ._typing import Real, SparseInput
 
 SINGULAR_MESSAGE = (
     "the penalised normal equations are singular or not positive definite: "
@@ -24,12 +32,12 @@ SINGULAR_MESSAGE = (
 _SYMMETRY_RTOL = 1e-10
 
 
-def _corner(u, n):
+def _corner(u: int, n: int) -> NDArray[np.bool_]:
     """Mask of the entries of a (u + 1, n) band form that hold no element."""
     return np.add.outer(np.arange(u + 1), np.arange(n)) < u
 
 
-def _clean(ab):
+def _clean(ab: NDArray[Any]) -> NDArray[np.float64]:
     """A float64 copy of the band form with its empty corner zeroed, cut to
     u <= n - 1 (rows above that hold no element)."""
     ab = np.array(ab[max(0, ab.shape[0] - ab.shape[1]):], dtype=np.float64, order="C")
@@ -37,18 +45,18 @@ def _clean(ab):
     return ab
 
 
-def _check_symmetric(diff, scale, name):
+def _check_symmetric(diff: float, scale: float, name: str) -> None:
     if diff > _SYMMETRY_RTOL * scale:
         raise ValueError("%s must be symmetric: max |P - P.T| = %r, max |P| = %r"
                          % (name, diff, scale))
 
 
-def _asymmetry(a):
+def _asymmetry(a: NDArray[np.float64]) -> tuple[float, float]:
     """max |a - a.T| and max |a| of a square ndarray."""
     return float(np.abs(a - a.T).max(initial=0.0)), float(np.abs(a).max(initial=0.0))
 
 
-def _from_dense(a):
+def _from_dense(a: NDArray[np.float64]) -> NDArray[np.float64]:
     """The band form of a full symmetric matrix (its upper triangle)."""
     n = a.shape[0]
     i, j = np.nonzero(np.triu(a))
@@ -59,7 +67,7 @@ def _from_dense(a):
     return ab
 
 
-def _from_sparse(a, name):
+def _from_sparse(a: SparseInput, name: str) -> NDArray[np.float64]:
     """The band form of a symmetric sparse matrix."""
     a = sp.coo_array(a, dtype=np.float64)
     a.sum_duplicates()
@@ -74,7 +82,7 @@ def _from_sparse(a, name):
     return ab
 
 
-def to_banded(P, n, name="penalty"):
+def to_banded(P: ArrayLike | SparseInput, n: int, name: str = "penalty") -> NDArray[np.float64]:
     """A symmetric matrix in the upper band form of `scipy.linalg.solveh_banded`.
 
     Parameters
@@ -110,6 +118,8 @@ def to_banded(P, n, name="penalty"):
         If P has neither shape, is not symmetric, or is not finite.
     """
     if sp.issparse(P):
+        # What issparse found, which mypy cannot tell (scipy ships no types).
+        P = cast("SparseInput", P)
         if P.shape != (n, n):
             raise ValueError("%s is a sparse matrix of shape %s; expected (%d, %d)"
                              % (name, P.shape, n, n))
@@ -126,7 +136,7 @@ def to_banded(P, n, name="penalty"):
             raise ValueError("%s must be finite" % name)
         if a.shape[0] == n:
             diff, scale = _asymmetry(a)
-            full = diff <= _SYMMETRY_RTOL * scale or a[_corner(n - 1, n)].any()
+            full: bool | np.bool_ = diff <= _SYMMETRY_RTOL * scale or a[_corner(n - 1, n)].any()
         else:
             full = False
         if full:
@@ -139,12 +149,12 @@ def to_banded(P, n, name="penalty"):
     return ab
 
 
-def bandwidth(ab):
+def bandwidth(ab: NDArray[Any]) -> int:
     """u of a band form of shape (u + 1, n)."""
     return ab.shape[0] - 1
 
 
-def widen(ab, u):
+def widen(ab: NDArray[np.float64], u: int) -> NDArray[np.float64]:
     """The band form ab padded with zero rows on top to bandwidth u."""
     v = bandwidth(ab)
     if u < v:
@@ -154,7 +164,7 @@ def widen(ab, u):
     return out
 
 
-def check_lam(lam):
+def check_lam(lam: Real) -> float:
     """lam as a float: a finite number >= 0."""
     lam = as_real(lam, "lam")
     if not (math.isfinite(lam) and lam >= 0.0):
@@ -162,7 +172,7 @@ def check_lam(lam):
     return lam
 
 
-def combine(gram, penalty, lam):
+def combine(gram: NDArray[Any], penalty: NDArray[Any], lam: Real) -> NDArray[np.float64]:
     """``gram + lam * penalty`` of two band forms.
 
     Parameters
@@ -195,7 +205,7 @@ def combine(gram, penalty, lam):
     return out
 
 
-def cholesky(ab):
+def cholesky(ab: NDArray[Any]) -> NDArray[np.float64]:
     """Upper Cholesky factor U, ``A = U.T @ U``, of a band form.
 
     Parameters
@@ -231,7 +241,8 @@ def cholesky(ab):
     n = ab.shape[1]
     u = bandwidth(ab)
     try:
-        U = scipy.linalg.cholesky_banded(ab, lower=False, check_finite=False)
+        U: NDArray[np.float64] = scipy.linalg.cholesky_banded(ab, lower=False,
+                                                              check_finite=False)
     except np.linalg.LinAlgError:
         raise np.linalg.LinAlgError(SINGULAR_MESSAGE) from None
     if n == 0:
@@ -243,7 +254,7 @@ def cholesky(ab):
     return _clean(U)
 
 
-def _smallest_eigenvalue(U, steps=3):
+def _smallest_eigenvalue(U: NDArray[np.float64], steps: int = 3) -> float:
     """An upper bound of the smallest eigenvalue of ``U.T @ U``, close to it:
     ``1 / |A^-1 v|`` after inverse iteration from a fixed random v."""
     v = np.random.default_rng(0).standard_normal(U.shape[1])
@@ -257,15 +268,15 @@ def _smallest_eigenvalue(U, steps=3):
     return 1.0 / norm
 
 
-def cho_solve(U, b):
+def cho_solve(U: NDArray[np.float64], b: NDArray[np.float64]) -> NDArray[np.float64]:
     """x with ``U.T @ U @ x == b``, U from `cholesky`."""
-    x = scipy.linalg.cho_solve_banded((U, False), b, check_finite=False)
+    x: NDArray[np.float64] = scipy.linalg.cho_solve_banded((U, False), b, check_finite=False)
     if not np.isfinite(x).all():
         raise np.linalg.LinAlgError(SINGULAR_MESSAGE)
     return x
 
 
-def _rhs(rhs, n):
+def _rhs(rhs: ArrayLike | None, n: int) -> NDArray[np.float64]:
     if rhs is None:
         raise ValueError("responses are needed to solve for coefficients: form the "
                          "normal equations with y")
@@ -277,7 +288,9 @@ def _rhs(rhs, n):
     return b
 
 
-def solve_penalized(gram, rhs, penalty=None, lam=0.0):
+def solve_penalized(gram: NDArray[Any], rhs: ArrayLike | None,
+                    penalty: ArrayLike | SparseInput | None = None,
+                    lam: Real = 0.0) -> NDArray[np.float64]:
     """Coefficients of the penalised normal equations ``(G + lam P) c = r``.
 
     Parameters
@@ -313,7 +326,7 @@ def solve_penalized(gram, rhs, penalty=None, lam=0.0):
     return cho_solve(cholesky(a), b)
 
 
-def selected_inverse(U):
+def selected_inverse(U: NDArray[np.float64]) -> NDArray[np.float64]:
     """The entries of ``A^-1`` inside the band of A, from ``A = U.T @ U``.
 
     Parameters
@@ -364,7 +377,7 @@ def selected_inverse(U):
     return Z
 
 
-def trace_inverse_product(Z, G):
+def trace_inverse_product(Z: NDArray[np.float64], G: NDArray[np.float64]) -> float:
     """``trace(inv(A) @ G)`` from the band of ``inv(A)`` and a band form G.
 
     Parameters
@@ -389,12 +402,12 @@ def trace_inverse_product(Z, G):
     return float(prod[u].sum() + 2.0 * prod[:u].sum())
 
 
-def sym_matvec(ab, x):
+def sym_matvec(ab: NDArray[np.float64], x: NDArray[np.float64]) -> NDArray[np.float64]:
     """``A @ x`` for A symmetric in band form; x of shape (..., n) gives
     one product per vector along the last axis."""
     u = bandwidth(ab)
     n = ab.shape[1]
-    y = ab[u] * x
+    y: NDArray[np.float64] = ab[u] * x
     for d in range(1, min(u, n - 1) + 1):
         v = ab[u - d, d:]  # A[j - d, j]
         y[..., :-d] += v * x[..., d:]
@@ -445,7 +458,7 @@ class Pencil:
     search chose.
     """
 
-    def __init__(self, gram, penalty, rhs):
+    def __init__(self, gram: NDArray[Any], penalty: NDArray[Any], rhs: ArrayLike) -> None:
         if gram.shape[1] != penalty.shape[1]:
             raise ValueError("the Gram matrix has order %d, the penalty %d"
                              % (gram.shape[1], penalty.shape[1]))
@@ -455,7 +468,8 @@ class Pencil:
         self.rhs = np.asarray(rhs, dtype=np.float64)
         self.n = gram.shape[1]
 
-    def at(self, lams):
+    def at(self, lams: ArrayLike) -> tuple[NDArray[np.float64], NDArray[np.float64],
+                                           NDArray[np.bool_]]:
         """Coefficients, effective degrees of freedom and usability at each lam.
 
         Parameters
@@ -490,7 +504,8 @@ class Pencil:
         return coef, edf, ok
 
 
-def _stacked_cholesky(ab, n):
+def _stacked_cholesky(ab: NDArray[np.float64],
+                      n: int) -> tuple[NDArray[np.float64], NDArray[np.bool_]]:
     """Upper Cholesky factors of the blocks of a stacked band form, and for
     each block whether it passed LAPACK and `cholesky`'s pivot test.  A
     block that failed holds the identity."""
@@ -519,11 +534,13 @@ def _stacked_cholesky(ab, n):
     return U, ok
 
 
-def _stacked_cho_solve(U, b, n):
+def _stacked_cho_solve(U: NDArray[np.float64], b: NDArray[np.float64],
+                       n: int) -> NDArray[np.float64]:
     """The solution of every block's system with the right-hand side b:
     shape (L, n)."""
     blocks = U.shape[1] // n
     rhs = np.tile(b, blocks)[:, None]
+    x: NDArray[np.float64]
     x, info = scipy.linalg.lapack.dpbtrs(U, rhs, lower=0)
     if info != 0:
         raise ValueError("dpbtrs: illegal argument %d" % -info)

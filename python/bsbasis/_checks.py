@@ -1,10 +1,13 @@
 """Argument checks, run before any kernel: a wrong type raises TypeError, a
 wrong value ValueError, as scipy.interpolate does."""
 
+from __future__ import annotations
+
 import ctypes
 import numbers
 import operator
 import os
+from typing import TYPE_CHECKING, Any, Sequence, SupportsIndex
 
 import numpy as np
 
@@ -13,21 +16,27 @@ from ._abi import (EXTRAPOLATE_CONSTANT, EXTRAPOLATE_CONTINUE, EXTRAPOLATE_ERROR
                    RULE_COLUMNS, RULE_DECREASING, RULE_NONE, RULE_NOT_FINITE,
                    RULE_NULL_KNOTS, RULE_SPAN, RULE_TOO_CLOSE, RULE_TOO_FEW)
 
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, NDArray
+
+    from ._typing import Extrapolate
+
 INT32_MAX = 2**31 - 1
 
 
-def as_int(value, name):
+def as_int(value: object, name: str) -> int:
     """`value` as a Python int; TypeError for bools, floats and the rest."""
     if isinstance(value, (bool, np.bool_)):
         raise TypeError("%s must be an integer, got a bool (%r)" % (name, value))
     try:
-        return operator.index(value)
+        # Any value: operator.index's TypeError is the answer for the rest.
+        return operator.index(value)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError("%s must be an integer, got %s %r"
                         % (name, type(value).__name__, value)) from None
 
 
-def as_real(value, name):
+def as_real(value: object, name: str) -> float:
     """`value` as a Python float; TypeError unless it is a real number."""
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
         raise TypeError("%s must be a real number, got %s %r"
@@ -35,7 +44,7 @@ def as_real(value, name):
     return float(value)
 
 
-def as_vector(a, name):
+def as_vector(a: ArrayLike, name: str) -> tuple[NDArray[np.float64], NDArray[np.bool_] | None]:
     """`a` as a C-contiguous native float64 1-D array, without a copy when it
     is one already.  A scalar becomes one element.  Returns (array, mask):
     mask marks the entries a masked array hides, or is None."""
@@ -46,9 +55,10 @@ def as_vector(a, name):
         raise TypeError("%s must be an array of real numbers, got a string" % name)
     mask = None
     if isinstance(a, np.ma.MaskedArray):
-        m = np.ma.getmaskarray(a)
+        # numpy's stubs leave numpy.ma untyped.
+        m = np.ma.getmaskarray(a)  # type: ignore[no-untyped-call]
         mask = m.ravel() if m.any() else None
-        a = np.ma.getdata(a)
+        a = np.ma.getdata(a)  # type: ignore[no-untyped-call]
     arr = np.asarray(a)
     kind = arr.dtype.kind
     if kind not in "iuf":
@@ -62,7 +72,7 @@ def as_vector(a, name):
     return arr, mask
 
 
-def as_real_array(a, name):
+def as_real_array(a: ArrayLike, name: str) -> NDArray[Any]:
     """`a` as an ndarray, without a copy where it is one; TypeError unless
     it holds real numbers (integers or floats)."""
     arr = np.asarray(a)
@@ -72,7 +82,7 @@ def as_real_array(a, name):
     return arr
 
 
-def as_unmasked_vector(a, name):
+def as_unmasked_vector(a: ArrayLike, name: str) -> NDArray[np.float64]:
     """`a` as as_vector gives it, for an argument that has no masked form:
     ValueError when a masked array hides some entry."""
     v, mask = as_vector(a, name)
@@ -81,7 +91,7 @@ def as_unmasked_vector(a, name):
     return v
 
 
-def check_option(value, name, allowed):
+def check_option(value: object, name: str, allowed: Sequence[str]) -> None:
     if not isinstance(value, str):
         raise TypeError("%s must be a string, one of %s; got %r"
                         % (name, ", ".join(map(repr, allowed)), value))
@@ -96,7 +106,7 @@ _MODES = {"zero": EXTRAPOLATE_ZERO, "continue": EXTRAPOLATE_CONTINUE,
           "periodic": EXTRAPOLATE_PERIODIC}
 
 
-def check_extrapolate(extrapolate):
+def check_extrapolate(extrapolate: Extrapolate) -> int:
     """The library's code for an extrapolation mode: False, True or one of
     the names in _MODES."""
     if isinstance(extrapolate, (bool, np.bool_)):
@@ -110,7 +120,7 @@ def check_extrapolate(extrapolate):
                     % (", ".join(map(repr, _MODES)), extrapolate))
 
 
-def check_degree(k, nu):
+def check_degree(k: SupportsIndex, nu: SupportsIndex) -> tuple[int, int]:
     k = as_int(k, "k")
     if k < 0:
         raise ValueError("k (the degree) must be >= 0, got %d" % k)
@@ -122,7 +132,7 @@ def check_degree(k, nu):
     return k, min(nu, k + 1)  # every order from k + 1 on gives zeros
 
 
-def cores():
+def cores() -> int:
     """The cores this process may run on (its CPU affinity where known)."""
     try:
         return max(len(os.sched_getaffinity(0)), 1)
@@ -130,7 +140,7 @@ def cores():
         return os.cpu_count() or 1
 
 
-def check_threads(threads):
+def check_threads(threads: SupportsIndex | None) -> int | None:
     """A thread count as scipy's `workers` reads it: None (the default), a
     positive count, or a negative n for ``cores() + 1 + n`` (-1 every core,
     -2 all but one).  Returns None or a count >= 1."""
@@ -151,7 +161,7 @@ def check_threads(threads):
     return resolved
 
 
-def check_knots(t, k, nj):
+def check_knots(t: NDArray[np.float64], k: int, nj: SupportsIndex | None) -> int:
     """Checks the knots and the column bound; returns nj.  The library says
     which rule the knots break (bsbasis_check_knots), and where; this says
     it in words."""
@@ -185,7 +195,7 @@ def check_knots(t, k, nj):
                      % (k, want, float(t[k]), float(t[want])))
 
 
-def knot_rule(t, order, nj):
+def knot_rule(t: NDArray[np.float64], order: int, nj: int) -> tuple[int, int]:
     """The rule of bsbasis.h that the basis (t, order, nj) breaks, and the
     index of the knot at fault (-1 when the rule is not about one knot).
     t is a C-contiguous float64 vector."""
@@ -200,7 +210,8 @@ def knot_rule(t, order, nj):
     return rule.value, index.value
 
 
-def range_error(x, inside, lo, hi, what):
+def range_error(x: NDArray[np.float64], inside: NDArray[np.bool_], lo: float, hi: float,
+                what: tuple[str, str]) -> ValueError:
     """The ValueError for abscissae outside [lo, hi]: how many, the first,
     and by how much it misses."""
     bad = ~inside

@@ -4,7 +4,10 @@ Every argument is checked here before the library runs; the library then
 fills the result tile by tile (see _tiles).
 """
 
+from __future__ import annotations
+
 import math
+from typing import TYPE_CHECKING, Any, Callable, Literal, Sequence, SupportsIndex, overload
 
 import numpy as np
 
@@ -13,8 +16,15 @@ from ._abi import EXTRAPOLATE_ERROR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO
 from ._checks import (INT32_MAX, as_int, as_real, as_unmasked_vector, as_vector, check_degree,
                       check_extrapolate, check_knots, check_option, check_threads, range_error)
 
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, NDArray
+    from scipy.sparse import (coo_array, coo_matrix, csc_array, csc_matrix, csr_array,
+                              csr_matrix)
 
-def _addr(a, offset):
+    from ._typing import Blocks, DesignFormat, DesignResult, Extrapolate, Real
+
+
+def _addr(a: NDArray[Any], offset: int) -> int:
     return a.ctypes.data + offset * a.itemsize
 
 
@@ -26,20 +36,24 @@ class _KnotKernel:
 
     j64 = False
     knots = 0
+    fn: Callable[..., int]
+    args: tuple[float, ...]
 
-    def __init__(self, t, order, nj, nu, mode, x):
+    def __init__(self, t: NDArray[np.float64], order: int, nj: int, nu: int, mode: int,
+                 x: NDArray[np.float64]) -> None:
         self.fn = _lib.kernels().bsbasis_design
         self.args = (t.ctypes.data, len(t), order, nj, nu, mode)
         self.entries, self.x, self.xp, self.knots = order, x, x.ctypes.data, len(t)
 
-    def __call__(self, a, m, ip, jp, Bp, nep):
+    def __call__(self, a: int, m: int, ip: int | None, jp: int, Bp: int, nep: int) -> None:
         _lib.check_status(self.fn(*self.args, self.xp + 8 * a, m, ip, jp, Bp, nep))
 
 
 class _UniformKernel(_KnotKernel):
     """The same on the knots origin + m*spacing."""
 
-    def __init__(self, origin, spacing, n, order, nu, mode, x):
+    def __init__(self, origin: float, spacing: float, n: int, order: int, nu: int, mode: int,
+                 x: NDArray[np.float64]) -> None:
         self.fn = _lib.kernels().bsbasis_uniform_design
         self.args = (origin, spacing, n, order, nu, mode)
         self.entries, self.x, self.xp = order, x, x.ctypes.data
@@ -48,7 +62,8 @@ class _UniformKernel(_KnotKernel):
 class _PeriodicKernel(_KnotKernel):
     """The periodic basis on the breaks."""
 
-    def __init__(self, breaks, order, nu, x):
+    def __init__(self, breaks: NDArray[np.float64], order: int, nu: int,
+                 x: NDArray[np.float64]) -> None:
         self.fn = _lib.kernels().bsbasis_periodic_design
         self.args = (breaks.ctypes.data, len(breaks), order, nu)
         self.entries, self.x, self.xp, self.knots = order, x, x.ctypes.data, len(breaks)
@@ -56,7 +71,8 @@ class _PeriodicKernel(_KnotKernel):
 
 # ------------------------------------------------------------ abscissae
 
-def _abscissae(x, mode, lo, hi, ends):
+def _abscissae(x: ArrayLike, mode: int, lo: float, hi: float,
+               ends: tuple[str, str] | None) -> tuple[NDArray[np.float64], int]:
     """x for the library, and the mode to pass it.  Masked abscissae become
     NaN: empty rows, never an error.  Under extrapolate=False the range is
     checked here, so that the error can say where and by how much."""
@@ -70,19 +86,75 @@ def _abscissae(x, mode, lo, hi, ends):
     inside = (x >= lo) & (x <= hi)
     allowed = inside if mask is None else inside | mask
     if not allowed.all():
+        assert ends is not None  # every caller under extrapolate=False names the ends
         raise range_error(x, allowed, lo, hi, ends)
     return x, EXTRAPOLATE_ZERO  # only masked rows are outside: they are empty
 
 
-def _common(k, nu, fmt, threads):
+def _common(k: SupportsIndex, nu: SupportsIndex, fmt: str,
+            threads: SupportsIndex | None) -> tuple[int, int, int | None]:
     k, nu = check_degree(k, nu)
     check_option(fmt, "format", _tiles.FORMAT_NAMES)
     return k, nu, check_threads(threads)
 
 
 
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["csr"] = ...,
+                  threads: SupportsIndex | None = ...) -> csr_array: ...
 
-def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", threads=None):
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["csc"], threads: SupportsIndex | None = ...) -> csc_array: ...
+
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["coo"], threads: SupportsIndex | None = ...) -> coo_array: ...
+
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["csr_matrix"],
+                  threads: SupportsIndex | None = ...) -> csr_matrix: ...
+
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["csc_matrix"],
+                  threads: SupportsIndex | None = ...) -> csc_matrix: ...
+
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["coo_matrix"],
+                  threads: SupportsIndex | None = ...) -> coo_matrix: ...
+
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: Literal["blocks"], threads: SupportsIndex | None = ...) -> Blocks: ...
+
+
+@overload
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = ...,
+                  extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                  format: DesignFormat, threads: SupportsIndex | None = ...) -> DesignResult: ...
+
+
+def design_matrix(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, nu: SupportsIndex = 0,
+                  extrapolate: Extrapolate = False, nj: SupportsIndex | None = None,
+                  format: DesignFormat = "csr", threads: SupportsIndex | None = None
+                  ) -> DesignResult:
     """B-spline design matrix on a knot sequence.
 
     Parameters
@@ -203,7 +275,7 @@ def design_matrix(x, t, k, *, nu=0, extrapolate=False, nj=None, format="csr", th
     return _tiles.fill_design(kernel, len(xv), nj, format, threads)
 
 
-def _check_grid(origin, spacing, k, n):
+def _check_grid(origin: Real, spacing: Real, k: int, n: int) -> tuple[float, float]:
     origin = as_real(origin, "origin")
     spacing = as_real(spacing, "spacing")
     if not math.isfinite(origin):
@@ -223,7 +295,8 @@ def _check_grid(origin, spacing, k, n):
     return origin, spacing
 
 
-def uniform_grid(k, n, origin, spacing):
+def uniform_grid(k: int, n: SupportsIndex, origin: Real,
+                 spacing: Real) -> tuple[int, float, float, float, float]:
     """Checks the uniform grid of n functions of degree k; returns n, origin,
     spacing and the base interval [lo, hi] as the library forms it."""
     n = as_int(n, "n")
@@ -240,8 +313,66 @@ def uniform_grid(k, n, origin, spacing):
     return n, origin, spacing, lo, hi
 
 
-def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate=False,
-                          format="csr", threads=None):
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["csr"] = ...,
+                          threads: SupportsIndex | None = ...) -> csr_array: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["csc"],
+                          threads: SupportsIndex | None = ...) -> csc_array: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["coo"],
+                          threads: SupportsIndex | None = ...) -> coo_array: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["csr_matrix"],
+                          threads: SupportsIndex | None = ...) -> csr_matrix: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["csc_matrix"],
+                          threads: SupportsIndex | None = ...) -> csc_matrix: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["coo_matrix"],
+                          threads: SupportsIndex | None = ...) -> coo_matrix: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: Literal["blocks"],
+                          threads: SupportsIndex | None = ...) -> Blocks: ...
+
+
+@overload
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = ..., origin: Real = ..., spacing: Real = ...,
+                          extrapolate: Extrapolate = ..., format: DesignFormat,
+                          threads: SupportsIndex | None = ...) -> DesignResult: ...
+
+
+def uniform_design_matrix(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                          nu: SupportsIndex = 0, origin: Real = 0.0, spacing: Real = 1.0,
+                          extrapolate: Extrapolate = False, format: DesignFormat = "csr",
+                          threads: SupportsIndex | None = None) -> DesignResult:
     """B-spline design matrix on a uniform grid.
 
     Knot m lies at ``origin + m*spacing`` for m = 0 .. n+k, so there are n
@@ -313,7 +444,57 @@ def uniform_design_matrix(x, k, n, *, nu=0, origin=0.0, spacing=1.0, extrapolate
     return _tiles.fill_design(kernel, len(xv), n, format, threads)
 
 
-def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["csr"] = ...,
+                           threads: SupportsIndex | None = ...) -> csr_array: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["csc"],
+                           threads: SupportsIndex | None = ...) -> csc_array: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["coo"],
+                           threads: SupportsIndex | None = ...) -> coo_array: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["csr_matrix"],
+                           threads: SupportsIndex | None = ...) -> csr_matrix: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["csc_matrix"],
+                           threads: SupportsIndex | None = ...) -> csc_matrix: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["coo_matrix"],
+                           threads: SupportsIndex | None = ...) -> coo_matrix: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: Literal["blocks"],
+                           threads: SupportsIndex | None = ...) -> Blocks: ...
+
+
+@overload
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = ..., format: DesignFormat,
+                           threads: SupportsIndex | None = ...) -> DesignResult: ...
+
+
+def periodic_design_matrix(x: ArrayLike, breaks: ArrayLike, k: SupportsIndex, *,
+                           nu: SupportsIndex = 0, format: DesignFormat = "csr",
+                           threads: SupportsIndex | None = None) -> DesignResult:
     """Periodic B-spline design matrix.
 
     The m + 1 strictly increasing breaks ``u[0] < ... < u[m]`` span one
@@ -400,27 +581,30 @@ def periodic_design_matrix(x, breaks, k, *, nu=0, format="csr", threads=None):
 
 # ---------------------------------------------------------------- tensor
 
-def _per_dimension(value, d, name, default):
+def _per_dimension(value: SupportsIndex | Sequence[SupportsIndex] | None, d: int, name: str,
+                   default: int) -> list[int]:
     """An int, or a sequence of d ints, as a list of d ints."""
     if value is None:
         return [default] * d
-    if np.ndim(value) == 0:
+    # np.ndim takes any object, 0 for a scalar; from 1 on value is a sequence.
+    if np.ndim(value) == 0:  # type: ignore[arg-type]
         return [as_int(value, name)] * d
-    vals = list(value)
+    vals = list(value)  # type: ignore[arg-type]
     if len(vals) != d:
         raise ValueError("%s has %d entries; it must have one per dimension (%d)"
                          % (name, len(vals), d))
     return [as_int(v, name) for v in vals]
 
 
-def _points(xvals, d):
+def _points(xvals: ArrayLike, d: int) -> tuple[NDArray[np.float64], NDArray[np.bool_] | None]:
     """xvals as a C-contiguous float64 (npts, d) array, masked entries NaN."""
     if isinstance(xvals, (str, bytes)):
         raise TypeError("xvals must be an array of real numbers, got a string")
     mask = None
     if isinstance(xvals, np.ma.MaskedArray):
-        mask = np.ma.getmaskarray(xvals)
-        xvals = np.ma.getdata(xvals)
+        # numpy's stubs leave numpy.ma untyped.
+        mask = np.ma.getmaskarray(xvals)  # type: ignore[no-untyped-call]
+        xvals = np.ma.getdata(xvals)  # type: ignore[no-untyped-call]
     a = np.asarray(xvals)
     if a.dtype.kind not in "iuf":
         raise TypeError("xvals must hold real numbers, got dtype %s" % a.dtype)
@@ -436,11 +620,13 @@ def _points(xvals, d):
 class _TensorKernel:
     """Kronecker rows of d bases."""
 
-    def __init__(self, ts, orders, njs, nus, mode, x, j64):
+    def __init__(self, ts: list[NDArray[np.float64]], orders: list[int], njs: list[int],
+                 nus: list[int], mode: int, x: NDArray[np.float64], j64: bool) -> None:
         d = len(ts)
         self.fn = _lib.kernels().bsbasis_tensor_design
         # The arrays stay referenced: the library reads them at each tile.
-        self.arrays = [np.array([tv.ctypes.data for tv in ts], np.uintp),
+        # Five arrays of the parameters, then the knot arrays and x.
+        self.arrays: list[Any] = [np.array([tv.ctypes.data for tv in ts], np.uintp),
                        np.array([len(tv) for tv in ts], np.int64),
                        np.array(orders, np.int32), np.array(njs, np.int64),
                        np.array(nus, np.int32), ts, x]
@@ -450,15 +636,82 @@ class _TensorKernel:
         self.entries = int(np.prod(orders))
         self.knots = sum(len(tv) for tv in ts)
 
-    def __call__(self, a, m, ip, jp, Bp, nep):
+    def __call__(self, a: int, m: int, ip: int | None, jp: int, Bp: int, nep: int) -> None:
         j32, j64 = (None, jp) if self.j64 else (jp, None)
         _lib.check_status(self.fn(self.d, self.tp, self.ntp, self.op, self.njp, self.nup,
                                   self.mode, self.xp + 8 * self.d * a, m, ip, j32, j64,
                                   Bp, nep))
 
 
-def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr",
-                         threads=None):
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["csr"] = ...,
+                         threads: SupportsIndex | None = ...) -> csr_array: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["csc"],
+                         threads: SupportsIndex | None = ...) -> csc_array: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["coo"],
+                         threads: SupportsIndex | None = ...) -> coo_array: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["csr_matrix"],
+                         threads: SupportsIndex | None = ...) -> csr_matrix: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["csc_matrix"],
+                         threads: SupportsIndex | None = ...) -> csc_matrix: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["coo_matrix"],
+                         threads: SupportsIndex | None = ...) -> coo_matrix: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: Literal["blocks"],
+                         threads: SupportsIndex | None = ...) -> Blocks: ...
+
+
+@overload
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = ...,
+                         extrapolate: Extrapolate = ..., format: DesignFormat,
+                         threads: SupportsIndex | None = ...) -> DesignResult: ...
+
+
+def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any],
+                         k: SupportsIndex | Sequence[SupportsIndex], *,
+                         nu: SupportsIndex | Sequence[SupportsIndex] | None = None,
+                         extrapolate: Extrapolate = False, format: DesignFormat = "csr",
+                         threads: SupportsIndex | None = None) -> DesignResult:
     """Tensor-product B-spline design matrix.
 
     Parameters
@@ -558,7 +811,8 @@ def tensor_design_matrix(xvals, t, k, *, nu=None, extrapolate=False, format="csr
     return _tiles.fill_design(kernel, len(x), ncols, format, threads)
 
 
-def interval_index(keys, arr, guess=None):
+def interval_index(keys: ArrayLike, arr: ArrayLike,
+                   guess: ArrayLike | None = None) -> NDArray[np.int32]:
     """Interval index of every key in the sorted array `arr`, as int32.
 
     -1 below arr[0], len(arr) above arr[-1], otherwise the largest m with
@@ -630,7 +884,7 @@ def interval_index(keys, arr, guess=None):
     return out.reshape(shape)
 
 
-def _check_guess(guess, nkeys):
+def _check_guess(guess: ArrayLike, nkeys: int) -> None:
     if np.ndim(guess) == 0:
         as_int(guess, "guess")
         return

@@ -1,10 +1,13 @@
 """Finding and loading libbsbasis.so with the signatures _abi gives its
 functions, and raising for the statuses they return."""
 
+from __future__ import annotations
+
 import ctypes
 import ctypes.util
 import os
 import threading
+from typing import Callable
 
 from . import _abi
 
@@ -14,7 +17,7 @@ ENV_VAR = "BSBASIS_LIBRARY"
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 
 
-def _source_checkout_root(package_dir):
+def _source_checkout_root(package_dir: str) -> str | None:
     """The repository root when the package runs from its checkout
     (<root>/python/bsbasis), else None: an installed copy has no build/."""
     python_dir = os.path.dirname(package_dir)
@@ -32,8 +35,8 @@ BUILD_HINT = ("build it from the repository root with:  "
               "(or set %s to the path of %s)" % (ENV_VAR, LIBRARY_NAME))
 
 _lock = threading.Lock()
-_explicit_path = None
-_loaded = None  # (path, Kernels)
+_explicit_path: str | None = None
+_loaded: Kernels | None = None
 
 
 class LibraryNotFoundError(OSError):
@@ -62,7 +65,32 @@ class LibraryNotFoundError(OSError):
 class Kernels:
     """The functions of one loaded library, with their signatures set."""
 
-    def __init__(self, cdll, path):
+    # Set by __init__, one for each name of _abi.SIGNATURES.  Their
+    # arguments are ints, floats, addresses and None, as ctypes converts
+    # them; a status-returning function returns the int status.
+    blossom: Callable[..., None]
+    blossom_grid: Callable[..., None]
+    deriv_grid: Callable[..., None]
+    binary_search_with_guess: Callable[..., int]
+    binary_search: Callable[..., None]
+    test: Callable[..., None]
+    bsbasis_strerror: Callable[[int], bytes]
+    bsbasis_check_knots: Callable[..., int]
+    bsbasis_design: Callable[..., int]
+    bsbasis_uniform_design: Callable[..., int]
+    bsbasis_natural_design: Callable[..., int]
+    bsbasis_periodic_design: Callable[..., int]
+    bsbasis_tensor_design: Callable[..., int]
+    bsbasis_difference_penalty: Callable[..., int]
+    bsbasis_derivative_penalty: Callable[..., int]
+    bsbasis_make_knots: Callable[..., int]
+    bsbasis_normal_equations: Callable[..., int]
+    bsbasis_uniform_normal_equations: Callable[..., int]
+    bsbasis_evaluate: Callable[..., int]
+    bsbasis_uniform_evaluate: Callable[..., int]
+    bsbasis_blocks_to_dense: Callable[..., int]
+
+    def __init__(self, cdll: ctypes.CDLL, path: str) -> None:
         self.path = path
         self.cdll = cdll
         for name, (restype, argtypes) in _abi.SIGNATURES.items():
@@ -76,9 +104,9 @@ class Kernels:
             setattr(self, name, fn)
 
 
-def candidate_paths():
+def candidate_paths() -> list[tuple[str, str | None]]:
     """The places searched, in order, as (description, path or None)."""
-    out = []
+    out: list[tuple[str, str | None]] = []
     if _explicit_path is not None:
         out.append(("path given to bsbasis.load_library", _explicit_path))
     env = os.environ.get(ENV_VAR)
@@ -92,12 +120,12 @@ def candidate_paths():
     return out
 
 
-def _open(path):
+def _open(path: str) -> Kernels:
     return Kernels(ctypes.CDLL(path), path)
 
 
-def _find():
-    tried = []
+def _find() -> Kernels:
+    tried: list[str] = []
     for what, path in candidate_paths():
         if path is None:
             # The loader's own search (LD_LIBRARY_PATH, ld.so.cache, system dirs).
@@ -133,7 +161,7 @@ def _find():
         % (LIBRARY_NAME, "\n  ".join(tried), BUILD_HINT))
 
 
-def load_library(path=None):
+def load_library(path: str | os.PathLike[str] | None = None) -> str:
     """Load libbsbasis.so and make it the one the package uses.
 
     The package loads the library on first use by itself; call this to
@@ -191,7 +219,7 @@ def load_library(path=None):
         return _loaded.path
 
 
-def reset_library():
+def reset_library() -> None:
     """Forget the loaded library and any explicit path.
 
     The next call into the library searches again, as `load_library`
@@ -220,18 +248,19 @@ def reset_library():
         _loaded = None
 
 
-def kernels():
+def kernels() -> Kernels:
     """The loaded kernels, loading the library on first use."""
+    global _loaded
     lib = _loaded
     if lib is None:
         with _lock:
-            if _loaded is None:
-                globals()["_loaded"] = _find()
             lib = _loaded
+            if lib is None:
+                lib = _loaded = _find()
     return lib
 
 
-def library_path():
+def library_path() -> str:
     """Path of the library in use.
 
     Loads the library first when no call has loaded it yet, searching as
@@ -262,7 +291,7 @@ def library_path():
     return kernels().path
 
 
-def check_status(status):
+def check_status(status: int) -> None:
     """Raises for a status other than OK from the library: MemoryError for a
     failed allocation, ValueError with the library's description otherwise.
     The host checks every argument first, so this is a safety net, never the

@@ -4,7 +4,10 @@ The arguments are checked here; the library forms the rows, tile by tile
 (see _tiles), NATURAL_WIDTH entries a row.
 """
 
+from __future__ import annotations
+
 import math
+from typing import TYPE_CHECKING, Callable, Literal, SupportsIndex, overload
 
 import numpy as np
 
@@ -12,6 +15,13 @@ from . import _lib, _tiles
 from ._abi import EXTRAPOLATE_LINEAR, NATURAL_WIDTH
 from ._checks import INT32_MAX, as_int, as_real, as_unmasked_vector, check_option, check_threads
 from ._core import _abscissae
+
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, NDArray
+    from scipy.sparse import (coo_array, coo_matrix, csc_array, csc_matrix, csr_array,
+                              csr_matrix)
+
+    from ._typing import Blocks, NaturalFormat, NaturalResult, Real
 
 FORMAT_NAMES = _tiles.FORMAT_NAMES + ("dense",)
 
@@ -24,25 +34,28 @@ class _NaturalKernel:
     j64 = False
     padded = True
     entries = NATURAL_WIDTH
+    fn: Callable[..., int]
 
-    def __init__(self, lo, hi, knots, intercept, nu, x):
+    def __init__(self, lo: float, hi: float, knots: NDArray[np.float64], intercept: bool,
+                 nu: int, x: NDArray[np.float64]) -> None:
         self.fn = _lib.kernels().bsbasis_natural_design
         self.args = (lo, hi, knots.ctypes.data, len(knots), int(intercept), nu)
         self.x, self.xp, self.knots = x, x.ctypes.data, len(knots)
         self.keep = knots  # the library reads it at every tile
 
-    def __call__(self, a, m, ip, jp, Bp, nep):
+    def __call__(self, a: int, m: int, ip: int | None, jp: int, Bp: int, nep: int) -> None:
         _lib.check_status(self.fn(*self.args, self.xp + 8 * a, m, ip, jp, Bp, nep))
 
 
-def check_flag(value, name):
+def check_flag(value: object, name: str) -> bool:
     """`value` as a Python bool; TypeError for anything but a bool."""
     if not isinstance(value, (bool, np.bool_)):
         raise TypeError("%s must be a bool, got %s %r" % (name, type(value).__name__, value))
     return bool(value)
 
 
-def _boundary(value, x, name, pick):
+def _boundary(value: Real | None, x: NDArray[np.float64], name: str,
+              pick: Callable[[NDArray[np.float64]], np.float64]) -> float:
     """A boundary knot: the value given, or pick (min or max) of the finite
     abscissae."""
     if value is not None:
@@ -57,7 +70,7 @@ def _boundary(value, x, name, pick):
     return float(pick(finite))
 
 
-def check_natural_knots(knots, lo, hi):
+def check_natural_knots(knots: ArrayLike, lo: float, hi: float) -> NDArray[np.float64]:
     """The interior knots as a float64 vector: finite, non-decreasing, and
     strictly between the boundary knots lo < hi."""
     if not lo < hi:
@@ -87,8 +100,74 @@ def check_natural_knots(knots, lo, hi):
     return kv
 
 
-def natural_design_matrix(x, knots, lo=None, hi=None, *, intercept=False, nu=0, format="csr",
-                          threads=None):
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["csr"] = ...,
+                          threads: SupportsIndex | None = ...) -> csr_array: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["csc"],
+                          threads: SupportsIndex | None = ...) -> csc_array: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["coo"],
+                          threads: SupportsIndex | None = ...) -> coo_array: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["csr_matrix"],
+                          threads: SupportsIndex | None = ...) -> csr_matrix: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["csc_matrix"],
+                          threads: SupportsIndex | None = ...) -> csc_matrix: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["coo_matrix"],
+                          threads: SupportsIndex | None = ...) -> coo_matrix: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["blocks"],
+                          threads: SupportsIndex | None = ...) -> Blocks: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: Literal["dense"],
+                          threads: SupportsIndex | None = ...) -> NDArray[np.float64]: ...
+
+
+@overload
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = ...,
+                          hi: Real | None = ..., *, intercept: bool | np.bool_ = ...,
+                          nu: SupportsIndex = ..., format: NaturalFormat,
+                          threads: SupportsIndex | None = ...) -> NaturalResult: ...
+
+
+def natural_design_matrix(x: ArrayLike, knots: ArrayLike, lo: Real | None = None,
+                          hi: Real | None = None, *, intercept: bool | np.bool_ = False,
+                          nu: SupportsIndex = 0, format: NaturalFormat = "csr",
+                          threads: SupportsIndex | None = None
+                          ) -> NaturalResult:
     """Natural cubic spline design matrix, as R's ``splines::ns`` forms it.
 
     The cubic B-splines on the knots ``lo`` (4 times), `knots`, ``hi`` (4

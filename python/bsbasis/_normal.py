@@ -8,6 +8,10 @@ Threads here form tiles in parallel and add them in that same order, so the
 result is the same bits for any number of threads.
 """
 
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Callable, Optional, SupportsIndex, Tuple
+
 import numpy as np
 
 from . import _lib, _tiles
@@ -15,6 +19,16 @@ from ._abi import ERROR_DATA, NORMAL_TILE
 from ._checks import (as_int, as_real, as_real_array, as_unmasked_vector, as_vector,
                       check_degree, check_extrapolate, check_knots, check_threads)
 from ._core import _abscissae, uniform_grid
+
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, NDArray
+
+    from ._typing import Extrapolate, Real, SparseInput
+
+    # The running sums of _Sums: X'WX (banded), X'Wy or None, (y'Wy, sum of
+    # the weights), and the count of rows in range.
+    _Acc = Tuple[NDArray[np.float64], Optional[NDArray[np.float64]], NDArray[np.float64],
+                 NDArray[np.int64]]
 
 # Abscissae per library call of the spline values, or the knots when there
 # are more (the library checks them all at each call).  Rows are
@@ -24,13 +38,13 @@ _VALUES_PER_CALL = 1 << 16
 _INT64_MAX = 2**63 - 1
 
 
-def _owned_array(a, name):
+def _owned_array(a: ArrayLike, name: str) -> NDArray[np.float64]:
     """`a` as a float64 array the class can own; TypeError unless it holds
     real numbers."""
     return np.require(as_real_array(a, name), np.float64, ["C", "A", "W"])
 
 
-def _count(value, name):
+def _count(value: object, name: str) -> int:
     value = as_int(value, name)
     if not 0 <= value <= _INT64_MAX:
         raise ValueError("%s must be between 0 and 2**63 - 1, got %d" % (name, value))
@@ -110,7 +124,14 @@ class NormalEquations:
     (50, (4, 5))
     """
 
-    def __init__(self, gram, rhs=None, yty=None, sum_weights=0.0, count=0):
+    gram: NDArray[np.float64]
+    rhs: NDArray[np.float64] | None
+    yty: float | None
+    sum_weights: float
+    count: int
+
+    def __init__(self, gram: ArrayLike, rhs: ArrayLike | None = None, yty: Real | None = None,
+                 sum_weights: Real = 0.0, count: SupportsIndex = 0) -> None:
         gram = _owned_array(gram, "gram")
         if gram.ndim != 2 or gram.shape[0] < 1:
             raise ValueError("gram must be a 2-D band of shape (k + 1, n), got shape %s"
@@ -123,23 +144,28 @@ class NormalEquations:
                 raise ValueError("rhs must have shape (%d,), got %s"
                                  % (gram.shape[1], rhs.shape))
             yty = as_real(yty, "yty")
-        self.gram, self.rhs, self.yty = gram, rhs, yty
+        # Without rhs, yty is None (checked above).
+        self.gram, self.rhs, self.yty = gram, rhs, yty  # type: ignore[assignment]
         self.sum_weights = as_real(sum_weights, "sum_weights")
         self.count = _count(count, "count")
 
-    def __reduce__(self):
+    def __reduce__(self) -> tuple[type[NormalEquations],
+                                  tuple[NDArray[np.float64], NDArray[np.float64] | None,
+                                        float | None, float, int]]:
         # Unpickling runs the constructor, so a tampered pickle is refused.
         return (NormalEquations, (self.gram, self.rhs, self.yty, self.sum_weights,
                                   self.count))
 
-    def __setstate__(self, state):
+    def __setstate__(self, state: object) -> None:
         # A pickle that restores the attributes directly is checked the same.
         if not isinstance(state, dict):
             raise TypeError("cannot restore NormalEquations from %s" % type(state).__name__)
-        self.__init__(**state)
+        # The constructor's checks, on this instance (mypy flags a call of
+        # __init__ on an instance, which a subclass could have changed).
+        self.__init__(**state)  # type: ignore[misc]
 
     @property
-    def n(self):
+    def n(self) -> int:
         """The number of basis functions, the columns of the design matrix.
 
         See Also
@@ -155,7 +181,7 @@ class NormalEquations:
         """
         return self.gram.shape[1]
 
-    def __add__(self, other):
+    def __add__(self, other: NormalEquations | int) -> NormalEquations:
         if isinstance(other, int) and other == 0:  # sum() starts from 0
             return self
         if not isinstance(other, NormalEquations):
@@ -166,15 +192,17 @@ class NormalEquations:
         if (self.rhs is None) != (other.rhs is None):
             raise ValueError("cannot add normal equations with and without responses")
         both = self.rhs is not None
+        # Under both, neither rhs nor yty is None on either side.
         return NormalEquations(self.gram + other.gram,
-                               self.rhs + other.rhs if both else None,
-                               self.yty + other.yty if both else None,
+                               self.rhs + other.rhs if both else None,  # type: ignore[operator]
+                               self.yty + other.yty if both else None,  # type: ignore[operator]
                                self.sum_weights + other.sum_weights,
                                self.count + other.count)
 
     __radd__ = __add__
 
-    def solve(self, penalty=None, lam=0.0):
+    def solve(self, penalty: ArrayLike | SparseInput | None = None,
+              lam: Real = 0.0) -> NDArray[np.float64]:
         """Solve for the coefficients of the penalised least-squares fit.
 
         Solves ``(G + lam * P) c = X.T W y`` by a banded Cholesky
@@ -224,7 +252,7 @@ class NormalEquations:
         from ._banded import solve_penalized
         return solve_penalized(self.gram, self.rhs, penalty, lam)
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return ("NormalEquations(n=%d, bandwidth=%d, count=%d, sum_weights=%r, "
                 "responses=%s)" % (self.n, self.gram.shape[0] - 1, self.count,
                                    self.sum_weights, self.rhs is not None))
@@ -232,7 +260,9 @@ class NormalEquations:
 
 # ------------------------------------------------------------------ data
 
-def _basis(t, k, nu, extrapolate, nj, threads):
+def _basis(t: ArrayLike, k: SupportsIndex, nu: SupportsIndex, extrapolate: Extrapolate,
+           nj: SupportsIndex | None, threads: SupportsIndex | None
+           ) -> tuple[int, int, int | None, int, NDArray[np.float64], int]:
     """The checked arguments of a basis on knots."""
     k, nu = check_degree(k, nu)
     threads = check_threads(threads)
@@ -241,7 +271,7 @@ def _basis(t, k, nu, extrapolate, nj, threads):
     return k, nu, threads, mode, tv, check_knots(tv, k, nj)
 
 
-def _per_row(values, name, n):
+def _per_row(values: ArrayLike | None, name: str, n: int) -> NDArray[np.float64] | None:
     """y or weights: None, or a vector of one value per abscissa."""
     if values is None:
         return None
@@ -254,15 +284,18 @@ def _per_row(values, name, n):
     return v
 
 
-def _bad_row(row, x, y, w):
+def _bad_row(row: int, x: NDArray[np.float64], y: NDArray[np.float64] | None,
+             w: NDArray[np.float64] | None) -> ValueError:
     if w is not None and not (np.isfinite(w[row]) and w[row] >= 0):
         return ValueError("weights[%d] = %r: weights must be finite and >= 0"
                           % (row, float(w[row])))
+    # Weights in order, the library found y at fault: there is a y.
     return ValueError("y[%d] = %r on a row in range (x[%d] = %r): responses must be "
-                      "finite" % (row, float(y[row]), row, float(x[row])))
+                      "finite" % (row, float(y[row]), row, float(x[row])))  # type: ignore[index]
 
 
-def _check_array(a, name, shape, basis, formula):
+def _check_array(a: object, name: str, shape: tuple[int, ...], basis: str,
+                 formula: str) -> None:
     """An array that `out` holds, as the sums need it: float64 of the
     call's shape, C-contiguous, aligned and writeable."""
     if not isinstance(a, np.ndarray):
@@ -280,7 +313,7 @@ def _check_array(a, name, shape, basis, formula):
         raise ValueError("%s is read-only; the sums are added to it in place" % name)
 
 
-def _check_out(out, order, n, has_y):
+def _check_out(out: object, order: int, n: int, has_y: bool) -> None:
     """Refuses an `out` that is not a NormalEquations of this basis, with
     responses exactly when the call has them."""
     if not isinstance(out, NormalEquations):
@@ -303,16 +336,20 @@ def _check_out(out, order, n, has_y):
 class _Sums:
     """One call of the library's sums, over rows a .. a+m-1 of the data."""
 
-    def __init__(self, fn, args, order, n, x, y, w):
+    t: NDArray[np.float64]  # knots kept alive while the library reads them (normal_equations)
+
+    def __init__(self, fn: Callable[..., int], args: tuple[float, ...], order: int, n: int,
+                 x: NDArray[np.float64], y: NDArray[np.float64] | None,
+                 w: NDArray[np.float64] | None) -> None:
         self.fn, self.args, self.order, self.n = fn, args, order, n
         self.x, self.y, self.w = x, y, w
 
-    def zeros(self):
+    def zeros(self) -> _Acc:
         return (np.zeros((self.order, self.n)),
                 np.zeros(self.n) if self.y is not None else None,
                 np.zeros(2), np.zeros(1, np.int64))
 
-    def __call__(self, a, m, acc=None):
+    def __call__(self, a: int, m: int, acc: _Acc | None = None) -> _Acc:
         gram, rhs, sums, count = self.zeros() if acc is None else acc
         bad = np.zeros(1, np.int64)
         y, w = self.y, self.w
@@ -326,7 +363,7 @@ class _Sums:
         _lib.check_status(status)
         return gram, rhs, sums, count
 
-    def accumulators(self, out):
+    def accumulators(self, out: NormalEquations | None) -> _Acc:
         """The arrays the sums are added to: zeros, or copies of those of
         `out`, so that a call that fails part way leaves `out` as it was."""
         if out is None:
@@ -336,7 +373,7 @@ class _Sums:
                 None if out.rhs is None else np.array(out.rhs, np.float64, order="C"),
                 np.array([out.yty or 0.0, out.sum_weights]), np.array([out.count], np.int64))
 
-    def run(self, threads, out=None):
+    def run(self, threads: int | None, out: NormalEquations | None = None) -> NormalEquations:
         nx = len(self.x)
         threads = _tiles.threads_for(threads, nx, self.order)
         acc = self.accumulators(out)
@@ -345,10 +382,10 @@ class _Sums:
         else:
             # The library's tiles, each formed from zero on some thread and
             # added to the total in tile order: the bits of one call.
-            def add(part):
+            def add(part: _Acc) -> None:
                 for total, p in zip(acc, part):
                     if total is not None:
-                        total += p
+                        total += p  # type: ignore[operator]  # p is None only where total is
 
             _tiles.sum_rows(nx, NORMAL_TILE, threads, self, add)
         gram, rhs, sums, count = acc
@@ -360,14 +397,18 @@ class _Sums:
         _check_out(out, self.order, self.n, has_y)
         np.copyto(out.gram, gram)
         if has_y:
-            np.copyto(out.rhs, rhs)
+            # _check_out has just found out.rhs an array, as rhs is.
+            np.copyto(out.rhs, rhs)  # type: ignore[arg-type]
         out.yty = float(sums[0]) if has_y else None
         out.sum_weights, out.count = float(sums[1]), int(count[0])
         return out
 
 
-def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, nj=None,
-                     threads=None, out=None):
+def normal_equations(x: ArrayLike, t: ArrayLike, k: SupportsIndex, *, y: ArrayLike | None = None,
+                     weights: ArrayLike | None = None, nu: SupportsIndex = 0,
+                     extrapolate: Extrapolate = False, nj: SupportsIndex | None = None,
+                     threads: SupportsIndex | None = None,
+                     out: NormalEquations | None = None) -> NormalEquations:
     """Normal equations of a B-spline least-squares fit, without the design matrix.
 
     Forms ``X.T @ W @ X``, ``X.T @ W @ y``, ``y.T @ W @ y``, the sum of the
@@ -494,8 +535,12 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     return sums.run(threads, out)
 
 
-def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None, nu=0,
-                             extrapolate=False, threads=None, out=None):
+def uniform_normal_equations(x: ArrayLike, k: SupportsIndex, n: SupportsIndex, *,
+                             origin: Real = 0.0, spacing: Real = 1.0, y: ArrayLike | None = None,
+                             weights: ArrayLike | None = None, nu: SupportsIndex = 0,
+                             extrapolate: Extrapolate = False,
+                             threads: SupportsIndex | None = None,
+                             out: NormalEquations | None = None) -> NormalEquations:
     """`normal_equations` on the uniform grid of `uniform_design_matrix`.
 
     Knot m lies at ``origin + m*spacing``; the basis has n functions of
@@ -569,13 +614,14 @@ def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weight
 
 # ---------------------------------------------------------------- values
 
-def _values(fn, args, c, xv, threads, knots):
+def _values(fn: Callable[..., int], args: tuple[float, ...], c: NDArray[np.float64],
+            xv: NDArray[np.float64], threads: int | None, knots: int) -> NDArray[np.float64]:
     """X c at the abscissae xv, `knots` being the knots the library checks
     at each call."""
     nx = len(xv)
     out = np.empty(nx)
 
-    def tile(a, m, _):
+    def tile(a: int, m: int, _: None) -> None:
         _lib.check_status(fn(*args, c.ctypes.data, xv.ctypes.data + 8 * a, m,
                              out.ctypes.data + 8 * a))
 
@@ -584,7 +630,7 @@ def _values(fn, args, c, xv, threads, knots):
     return out
 
 
-def _coefficients(c, nj):
+def _coefficients(c: ArrayLike, nj: int) -> NDArray[np.float64]:
     """c as a float64 vector of nj entries."""
     kind = None if isinstance(c, (str, bytes)) else np.asarray(c).dtype.kind
     if kind is None or kind not in "iuf":
@@ -600,7 +646,10 @@ def _coefficients(c, nj):
     return cv
 
 
-def evaluate_spline(x, t, k, c, *, nu=0, extrapolate=True, nj=None, threads=None):
+def evaluate_spline(x: ArrayLike, t: ArrayLike, k: SupportsIndex, c: ArrayLike, *,
+                    nu: SupportsIndex = 0, extrapolate: Extrapolate = True,
+                    nj: SupportsIndex | None = None,
+                    threads: SupportsIndex | None = None) -> NDArray[np.float64]:
     """Evaluate the spline ``sum_j c[j] B_j(x)`` or its derivative.
 
     The result is ``design_matrix(x, t, k, nu=nu, ...) @ c``, computed by

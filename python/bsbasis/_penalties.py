@@ -1,5 +1,9 @@
 """Penalty matrices for penalized splines, and knots placed from data."""
 
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any, Literal, SupportsIndex, Union, overload
+
 import numpy as np
 import scipy.sparse as sp
 
@@ -8,18 +12,29 @@ from ._abi import (BOUNDARY_CLAMPED, BOUNDARY_EXTENDED, ERROR_DATA, KNOTS_QUANTI
                    KNOTS_UNIFORM)
 from ._checks import INT32_MAX, as_int, as_unmasked_vector, check_knots, check_option
 
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, NDArray
+    from scipy.sparse import csr_array, csr_matrix
+
+    from ._typing import PenaltyFormat
+
+    # A penalty in any of its formats.
+    _Penalty = Union[NDArray[np.float64], csr_array, csr_matrix]
+
 _PENALTY_FORMATS = ("banded", "csr", "csr_matrix")
 # make_knots' kind and boundary by name, each the library's code of that name.
 _KINDS = {"uniform": KNOTS_UNIFORM, "quantile": KNOTS_QUANTILE}
 _BOUNDARIES = {"clamped": BOUNDARY_CLAMPED, "extended": BOUNDARY_EXTENDED}
 
 
-def _symmetric(ab, format):
+def _symmetric(ab: NDArray[np.float64], format: PenaltyFormat) -> _Penalty:
     """The banded upper form ab, shape (u+1, n), as `format`."""
     if format == "banded":
         return ab
     u, n = ab.shape[0] - 1, ab.shape[1]
-    rows, cols, vals = [], [], []
+    rows: list[NDArray[np.int_]] = []
+    cols: list[NDArray[np.int_]] = []
+    vals: list[NDArray[np.float64]] = []
     for d in range(u + 1):
         c = np.arange(d, n)
         v = ab[u - d, d:]
@@ -33,7 +48,28 @@ def _symmetric(ab, format):
     return a
 
 
-def difference_penalty(n, order=2, *, format="banded"):
+@overload
+def difference_penalty(n: SupportsIndex, order: SupportsIndex = ..., *,
+                       format: Literal["banded"] = ...) -> NDArray[np.float64]: ...
+
+
+@overload
+def difference_penalty(n: SupportsIndex, order: SupportsIndex = ..., *,
+                       format: Literal["csr"]) -> csr_array: ...
+
+
+@overload
+def difference_penalty(n: SupportsIndex, order: SupportsIndex = ..., *,
+                       format: Literal["csr_matrix"]) -> csr_matrix: ...
+
+
+@overload
+def difference_penalty(n: SupportsIndex, order: SupportsIndex = ..., *,
+                       format: PenaltyFormat) -> _Penalty: ...
+
+
+def difference_penalty(n: SupportsIndex, order: SupportsIndex = 2, *,
+                       format: PenaltyFormat = "banded") -> _Penalty:
     """Difference penalty ``D.T @ D`` of P-splines.
 
     Parameters
@@ -90,7 +126,31 @@ def difference_penalty(n, order=2, *, format="banded"):
     return _symmetric(ab, format)
 
 
-def derivative_penalty(t, k, m=2, *, nj=None, format="banded"):
+@overload
+def derivative_penalty(t: ArrayLike, k: SupportsIndex, m: SupportsIndex = ..., *,
+                       nj: SupportsIndex | None = ...,
+                       format: Literal["banded"] = ...) -> NDArray[np.float64]: ...
+
+
+@overload
+def derivative_penalty(t: ArrayLike, k: SupportsIndex, m: SupportsIndex = ..., *,
+                       nj: SupportsIndex | None = ..., format: Literal["csr"]) -> csr_array: ...
+
+
+@overload
+def derivative_penalty(t: ArrayLike, k: SupportsIndex, m: SupportsIndex = ..., *,
+                       nj: SupportsIndex | None = ...,
+                       format: Literal["csr_matrix"]) -> csr_matrix: ...
+
+
+@overload
+def derivative_penalty(t: ArrayLike, k: SupportsIndex, m: SupportsIndex = ..., *,
+                       nj: SupportsIndex | None = ..., format: PenaltyFormat) -> _Penalty: ...
+
+
+def derivative_penalty(t: ArrayLike, k: SupportsIndex, m: SupportsIndex = 2, *,
+                       nj: SupportsIndex | None = None,
+                       format: PenaltyFormat = "banded") -> _Penalty:
     """Gram matrix of the m-th derivatives of a B-spline basis.
 
     ``G[i, j]`` is the integral over the base interval ``[t[k], t[nj]]`` of
@@ -158,7 +218,7 @@ def derivative_penalty(t, k, m=2, *, nj=None, format="banded"):
     return _symmetric(ab, format)
 
 
-def _check_knot_data(x, w):
+def _check_knot_data(x: NDArray[np.float64], w: NDArray[np.float64] | None) -> None:
     bad = ~np.isfinite(x)
     if bad.any():
         p = int(np.argmax(bad))
@@ -185,11 +245,13 @@ def _check_knot_data(x, w):
                             hi, lo))
 
 
-def _knots_error(x, w, n_knots, k, kind, boundary):
+def _knots_error(x: NDArray[np.float64], w: NDArray[np.float64] | None, n_knots: int, k: int,
+                 kind: Literal["uniform", "quantile"],
+                 boundary: Literal["clamped", "extended"]) -> ValueError:
     """Why the library found no finite knots for data that passed
     _check_knot_data: the cumulative weights or the extended ends overflow."""
     with np.errstate(over="ignore"):
-        total = np.sum(w) if w is not None else 0.0
+        total: np.floating[Any] | float = np.sum(w) if w is not None else 0.0
     if kind == "quantile" and not np.isfinite(total):
         return ValueError("weights sum to more than the largest double, so the cumulative "
                           "weights of kind='quantile' overflow; rescale the weights (only "
@@ -211,7 +273,9 @@ def _knots_error(x, w, n_knots, k, kind, boundary):
                       "n_knots=%d, k=%d)" % (kind, boundary, n_knots, k))
 
 
-def make_knots(x, n_knots, k=3, *, kind="uniform", weights=None, boundary="clamped"):
+def make_knots(x: ArrayLike, n_knots: SupportsIndex, k: SupportsIndex = 3, *,
+               kind: Literal["uniform", "quantile"] = "uniform", weights: ArrayLike | None = None,
+               boundary: Literal["clamped", "extended"] = "clamped") -> NDArray[np.float64]:
     """Place the knots of a B-spline basis of degree k from data.
 
     The ``n_knots`` base knots run from the smallest to the largest

@@ -5,10 +5,13 @@ The fit needs only the sufficient statistics ``X^T W X``, ``X^T W y`` and
 cross-validation without a further pass over the data.
 """
 
+from __future__ import annotations
+
 import math
 import numbers
 import sys
 import warnings
+from typing import TYPE_CHECKING, Any, Literal, Sequence, SupportsIndex, overload
 
 import numpy as np
 import scipy.optimize
@@ -16,8 +19,22 @@ from scipy.interpolate import BSpline
 
 from . import _banded
 from ._checks import as_int, as_real, as_unmasked_vector, check_degree, check_knots
-from ._normal import evaluate_spline, normal_equations
+from ._normal import NormalEquations, evaluate_spline, normal_equations
 from ._penalties import derivative_penalty, difference_penalty, make_knots
+
+if TYPE_CHECKING:
+    from types import ModuleType
+    from typing import Tuple, TypeVar
+
+    from numpy.typing import ArrayLike, NDArray
+
+    from ._typing import DaskCollection, Extrapolate, Penalty, Real
+
+    # A dask array or dask Series, and what the spline gives for it.
+    _DaskT = TypeVar("_DaskT", bound=DaskCollection)
+
+    # (coef, edf, rss) of a fit.
+    _Solved = Tuple[NDArray[np.float64], float, float]
 
 # The search for lam covers this many decades either side of the scale
 # trace(G) / trace(P), in steps of _GRID_STEP decades, then refines around
@@ -105,7 +122,9 @@ class PSplineFit:
     (3, (42,))
     """
 
-    def __init__(self, t, coef, k, lam, penalty, edf, rss, count, lam_bounds=None):
+    def __init__(self, t: NDArray[np.float64], coef: NDArray[np.float64], k: int, lam: float,
+                 penalty: NDArray[np.float64], edf: float, rss: float, count: int,
+                 lam_bounds: tuple[float, float] | None = None) -> None:
         self.t = t
         self.coef = coef
         self.k = k
@@ -119,7 +138,14 @@ class PSplineFit:
         dof = count - edf
         self.sigma = math.sqrt(rss / dof) if dof > 0 else math.nan
 
-    def __call__(self, x, nu=0):
+    @overload
+    def __call__(self, x: _DaskT, nu: SupportsIndex = ...) -> _DaskT: ...
+
+    @overload
+    def __call__(self, x: ArrayLike, nu: SupportsIndex = ...) -> NDArray[np.float64]: ...
+
+    def __call__(self, x: ArrayLike | DaskCollection,
+                 nu: SupportsIndex = 0) -> NDArray[np.float64] | DaskCollection:
         """The spline, or its nu-th derivative, at x.
 
         Parameters
@@ -166,9 +192,11 @@ class PSplineFit:
         if dask is not None:
             check_degree(self.k, nu)
             return _lazy_values(_Values(self.t, self.k, self.coef, nu), x)
-        return evaluate_spline(x, self.t, self.k, self.coef, nu=nu, extrapolate=True)
+        # Not a dask collection (_dask_of): array_like.
+        return evaluate_spline(x, self.t, self.k, self.coef, nu=nu,  # type: ignore[arg-type]
+                               extrapolate=True)
 
-    def to_bspline(self):
+    def to_bspline(self) -> BSpline:
         """The fit as a `scipy.interpolate.BSpline` (extrapolating).
 
         Returns
@@ -191,14 +219,14 @@ class PSplineFit:
         """
         return BSpline(self.t, self.coef, self.k)
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return ("PSplineFit(k=%d, n=%d, lam=%.4g, edf=%.4g, gcv=%.4g, sigma=%.4g)"
                 % (self.k, len(self.coef), self.lam, self.edf, self.gcv, self.sigma))
 
 
 # ------------------------------------------------------- lazy prediction
 
-def _dask_of(x):
+def _dask_of(x: object) -> ModuleType | None:
     """The dask module when x is a dask collection, else None.  dask is
     looked up, never imported: x cannot be one unless dask is loaded."""
     dask = sys.modules.get("dask")
@@ -211,48 +239,52 @@ class _Values:
     """A spline's values on one block of abscissae, on one thread: what a
     dask task runs.  Holds only the spline, so it pickles small."""
 
-    def __init__(self, t, k, coef, nu):
+    def __init__(self, t: NDArray[np.float64], k: int, coef: NDArray[np.float64],
+                 nu: SupportsIndex) -> None:
         self.t, self.k, self.coef, self.nu = t, k, coef, nu
 
-    def __call__(self, block):
+    def __call__(self, block: NDArray[Any]) -> NDArray[np.float64]:
         return evaluate_spline(block, self.t, self.k, self.coef, nu=self.nu,
                                extrapolate=True, threads=1)
 
-    def series(self, part):
+    def series(self, part: Any) -> Any:
         import pandas
         return pandas.Series(self(part.to_numpy()), index=part.index, name=part.name)
 
-    def __dask_tokenize__(self):
+    def __dask_tokenize__(self) -> tuple[object, ...]:
         return ("bsbasis-spline", self.t.tobytes(), self.k, self.coef.tobytes(), self.nu)
 
 
-def _lazy_values(values, x):
+def _lazy_values(values: _Values, x: object) -> DaskCollection:
     """values over a dask array (block by block) or a dask Series
     (partition by partition), lazily."""
     import dask.array as da
     if isinstance(x, da.Array):
         if x.dtype.kind not in "iuf":
             raise TypeError("x must hold real numbers, got a dask array of dtype %s" % x.dtype)
-        return x.map_blocks(values, dtype=np.float64, meta=np.empty((0,) * x.ndim))
+        blocks: DaskCollection = x.map_blocks(values, dtype=np.float64,
+                                              meta=np.empty((0,) * x.ndim))
+        return blocks
     dd = sys.modules.get("dask.dataframe")
     if dd is not None and isinstance(x, dd.Series):
         if x.dtype.kind not in "iuf":
             raise TypeError("x must hold real numbers, got a dask Series of dtype %s" % x.dtype)
         import pandas
-        return x.map_partitions(values.series, meta=pandas.Series([], dtype=np.float64,
-                                                                  name=x.name))
+        series: DaskCollection = x.map_partitions(
+            values.series, meta=pandas.Series([], dtype=np.float64, name=x.name))
+        return series
     raise TypeError("x must be array_like, a dask array or a dask Series, got %s"
                     % type(x).__name__)
 
 
 # ------------------------------------------------------------ the criterion
 
-def _gcv(rss, edf, count):
+def _gcv(rss: float, edf: float, count: int) -> float:
     dof = count - edf
     return count * rss / dof**2 if dof > 0 else math.inf
 
 
-def _penalty(penalty, t, k, n):
+def _penalty(penalty: Penalty, t: NDArray[np.float64], k: int, n: int) -> NDArray[np.float64]:
     """The penalty argument of the fits, in band form."""
     if isinstance(penalty, numbers.Integral) and not isinstance(penalty, (bool, np.bool_)):
         return difference_penalty(n, int(penalty))
@@ -266,7 +298,8 @@ def _penalty(penalty, t, k, n):
     return _banded.to_banded(penalty, n)
 
 
-def check_lam_options(lam, lam_bounds):
+def check_lam_options(lam: Real | Literal["gcv"], lam_bounds: Sequence[Real] | None
+                      ) -> tuple[float | Literal["gcv"], tuple[float, float] | None]:
     """lam ('gcv' or a float >= 0) and lam_bounds (None or 0 < lo < hi),
     checked; returns them."""
     if isinstance(lam, str):
@@ -293,11 +326,12 @@ def check_lam_options(lam, lam_bounds):
 class _Problem:
     """The penalised normal equations for any lam, and what a fit reports."""
 
-    def __init__(self, gram, rhs, yty, count, penalty):
+    def __init__(self, gram: NDArray[np.float64], rhs: NDArray[np.float64], yty: float,
+                 count: int, penalty: NDArray[np.float64]) -> None:
         self.gram, self.rhs, self.yty, self.count = gram, rhs, yty, count
         self.penalty = penalty
 
-    def solve(self, lam):
+    def solve(self, lam: float) -> _Solved:
         """(coef, edf, rss) at lam; LinAlgError when the system is singular."""
         U = _banded.cholesky(_banded.combine(self.gram, self.penalty, lam))
         coef = _banded.cho_solve(U, self.rhs)
@@ -306,14 +340,16 @@ class _Problem:
         rss = self.yty - 2.0 * (coef @ self.rhs) + coef @ _banded.sym_matvec(self.gram, coef)
         return coef, edf, max(float(rss), 0.0)
 
-    def _criterion(self, rss, edf):
+    def _criterion(self, rss: NDArray[np.float64] | float,
+                   edf: NDArray[np.float64] | float) -> NDArray[np.float64]:
         """GCV from rss and edf arrays, _WORST where count <= edf: a finite
         stand-in for inf that comparisons and Brent's steps can use."""
         dof = self.count - edf
         safe = np.where(dof > 0, dof, 1.0)
         return np.where(dof > 0, np.minimum(self.count * rss / safe**2, _WORST), _WORST)
 
-    def gcv_many(self, log_lams, pencil):
+    def gcv_many(self, log_lams: NDArray[np.float64], pencil: _banded.Pencil
+                 ) -> tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.bool_]]:
         """GCV at 10**log_lams, all at once; _WORST where the system is
         singular or count <= edf."""
         coef, edf, ok = pencil.at(10.0 ** np.asarray(log_lams, dtype=np.float64))
@@ -322,7 +358,7 @@ class _Problem:
         values = self._criterion(np.maximum(rss, 0.0), edf)
         return np.where(ok, values, _WORST), edf, ok
 
-    def gcv(self, log_lam):
+    def gcv(self, log_lam: float) -> float:
         """GCV at 10**log_lam by `solve`; _WORST where the system is
         singular or count <= edf."""
         try:
@@ -331,7 +367,7 @@ class _Problem:
             return _WORST
         return float(self._criterion(rss, edf))
 
-    def window(self, lam_bounds):
+    def window(self, lam_bounds: tuple[float, float] | None) -> NDArray[np.float64] | None:
         """The grid of log10(lam) the search starts from, or None when no
         penalty makes lam matter."""
         tg = float(self.gram[-1].sum())
@@ -344,7 +380,7 @@ class _Problem:
         lo, hi = math.log10(lam_bounds[0]), math.log10(lam_bounds[1])
         return np.linspace(lo, hi, max(2, math.ceil((hi - lo) / _GRID_STEP)) + 1)
 
-    def search(self, grid):
+    def search(self, grid: NDArray[np.float64]) -> float:
         """log10 of the lam of least GCV over grid's span: the grid, then
         _ROUNDS finer grids around the best point, then a parabola."""
         pencil = _banded.Pencil(self.gram, self.penalty, self.rhs)
@@ -360,7 +396,7 @@ class _Problem:
             return _vertex(grid[best - 1:best + 2], values[best - 1:best + 2])
         return float(grid[best])
 
-    def search_one_by_one(self, grid):
+    def search_one_by_one(self, grid: NDArray[np.float64]) -> float:
         """`search` one lam at a time by `solve`, with the exact singularity
         test at each: the grid, then a bounded Brent search between the
         neighbours of its best point."""
@@ -374,7 +410,8 @@ class _Problem:
                                              options={"xatol": _XATOL})
         return float(res.x) if res.fun < values[best] else float(grid[best])
 
-    def _check_any(self, values, edf, ok):
+    def _check_any(self, values: NDArray[np.float64], edf: NDArray[np.float64],
+                   ok: NDArray[np.bool_]) -> None:
         """Raises unless GCV is defined somewhere on the grid."""
         if (values < _WORST).any():
             return
@@ -386,7 +423,7 @@ class _Problem:
         raise np.linalg.LinAlgError(_banded.SINGULAR_MESSAGE)
 
 
-def _vertex(x, f):
+def _vertex(x: NDArray[np.float64], f: NDArray[np.float64]) -> float:
     """The abscissa of the vertex of the parabola through three equally
     spaced points, the middle one the lowest; that point itself when they
     are too flat to tell."""
@@ -396,7 +433,8 @@ def _vertex(x, f):
     return float(x[1] + 0.5 * (x[1] - x[0]) * (f[0] - f[2]) / den)
 
 
-def _edge_message(side, lam, lam_bounds, edf):
+def _edge_message(side: str, lam: float, lam_bounds: tuple[float, float],
+                  edf: float) -> str:
     tail = ("larger lam tends to the fit that the penalty leaves free (for a difference "
             "penalty of order q, a polynomial of degree q - 1)" if side == "upper"
             else "smaller lam tends to the unpenalised least-squares fit")
@@ -406,7 +444,9 @@ def _edge_message(side, lam, lam_bounds, edf):
             % (side, lam, lam_bounds[0], lam_bounds[1], edf, tail))
 
 
-def _fit_sums(ne, t, k, penalty, lam, lam_bounds, count):
+def _fit_sums(ne: NormalEquations, t: ArrayLike, k: SupportsIndex, penalty: Penalty,
+              lam: Real | Literal["gcv"], lam_bounds: Sequence[Real] | None,
+              count: SupportsIndex | None) -> tuple[PSplineFit, str | None]:
     """The fit from sums: both fit_normal_equations and the fits from data
     come here.  Returns the fit and the warning to give, or None."""
     k = as_int(k, "k")
@@ -431,18 +471,21 @@ def _fit_sums(ne, t, k, penalty, lam, lam_bounds, count):
         raise ValueError("count must be >= 0, got %d" % count)
     P = _penalty(penalty, tv, k, n)
     problem = _Problem(gram, rhs, float(ne.yty), count, P)
-    note = None
+    note: str | None = None
     if isinstance(lam, str):
         lam, lam_bounds, note, solved = _choose(problem, lam_bounds)
     else:
         lam_bounds, solved = None, problem.solve(lam)
     coef, edf, rss = solved
     if note is not None:
-        note = _edge_message(note, lam, lam_bounds, edf)
+        # An edge only comes with the window searched.
+        note = _edge_message(note, lam, lam_bounds, edf)  # type: ignore[arg-type]
     return PSplineFit(tv.copy(), coef, k, lam, P, edf, rss, count, lam_bounds), note
 
 
-def _choose(problem, lam_bounds):
+def _choose(problem: _Problem, lam_bounds: tuple[float, float] | None
+            ) -> tuple[float, tuple[float, float] | None, Literal["lower", "upper"] | None,
+                       _Solved]:
     """lam by GCV and the fit there: (lam, window, edge, (coef, edf, rss)),
     edge 'lower' or 'upper' when the best lam is an end of the window."""
     grid = problem.window(lam_bounds)
@@ -457,20 +500,24 @@ def _choose(problem, lam_bounds):
         # let through: search again with the full test at every lam.
         best = problem.search_one_by_one(grid)
         solved = problem.solve(_lam_at(best, grid, ends))
-    edge = "lower" if best == grid[0] else "upper" if best == grid[-1] else None
+    edge: Literal["lower", "upper"] | None = (
+        "lower" if best == grid[0] else "upper" if best == grid[-1] else None)
     return _lam_at(best, grid, ends), ends, edge, solved
 
 
-def _lam_at(log_lam, grid, ends):
+def _lam_at(log_lam: float, grid: NDArray[np.float64], ends: tuple[float, float]) -> float:
     """10**log_lam, and the window's ends exactly at its ends."""
     if log_lam == grid[0]:
         return ends[0]
     if log_lam == grid[-1]:
         return ends[1]
-    return 10.0 ** log_lam
+    return 10.0 ** log_lam  # type: ignore[no-any-return]  # typeshed: float ** float is Any
 
 
-def fit_normal_equations(ne, t, k, *, penalty=2, lam="gcv", lam_bounds=None, count=None):
+def fit_normal_equations(ne: NormalEquations, t: ArrayLike, k: SupportsIndex, *,
+                         penalty: Penalty = 2, lam: Real | Literal["gcv"] = "gcv",
+                         lam_bounds: Sequence[Real] | None = None,
+                         count: SupportsIndex | None = None) -> PSplineFit:
     """P-spline fit from the normal equations of a B-spline basis.
 
     Minimises ``(y - X c)^T W (y - X c) + lam c^T P c`` over the
@@ -591,7 +638,7 @@ def fit_normal_equations(ne, t, k, *, penalty=2, lam="gcv", lam_bounds=None, cou
     return fit
 
 
-def default_n_knots(m):
+def default_n_knots(m: int) -> int:
     """Base knots for m abscissae: ``min(40, max(4, m // 4))``.
 
     About four abscissae per interval for small samples; past 40 knots the
@@ -601,14 +648,17 @@ def default_n_knots(m):
     return min(40, max(4, m // 4))
 
 
-def observations(weights):
+def observations(weights: NDArray[np.float64]) -> int:
     """The rows of positive weight: the observations GCV counts, since a row
     of weight 0 adds nothing to the fit."""
     return int(np.count_nonzero(weights > 0))
 
 
-def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bounds=None,
-                weights=None, threads=None):
+def fit_pspline(x: ArrayLike, y: ArrayLike, *, k: SupportsIndex = 3,
+                n_knots: SupportsIndex | None = None, t: ArrayLike | None = None,
+                penalty: Penalty = 2, lam: Real | Literal["gcv"] = "gcv",
+                lam_bounds: Sequence[Real] | None = None, weights: ArrayLike | None = None,
+                threads: SupportsIndex | None = None) -> PSplineFit:
     """Smoothing by a P-spline: penalised least squares on a B-spline basis.
 
     Minimises ``sum(weights * (y - f(x))**2) + lam * c^T P c`` over the
@@ -717,7 +767,7 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
     if wv is not None and len(wv) != len(xv):
         raise ValueError("weights has %d entries, x has %d" % (len(wv), len(xv)))
     k = as_int(k, "k")
-    outside = False
+    outside: Extrapolate = False
     if t is None:
         n_knots = default_n_knots(len(xv)) if n_knots is None else n_knots
         # Knots equally spaced beyond the ends too ('extended'): every

@@ -18,18 +18,26 @@ scikit-learn it runs with; only the constraint classes are chosen at import,
 since the estimator's class attribute holds them.
 """
 
+from __future__ import annotations
+
 import numbers
 import operator
 from numbers import Integral
+from typing import TYPE_CHECKING, Any, Collection, Mapping, Sequence, cast
 
 import numpy as np
 import sklearn.utils.validation as _validation
 from sklearn.utils import check_array
 
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, DTypeLike, NDArray
+    from sklearn.base import BaseEstimator
+
 # ---------------------------------------------------------------- input
 
 
-def validate_data(estimator, X, *, reset, allow_nan, **check_params):
+def validate_data(estimator: BaseEstimator, X: ArrayLike, *, reset: bool, allow_nan: bool,
+                  **check_params: Any) -> NDArray[Any]:
     """X checked as scikit-learn checks an estimator's input, setting or
     checking `n_features_in_` and `feature_names_in_`; NaN is allowed
     when `allow_nan`, infinity never."""
@@ -40,7 +48,8 @@ def validate_data(estimator, X, *, reset, allow_nan, **check_params):
     return estimator._validate_data(X, reset=reset, force_all_finite=finite, **check_params)
 
 
-def check_sample_weight(sample_weight, X, dtype):
+def check_sample_weight(sample_weight: ArrayLike, X: NDArray[Any],
+                        dtype: DTypeLike) -> NDArray[np.floating[Any]]:
     """sample_weight as a C-contiguous float array of shape (len(X),)."""
     function = getattr(_validation, "_check_sample_weight", None)
     if function is not None:
@@ -50,8 +59,9 @@ def check_sample_weight(sample_weight, X, dtype):
         dtype = np.float64
     if isinstance(sample_weight, numbers.Number):
         return np.full(n, sample_weight, dtype=dtype)
-    sample_weight = check_array(sample_weight, accept_sparse=False, ensure_2d=False,
-                                dtype=dtype, order="C", input_name="sample_weight")
+    sample_weight = cast("NDArray[np.floating[Any]]", check_array(
+        sample_weight, accept_sparse=False, ensure_2d=False, dtype=dtype, order="C",
+        input_name="sample_weight"))
     if sample_weight.ndim != 1:
         raise ValueError("Sample weights must be 1D array or scalar")
     if sample_weight.shape != (n,):
@@ -60,7 +70,8 @@ def check_sample_weight(sample_weight, X, dtype):
     return sample_weight
 
 
-def feature_names_in(estimator, input_features):
+def feature_names_in(estimator: BaseEstimator,
+                     input_features: ArrayLike | None) -> NDArray[np.object_]:
     """The input feature names: `input_features` checked against the fitted
     ones, else the fitted ones, else x0, x1, ..."""
     function = getattr(_validation, "_check_feature_names_in", None)
@@ -91,11 +102,18 @@ class TagsMixin:
     methods sit in this one class: scikit-learn 1.6 falls back to the old
     shape, with a warning, when a class defines `_more_tags` alone."""
 
-    def _more_tags(self):  # up to 1.5
+    if TYPE_CHECKING:
+        # The tags, by scikit-learn's old names: the class that uses the
+        # mixin gives them.
+        def _declared_tags(self) -> dict[str, Any]: ...
+
+    def _more_tags(self) -> dict[str, Any]:  # up to 1.5
         return self._declared_tags()
 
-    def __sklearn_tags__(self):  # from 1.6
-        tags = super().__sklearn_tags__()
+    def __sklearn_tags__(self) -> Any:  # from 1.6
+        # BaseEstimator has it, later in the order of every class that uses
+        # this mixin.
+        tags = super().__sklearn_tags__()  # type: ignore[misc]
         declared = self._declared_tags()
         tags.input_tags.allow_nan = declared["allow_nan"]
         if tags.transformer_tags is not None:
@@ -115,10 +133,11 @@ class _Interval:
     """Numbers of `type` between `left` and `right` (None: unbounded);
     `closed` is 'left', 'right', 'both' or 'neither'."""
 
-    def __init__(self, type, left, right, *, closed):
+    def __init__(self, type: type[Any], left: float | None, right: float | None, *,
+                 closed: str) -> None:
         self.type, self.left, self.right, self.closed = type, left, right, closed
 
-    def is_satisfied_by(self, value):
+    def is_satisfied_by(self, value: object) -> bool:
         if not isinstance(value, self.type) or np.isnan(value):
             return False
         below = operator.lt if self.closed in ("left", "both") else operator.le
@@ -127,7 +146,7 @@ class _Interval:
         right = np.inf if self.right is None else self.right
         return not (below(value, left) or above(value, right))
 
-    def __str__(self):
+    def __str__(self) -> str:
         kind = "an int" if self.type is Integral else "a float"
         lb = "[" if self.closed in ("left", "both") else "("
         rb = "]" if self.closed in ("right", "both") else ")"
@@ -139,23 +158,23 @@ class _Interval:
 class _StrOptions:
     """One of a set of strings."""
 
-    def __init__(self, options):
+    def __init__(self, options: Collection[str]) -> None:
         self.options = options
 
-    def is_satisfied_by(self, value):
+    def is_satisfied_by(self, value: object) -> bool:
         return isinstance(value, str) and value in self.options
 
-    def __str__(self):
+    def __str__(self) -> str:
         return "a str among {%s}" % ", ".join(repr(o) for o in sorted(self.options))
 
 
 class _Named:
     """The constraints that scikit-learn names by a string, and None."""
 
-    def __init__(self, name):
+    def __init__(self, name: str | None) -> None:
         self.name = name
 
-    def is_satisfied_by(self, value):
+    def is_satisfied_by(self, value: object) -> bool:
         if self.name is None:
             return value is None
         if self.name == "boolean":
@@ -165,12 +184,13 @@ class _Named:
                      or hasattr(value, "__array__")) and not np.isscalar(value))
         raise ValueError(f"unknown constraint {self.name!r}")
 
-    def __str__(self):
+    def __str__(self) -> str:
         return {None: "None", "array-like": "an array-like",
                 "boolean": "an instance of 'bool' or an instance of 'numpy.bool_'"}[self.name]
 
 
-def _check_constraints(constraints, params, caller_name):
+def _check_constraints(constraints: Mapping[str, Sequence[Any]], params: Mapping[str, object],
+                       caller_name: str) -> None:
     """Raises InvalidParameterError for the first parameter that meets
     none of its constraints, in scikit-learn's words."""
     for name, value in params.items():
@@ -186,14 +206,16 @@ def _check_constraints(constraints, params, caller_name):
 
 
 try:
-    from sklearn.utils._param_validation import (Interval, StrOptions,
-                                                 validate_parameter_constraints)
+    from sklearn.utils._param_validation import Interval as Interval
+    from sklearn.utils._param_validation import StrOptions as StrOptions
+    from sklearn.utils._param_validation import (
+        validate_parameter_constraints as validate_parameter_constraints)
 except ImportError:
     Interval, StrOptions, validate_parameter_constraints = _Interval, _StrOptions, \
         _check_constraints
 
 
-def validate_params(estimator):
+def validate_params(estimator: BaseEstimator) -> None:
     """Checks the estimator's parameters against its `_parameter_constraints`."""
     validate_parameter_constraints(estimator._parameter_constraints,
                                    estimator.get_params(deep=False),

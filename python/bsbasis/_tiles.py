@@ -12,15 +12,31 @@ is in cache.  Rows are independent, so the result is the same bits for any
 tile size and any number of threads.
 """
 
+from __future__ import annotations
+
 import itertools
 import os
 import threading
 from concurrent.futures import ThreadPoolExecutor, wait
+from typing import TYPE_CHECKING, Any, Callable, Iterable, SupportsIndex
 
 import numpy as np
 
 from . import _lib, _sparse
 from ._checks import INT32_MAX, check_threads, cores
+
+if TYPE_CHECKING:
+    from concurrent.futures import Future
+    from typing import TypeVar
+
+    from numpy.typing import DTypeLike, NDArray
+
+    from ._typing import DesignFormat, DesignResult, IndexArray, Kernel
+
+    # A thread's scratch buffers, whatever the caller makes them.
+    _B = TypeVar("_B")
+    # A part of the sums of sum_rows.
+    _P = TypeVar("_P")
 
 # Rows per library call (one tile) at up to four entries a row; fewer for
 # longer rows, so that a tile's output (about 64 bytes per row at four
@@ -44,10 +60,10 @@ FORMAT_NAMES = tuple(_sparse.FORMATS) + ("blocks",)
 # by fork() has none of the parent's threads, so it starts a pool of its own.
 
 _pool_lock = threading.Lock()
-_pool = None
+_pool: ThreadPoolExecutor | None = None
 
 
-def _executor(workers=None):
+def _executor(workers: int | None = None) -> ThreadPoolExecutor:
     """The shared pool.  `workers` is what the caller means to submit; the
     pool starts a thread per submitted task up to the cores, and no more."""
     global _pool
@@ -60,7 +76,7 @@ def _executor(workers=None):
     return pool
 
 
-def _forget_pool_in_child():
+def _forget_pool_in_child() -> None:
     # The parent's pool and lock describe threads this process does not have.
     global _pool, _pool_lock
     _pool_lock = threading.Lock()
@@ -71,7 +87,7 @@ if hasattr(os, "register_at_fork"):
     os.register_at_fork(after_in_child=_forget_pool_in_child)
 
 
-def threads_for(threads, n, entries):
+def threads_for(threads: SupportsIndex | None, n: int, entries: int) -> int:
     """Threads for n rows of `entries` entries each: `threads` as
     check_threads reads it, by default every core for large inputs and one
     for small ones; never more than the cores."""
@@ -81,24 +97,28 @@ def threads_for(threads, n, entries):
     return min(threads, cores())
 
 
-def _wait(futures):
+def _wait(futures: Iterable[Future[Any]]) -> None:
     """Waits for every future; raises the first failure met."""
     for f in futures:
         f.result()
 
 
-def _settle(futures):
+def _settle(futures: Iterable[Future[Any]]) -> None:
     """Waits for every future without raising."""
     wait(futures)
 
 
-def _workers(workers, ntiles):
+def _workers(workers: int, ntiles: int) -> int:
     """The threads that run ntiles tiles: at least one, and no more than
     asked, than the tiles or than the cores."""
     return max(1, min(workers, ntiles, cores()))
 
 
-def run_tiles(ntiles, workers, tile, scratch=lambda: None):
+def run_tiles(ntiles: int, workers: int, tile: Callable[[int, _B], object],
+              # mypy checks a default against the type variable itself, not
+              # against the tile it would go with (one that takes None).
+              scratch: Callable[[], _B] = lambda: None,  # type: ignore[assignment,return-value]
+              ) -> None:
     """tile(s, buffers) for s = 0 .. ntiles-1, where buffers = scratch() is
     made once per thread.
 
@@ -119,9 +139,9 @@ def run_tiles(ntiles, workers, tile, scratch=lambda: None):
     counter = itertools.count()  # next() is atomic under the GIL
     lock = threading.Lock()
     stop = [ntiles]  # tiles from stop[0] on do not start
-    failed = {}  # tile: its exception
+    failed: dict[int, BaseException] = {}  # tile: its exception
 
-    def work():
+    def work() -> None:
         buffers = scratch()
         for s in counter:
             if s >= stop[0]:
@@ -153,14 +173,17 @@ def run_tiles(ntiles, workers, tile, scratch=lambda: None):
     raise caught
 
 
-def _span(s, rows, n):
+def _span(s: int, rows: int, n: int) -> tuple[int, int]:
     """Where tile s of `rows` rows starts, and its rows (the last tile of n
     rows may be shorter)."""
     a = s * rows
     return a, min(rows, n - a)
 
 
-def run_rows(n, rows, workers, tile, scratch=lambda: None):
+def run_rows(n: int, rows: int, workers: int, tile: Callable[[int, int, _B], object],
+             # As for run_tiles: the default goes with a tile that takes None.
+             scratch: Callable[[], _B] = lambda: None,  # type: ignore[assignment,return-value]
+             ) -> None:
     """tile(a, m, buffers) for the rows a .. a+m-1 of each tile of `rows`
     rows of n, counted from row 0, on up to `workers` threads as run_tiles
     runs them (buffers = scratch(), once per thread)."""
@@ -169,7 +192,8 @@ def run_rows(n, rows, workers, tile, scratch=lambda: None):
                   lambda s, buffers: tile(*_span(s, rows, n), buffers), scratch)
 
 
-def sum_rows(n, rows, workers, part, add):
+def sum_rows(n: int, rows: int, workers: int, part: Callable[[int, int], _P],
+             add: Callable[[_P], object]) -> None:
     """add(part(a, m)) for the rows a .. a+m-1 of each tile of `rows` rows
     of n, counted from row 0, in tile order; the parts are formed on up to
     `workers` threads as run_tiles runs them.
@@ -181,9 +205,9 @@ def sum_rows(n, rows, workers, part, add):
     ntiles = -(-n // rows)
     window = 2 * _workers(workers, ntiles)
     for first in range(0, ntiles, window):
-        parts = [None] * min(window, ntiles - first)
+        parts: list[Any] = [None] * min(window, ntiles - first)
 
-        def one(s, _, first=first, parts=parts):
+        def one(s: int, _: None, first: int = first, parts: list[Any] = parts) -> None:
             parts[s] = part(*_span(first + s, rows, n))
 
         run_tiles(len(parts), workers, one)
@@ -196,23 +220,23 @@ def sum_rows(n, rows, workers, part, add):
 class _Scratch:
     """One worker's tile buffers, allocated on first use, with their addresses."""
 
-    def __init__(self, size):
+    def __init__(self, size: int) -> None:
         self.size = size  # of a tile's entries
-        self._bufs = {}
+        self._bufs: dict[str, tuple[NDArray[Any], int]] = {}
         self.count = np.zeros(1, np.int64)  # the empty rows of the last tile
         self.count_address = self.count.ctypes.data
 
-    def _entry(self, name, dtype):
+    def _entry(self, name: str, dtype: DTypeLike) -> tuple[NDArray[Any], int]:
         e = self._bufs.get(name)
         if e is None:
             b = np.empty(self.size, dtype)
             e = self._bufs[name] = (b, b.ctypes.data)
         return e
 
-    def get(self, name, dtype):
+    def get(self, name: str, dtype: DTypeLike) -> NDArray[Any]:
         return self._entry(name, dtype)[0]
 
-    def address(self, name, dtype):
+    def address(self, name: str, dtype: DTypeLike) -> int:
         return self._entry(name, dtype)[1]
 
 
@@ -226,7 +250,8 @@ class Target:
     the count of empty rows to nep.
     """
 
-    def __init__(self, kernel, n, rows, indptr, index_dtype):
+    def __init__(self, kernel: Kernel, n: int, rows: bool, indptr: bool,
+                 index_dtype: type[np.int32] | type[np.int64]) -> None:
         E = kernel.entries
         size = n * E
         self.kernel, self.n, self.entries, self.idx = kernel, n, E, index_dtype
@@ -238,20 +263,20 @@ class Target:
         self.direct = not wide or getattr(kernel, "j64", False)
         self.j = np.empty(size, index_dtype)
         self.B = np.empty(size, np.float64)
-        self.i = np.empty(size, index_dtype) if rows else None
+        self.i: IndexArray | None = np.empty(size, index_dtype) if rows else None
         self.jp, self.Bp = self.j.ctypes.data, self.B.ctypes.data
-        self.empty = {}
-        self.indptr = None
+        self.empty: dict[int, int] = {}
+        self.indptr: IndexArray | None = None
         if indptr:
             self.indptr = np.empty(n + 1, index_dtype)
             self.indptr[0] = 0
             self.step = np.arange(E, (min(n, self.rows_per_tile) + 1) * E, E,
                                   dtype=index_dtype)
 
-    def scratch(self):
+    def scratch(self) -> _Scratch:
         return _Scratch(min(self.rows_per_tile, self.n) * self.entries)
 
-    def tile(self, a, m, scratch):
+    def tile(self, a: int, m: int, scratch: _Scratch) -> None:
         E, wide = self.entries, self.idx == np.int64
         e0, e1 = a * E, (a + m) * E
         ip = None
@@ -272,12 +297,12 @@ class Target:
         if self.indptr is not None:
             np.add(self.step[:m], e0, out=self.indptr[a + 1:a + m + 1])
 
-    def fill(self, threads):
+    def fill(self, threads: int) -> Target:
         """The kernel over every tile, in parallel when threads > 1."""
         run_rows(self.n, self.rows_per_tile, threads, self.tile, self.scratch)
         return self
 
-    def assemble(self, ncols, fmt):
+    def assemble(self, ncols: int, fmt: DesignFormat) -> DesignResult:
         """The result in the requested format; rows the library left empty
         (column -1) lose their entries."""
         n, E = self.n, self.entries
@@ -307,7 +332,9 @@ class Target:
                 indptr *= E
         shape = (n, ncols)
         if layout == "coo":
+            assert rows is not None  # made for COO (Target's rows)
             return _sparse.build(cls, shape, {"data": data, "row": rows, "col": cols})
+        assert indptr is not None  # made for CSR and CSC (Target's indptr)
         csr = {"data": data, "indices": cols, "indptr": indptr}
         if layout == "csr":
             return _sparse.build(cls, shape, csr)
@@ -316,11 +343,12 @@ class Target:
                                           "indptr": m.indptr})
 
 
-def index_dtype(n, entries, ncols):
+def index_dtype(n: int, entries: int, ncols: int) -> type[np.int32] | type[np.int64]:
     return np.int32 if max(n * entries, n, ncols) <= _INDEX32_LIMIT else np.int64
 
 
-def fill_dense(kernel, n, ncols, threads, shift=0):
+def fill_dense(kernel: Kernel, n: int, ncols: int, threads: SupportsIndex | None,
+               shift: int = 0) -> NDArray[np.float64]:
     """The design matrix of n rows that kernel writes, as a C-ordered
     (n, ncols) array.  Each tile's blocks go to the thread's scratch and
     bsbasis_blocks_to_dense writes every element of the tile's rows from
@@ -335,7 +363,7 @@ def fill_dense(kernel, n, ncols, threads, shift=0):
     rows = max(max(1, _ROWS_PER_CALL * 4 // max(E, 4)), getattr(kernel, "knots", 0))
     base = out.ctypes.data
 
-    def tile(a, m, s):
+    def tile(a: int, m: int, s: _Scratch) -> None:
         jp, Bp = s.address("j", np.int32), s.address("B", np.float64)
         kernel(a, m, None, jp, Bp, s.count_address)
         if shift:
@@ -347,7 +375,8 @@ def fill_dense(kernel, n, ncols, threads, shift=0):
     return out
 
 
-def fill_design(kernel, n, ncols, fmt, threads):
+def fill_design(kernel: Kernel, n: int, ncols: int, fmt: DesignFormat,
+                threads: SupportsIndex | None) -> DesignResult:
     """Fills and assembles the design matrix of n rows that kernel writes."""
     E = kernel.entries
     rows = fmt in ("coo", "coo_matrix", "blocks")

@@ -15,10 +15,13 @@ This is the one module of bsbasis that imports dask::
     ne = bsbasis.dask.normal_equations(x, t, 3, y=y)
 """
 
+from __future__ import annotations
+
 import math
 import re
 import sys
 import warnings
+from typing import TYPE_CHECKING, Any, Callable, Literal, Sequence, SupportsIndex, Union, overload
 
 import dask
 import dask.array as da
@@ -29,27 +32,44 @@ import numpy as np
 from . import _normal, _penalties, _pspline
 from ._checks import as_int, as_unmasked_vector, check_knots
 
+if TYPE_CHECKING:
+    from dask.dataframe.core import Series
+    from dask.delayed import Delayed
+    from numpy.typing import ArrayLike, NDArray
+
+    from ._normal import NormalEquations
+    from ._pspline import PSplineFit
+    from ._typing import Extrapolate, HasDtype, Penalty, Real
+
+    # The data of the functions here: a dask array, a dask Series, or an
+    # array in memory.
+    _Data = Union[ArrayLike, da.Array, Series]
+    # A first row and its value.
+    _Row = tuple[int, float]
+
 __all__ = ["normal_equations", "uniform_normal_equations", "fit_pspline"]
 
 # A row named in a message of the in-memory functions: x[12], y[3], weights[7].
 _ROW = re.compile(r"\b(x|y|weights)\[(\d+)\]")
 
 
-def _shift_rows(message, offset):
+def _shift_rows(message: str, offset: int) -> str:
     """The message with every row it names counted `offset` rows later."""
     return _ROW.sub(lambda m: "%s[%d]" % (m.group(1), int(m.group(2)) + offset), message)
 
 
-def _block(value):
+def _block(value: object) -> NDArray[np.object_]:
     """value as the one element of a block of an object array."""
     out = np.empty(1, dtype=object)
     out[0] = value
     return out
 
 
-def _start(block_info):
+def _start(block_info: Any) -> int:
     """The first row of the chunk a task works on."""
-    return block_info[0]["array-location"][0][0]
+    # dask's description of the task's chunks, by argument.
+    start: int = block_info[0]["array-location"][0][0]
+    return start
 
 
 class _ChunkReduction:
@@ -63,7 +83,9 @@ class _ChunkReduction:
 
     __slots__ = ("t", "k", "nj", "grid", "nu", "extrapolate", "has_y", "has_w")
 
-    def __init__(self, t, k, nj, grid, nu, extrapolate, has_y, has_w):
+    def __init__(self, t: NDArray[np.float64] | None, k: SupportsIndex, nj: SupportsIndex | None,
+                 grid: tuple[SupportsIndex, Real, Real] | None, nu: SupportsIndex,
+                 extrapolate: Extrapolate, has_y: bool, has_w: bool) -> None:
         self.t = t  # knots, or None on a uniform grid or when they come with the call
         self.k = k
         self.nj = nj
@@ -73,28 +95,34 @@ class _ChunkReduction:
         self.has_y = has_y
         self.has_w = has_w
 
-    def __getstate__(self):
+    def __getstate__(self) -> tuple[Any, ...]:
         return tuple(getattr(self, s) for s in _ChunkReduction.__slots__)
 
-    def __setstate__(self, state):
+    def __setstate__(self, state: tuple[Any, ...]) -> None:
         for s, v in zip(_ChunkReduction.__slots__, state):
             setattr(self, s, v)
 
-    def __dask_tokenize__(self):
+    def __dask_tokenize__(self) -> tuple[Any, ...]:
         return (type(self).__name__,) + self.__getstate__()
 
-    def reduce(self, x, y=None, w=None, knots=None):
+    def reduce(self, x: NDArray[Any], y: NDArray[Any] | None = None,
+               w: NDArray[Any] | None = None,
+               knots: NDArray[np.float64] | None = None) -> NormalEquations:
         """The chunk's `NormalEquations`, on one thread."""
         if self.grid is None:
+            # Knots come with the call when the instance has none.
             return _normal.normal_equations(
-                x, self.t if knots is None else knots, self.k, y=y, weights=w, nu=self.nu,
-                extrapolate=self.extrapolate, nj=self.nj, threads=1)
+                x, self.t if knots is None else knots,  # type: ignore[arg-type]
+                self.k, y=y, weights=w, nu=self.nu, extrapolate=self.extrapolate, nj=self.nj,
+                threads=1)
         n, origin, spacing = self.grid
         return _normal.uniform_normal_equations(
             x, self.k, n, origin=origin, spacing=spacing, y=y, weights=w, nu=self.nu,
             extrapolate=self.extrapolate, threads=1)
 
-    def __call__(self, x, *rest, knots=None, block_info=None):
+    def __call__(self, x: NDArray[Any], *rest: NDArray[Any],
+                 knots: NDArray[np.float64] | None = None,
+                 block_info: Any = None) -> NDArray[np.object_]:
         y = rest[0] if self.has_y else None
         w = rest[-1] if self.has_w else None
         try:
@@ -113,7 +141,10 @@ class _FitReduction(_ChunkReduction):
 
     __slots__ = ()
 
-    def reduce(self, x, y=None, w=None, knots=None):
+    # A fit's chunks give a _FitPart where the sums' give NormalEquations.
+    def reduce(self, x: NDArray[Any], y: NDArray[Any] | None = None,  # type: ignore[override]
+               w: NDArray[Any] | None = None,
+               knots: NDArray[np.float64] | None = None) -> _FitPart:
         ne = super().reduce(x, y, w, knots)
         return _FitPart(ne, None if w is None else _pspline.observations(w))
 
@@ -124,30 +155,42 @@ class _FitPart:
 
     __slots__ = ("ne", "positive")
 
-    def __init__(self, ne, positive):
+    def __init__(self, ne: NormalEquations, positive: int | None) -> None:
         self.ne, self.positive = ne, positive
 
-    def __add__(self, other):
+    def __add__(self, other: _FitPart) -> _FitPart:
+        # Every part has a count, or none has.
         return _FitPart(self.ne + other.ne,
-                        None if self.positive is None else self.positive + other.positive)
+                        None if self.positive is None
+                        else self.positive + other.positive)  # type: ignore[operator]
 
 
-def _sum(*parts):
+def _sum(*parts: Any) -> Any:
     """The partial results added left to right."""
-    parts = [p[0] if isinstance(p, np.ndarray) else p for p in parts]
+    # Blocks (of dask's tasks) and partial results, all added alike.
+    parts = [p[0] if isinstance(p, np.ndarray) else p for p in parts]  # type: ignore[assignment]
     total = parts[0]
     for p in parts[1:]:
         total = total + p
     return total
 
 
-def _check_dtype(a, name):
+def _check_dtype(a: HasDtype, name: str) -> None:
     if a.dtype.kind not in "iuf":
         raise TypeError("%s must hold real numbers, got an array of dtype %s"
                         % (name, a.dtype))
 
 
-def _as_dask(a, name, chunks=None):
+@overload
+def _as_dask(a: _Data, name: str, chunks: None = ...) -> NDArray[Any] | da.Array: ...
+
+
+@overload
+def _as_dask(a: _Data, name: str, chunks: str | tuple[tuple[float, ...], ...]) -> da.Array: ...
+
+
+def _as_dask(a: _Data, name: str,
+             chunks: str | tuple[tuple[float, ...], ...] | None = None) -> NDArray[Any] | da.Array:
     """`a` as a 1-D dask array.  Other arrays are wrapped with `chunks`, or
     returned as numpy arrays when `chunks` is None."""
     if not isinstance(a, da.Array):
@@ -168,7 +211,7 @@ def _as_dask(a, name, chunks=None):
     return a
 
 
-def _columns(named):
+def _columns(named: list[tuple[Any, str]]) -> list[tuple[Any, str]]:
     """The dask Series among (value, name) pairs as dask arrays, their
     partitions' lengths counted together in one pass (nothing else is
     computed, and nothing but the lengths reaches the client)."""
@@ -186,8 +229,10 @@ def _columns(named):
     return named
 
 
-def _data(x, y, weights):
+def _data(x: _Data, y: _Data | None, weights: _Data | None) -> list[da.Array]:
     """x, y and weights as dask arrays with the chunks of x."""
+    # The data as given: dask Series are found through sys.modules, where
+    # mypy cannot follow, so the values are Any until _as_dask has them.
     named = _columns([(a, name) for a, name in ((x, "x"), (y, "y"), (weights, "weights"))
                       if a is not None])
     x = _as_dask(named[0][0], "x", "auto")
@@ -204,14 +249,15 @@ def _data(x, y, weights):
     return arrays
 
 
-def _check_split_every(split_every):
+def _check_split_every(split_every: SupportsIndex) -> int:
     split_every = as_int(split_every, "split_every")
     if split_every < 2:
         raise ValueError("split_every must be at least 2, got %d" % split_every)
     return split_every
 
 
-def _tree(function, arrays, split_every, name, **kwargs):
+def _tree(function: Callable[..., NDArray[np.object_]], arrays: Sequence[da.Array],
+          split_every: int, name: str, **kwargs: Any) -> Delayed:
     """A delayed object: `function` on every chunk of `arrays` (a block of
     one object each), the results added in a fixed tree: groups of
     split_every consecutive partials, level by level."""
@@ -223,10 +269,12 @@ def _tree(function, arrays, split_every, name, **kwargs):
     add = dask.delayed(_sum, pure=True)
     while len(level) > split_every:
         level = [add(*level[i:i + split_every]) for i in range(0, len(level), split_every)]
-    return add(*level)
+    total: Delayed = add(*level)
+    return total
 
 
-def _reduce(reduction, arrays, split_every, stand_in=None, **kwargs):
+def _reduce(reduction: _ChunkReduction, arrays: Sequence[da.Array], split_every: SupportsIndex,
+            stand_in: NDArray[np.float64] | None = None, **kwargs: Any) -> Delayed:
     """The delayed sums of `reduction` over the chunks of `arrays`; knots
     computed by the graph come as ``knots=``, and `stand_in` knots of the
     same shape then serve the checks."""
@@ -238,8 +286,34 @@ def _reduce(reduction, arrays, split_every, stand_in=None, **kwargs):
     return _tree(reduction, arrays, split_every, "bsbasis-chunk", **kwargs)
 
 
-def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, nj=None,
-                     split_every=8, compute=True):
+@overload
+def normal_equations(x: _Data, t: ArrayLike, k: SupportsIndex, *, y: _Data | None = ...,
+                     weights: _Data | None = ..., nu: SupportsIndex = ...,
+                     extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                     split_every: SupportsIndex = ...,
+                     compute: Literal[True] = ...) -> NormalEquations: ...
+
+
+@overload
+def normal_equations(x: _Data, t: ArrayLike, k: SupportsIndex, *, y: _Data | None = ...,
+                     weights: _Data | None = ..., nu: SupportsIndex = ...,
+                     extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                     split_every: SupportsIndex = ..., compute: Literal[False]) -> Delayed: ...
+
+
+@overload
+def normal_equations(x: _Data, t: ArrayLike, k: SupportsIndex, *, y: _Data | None = ...,
+                     weights: _Data | None = ..., nu: SupportsIndex = ...,
+                     extrapolate: Extrapolate = ..., nj: SupportsIndex | None = ...,
+                     split_every: SupportsIndex = ...,
+                     compute: bool) -> NormalEquations | Delayed: ...
+
+
+def normal_equations(x: _Data, t: ArrayLike, k: SupportsIndex, *, y: _Data | None = None,
+                     weights: _Data | None = None, nu: SupportsIndex = 0,
+                     extrapolate: Extrapolate = False, nj: SupportsIndex | None = None,
+                     split_every: SupportsIndex = 8,
+                     compute: bool = True) -> NormalEquations | Delayed:
     """Normal equations of a B-spline least-squares fit to dask arrays.
 
     The same sums as `bsbasis.normal_equations`, formed chunk by chunk:
@@ -325,8 +399,35 @@ def normal_equations(x, t, k, *, y=None, weights=None, nu=0, extrapolate=False, 
     return total.compute() if compute else total
 
 
-def uniform_normal_equations(x, k, n, *, origin=0.0, spacing=1.0, y=None, weights=None,
-                             nu=0, extrapolate=False, split_every=8, compute=True):
+@overload
+def uniform_normal_equations(x: _Data, k: SupportsIndex, n: SupportsIndex, *, origin: Real = ...,
+                             spacing: Real = ..., y: _Data | None = ...,
+                             weights: _Data | None = ..., nu: SupportsIndex = ...,
+                             extrapolate: Extrapolate = ..., split_every: SupportsIndex = ...,
+                             compute: Literal[True] = ...) -> NormalEquations: ...
+
+
+@overload
+def uniform_normal_equations(x: _Data, k: SupportsIndex, n: SupportsIndex, *, origin: Real = ...,
+                             spacing: Real = ..., y: _Data | None = ...,
+                             weights: _Data | None = ..., nu: SupportsIndex = ...,
+                             extrapolate: Extrapolate = ..., split_every: SupportsIndex = ...,
+                             compute: Literal[False]) -> Delayed: ...
+
+
+@overload
+def uniform_normal_equations(x: _Data, k: SupportsIndex, n: SupportsIndex, *, origin: Real = ...,
+                             spacing: Real = ..., y: _Data | None = ...,
+                             weights: _Data | None = ..., nu: SupportsIndex = ...,
+                             extrapolate: Extrapolate = ..., split_every: SupportsIndex = ...,
+                             compute: bool) -> NormalEquations | Delayed: ...
+
+
+def uniform_normal_equations(x: _Data, k: SupportsIndex, n: SupportsIndex, *,
+                             origin: Real = 0.0, spacing: Real = 1.0, y: _Data | None = None,
+                             weights: _Data | None = None, nu: SupportsIndex = 0,
+                             extrapolate: Extrapolate = False, split_every: SupportsIndex = 8,
+                             compute: bool = True) -> NormalEquations | Delayed:
     """Normal equations on uniform knots ``origin + m*spacing`` from dask arrays.
 
     `bsbasis.uniform_normal_equations`, formed chunk by chunk as
@@ -397,21 +498,23 @@ class _Range:
 
     __slots__ = ("bad_x", "bad_w", "lo", "hi")
 
-    def __init__(self, bad_x, bad_w, lo, hi):
+    def __init__(self, bad_x: _Row | None, bad_w: _Row | None, lo: float | None,
+                 hi: float | None) -> None:
         self.bad_x, self.bad_w, self.lo, self.hi = bad_x, bad_w, lo, hi
 
-    def __add__(self, other):
-        def first(a, b):
+    def __add__(self, other: _Range) -> _Range:
+        def first(a: _Row | None, b: _Row | None) -> _Row | None:
             return a if b is None or (a is not None and a[0] <= b[0]) else b
 
-        def extreme(f, a, b):
+        def extreme(f: Callable[[float, float], float], a: float | None,
+                    b: float | None) -> float | None:
             return b if a is None else a if b is None else f(a, b)
 
         return _Range(first(self.bad_x, other.bad_x), first(self.bad_w, other.bad_w),
                       extreme(min, self.lo, other.lo), extreme(max, self.hi, other.hi))
 
 
-def _first_bad(bad, values, start):
+def _first_bad(bad: NDArray[np.bool_], values: NDArray[np.float64], start: int) -> _Row | None:
     """(row, value) of the first True in bad, rows counted from start."""
     if not bad.any():
         return None
@@ -419,7 +522,8 @@ def _first_bad(bad, values, start):
     return start + p, float(values[p])
 
 
-def _chunk_range(x, *rest, block_info=None):
+def _chunk_range(x: NDArray[Any], *rest: NDArray[Any],
+                 block_info: Any = None) -> NDArray[np.object_]:
     """The _Range of one chunk, its rows counted from the array's start."""
     start = _start(block_info)
     x = np.asarray(x, dtype=np.float64)
@@ -432,11 +536,12 @@ def _chunk_range(x, *rest, block_info=None):
     return _block(_Range(bad_x, bad_w, lo, hi))
 
 
-def _knots(data_range, n_knots, k, has_w):
+def _knots(data_range: _Range, n_knots: SupportsIndex, k: int,
+           has_w: bool) -> NDArray[np.float64]:
     """The knots the in-memory fit places, from the data's _Range; its
     errors, naming the same rows.  The in-memory `make_knots` decides, on
     stand-in data of one or two values with the range's extremes."""
-    def knots(x, w=None, row=0):
+    def knots(x: list[float], w: list[float] | None = None, row: int = 0) -> NDArray[np.float64]:
         try:
             return _penalties.make_knots(np.array(x, dtype=np.float64), n_knots, k,
                                          kind="uniform", boundary="extended",
@@ -452,11 +557,12 @@ def _knots(data_range, n_knots, k, has_w):
         knots([0.0], [value], row=row)
     if data_range.lo is None:
         return knots([0.0], [0.0])  # no row of positive weight
-    ends = [data_range.lo, data_range.hi]
-    return knots(ends, [1.0, 1.0] if has_w else None)
+    ends = [data_range.lo, data_range.hi]  # hi is None only with lo
+    return knots(ends, [1.0, 1.0] if has_w else None)  # type: ignore[arg-type]
 
 
-def _fit(part, t, k, penalty, lam, lam_bounds, warn):
+def _fit(part: _FitPart, t: ArrayLike, k: int, penalty: Penalty, lam: Real | Literal["gcv"],
+         lam_bounds: Sequence[Real] | None, warn: bool) -> tuple[PSplineFit, str | None]:
     """The fit from the summed parts, through the in-memory fit's path;
     returns the fit and the warning it gives (given here when warn)."""
     count = part.ne.count if part.positive is None else part.positive
@@ -466,12 +572,40 @@ def _fit(part, t, k, penalty, lam, lam_bounds, warn):
     return fit, note
 
 
-def _fit_task(part, t, k, penalty, lam, lam_bounds):
+def _fit_task(part: _FitPart, t: ArrayLike, k: int, penalty: Penalty,
+              lam: Real | Literal["gcv"], lam_bounds: Sequence[Real] | None) -> PSplineFit:
     return _fit(part, t, k, penalty, lam, lam_bounds, warn=True)[0]
 
 
-def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bounds=None,
-                weights=None, split_every=8, compute=True):
+@overload
+def fit_pspline(x: _Data, y: _Data, *, k: SupportsIndex = ..., n_knots: SupportsIndex | None = ...,
+                t: ArrayLike | None = ..., penalty: Penalty = ...,
+                lam: Real | Literal["gcv"] = ..., lam_bounds: Sequence[Real] | None = ...,
+                weights: _Data | None = ..., split_every: SupportsIndex = ...,
+                compute: Literal[True] = ...) -> PSplineFit: ...
+
+
+@overload
+def fit_pspline(x: _Data, y: _Data, *, k: SupportsIndex = ..., n_knots: SupportsIndex | None = ...,
+                t: ArrayLike | None = ..., penalty: Penalty = ...,
+                lam: Real | Literal["gcv"] = ..., lam_bounds: Sequence[Real] | None = ...,
+                weights: _Data | None = ..., split_every: SupportsIndex = ...,
+                compute: Literal[False]) -> Delayed: ...
+
+
+@overload
+def fit_pspline(x: _Data, y: _Data, *, k: SupportsIndex = ..., n_knots: SupportsIndex | None = ...,
+                t: ArrayLike | None = ..., penalty: Penalty = ...,
+                lam: Real | Literal["gcv"] = ..., lam_bounds: Sequence[Real] | None = ...,
+                weights: _Data | None = ..., split_every: SupportsIndex = ...,
+                compute: bool) -> PSplineFit | Delayed: ...
+
+
+def fit_pspline(x: _Data, y: _Data, *, k: SupportsIndex = 3,
+                n_knots: SupportsIndex | None = None, t: ArrayLike | None = None,
+                penalty: Penalty = 2, lam: Real | Literal["gcv"] = "gcv",
+                lam_bounds: Sequence[Real] | None = None, weights: _Data | None = None,
+                split_every: SupportsIndex = 8, compute: bool = True) -> PSplineFit | Delayed:
     """Fit a P-spline to dask arrays from sums formed chunk by chunk.
 
     The fit is the one `bsbasis.fit_pspline` makes on the same data in
@@ -553,7 +687,7 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
     --------
     bsbasis.fit_pspline : The same fit in memory.
     bsbasis.fit_normal_equations : The fit from sums.
-    PSplineFit : Calling it on a dask array or Series gives a lazy result.
+    bsbasis.PSplineFit : Calling it on a dask array or Series gives a lazy result.
 
     Examples
     --------
@@ -590,7 +724,7 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
         # than keep every chunk in memory from the first pass.
         arrays = list(bind(tuple([x, y] + ([w] if w is not None else [])), knots,
                            seed=tokenize(x, y, w, n_knots, k)))
-        outside = "zero"  # only rows of weight 0 lie outside
+        outside: Extrapolate = "zero"  # only rows of weight 0 lie outside
     elif n_knots is not None:
         raise ValueError("give n_knots or t, not both")
     else:
@@ -603,9 +737,13 @@ def fit_pspline(x, y, *, k=3, n_knots=None, t=None, penalty=2, lam="gcv", lam_bo
     reduction = _FitReduction(None, k, None, None, 0, outside, True, w is not None)
     total = _reduce(reduction, arrays, split_every, stand_in, knots=knots)
     if not compute:
-        return dask.delayed(_fit_task, pure=True)(total, knots, k, penalty, lam, lam_bounds)
+        lazy: Delayed = dask.delayed(_fit_task, pure=True)(total, knots, k, penalty, lam,
+                                                           lam_bounds)
+        return lazy
     total, knots = dask.compute(total, knots)
-    fit, note = _fit(total, knots, k, penalty, lam, lam_bounds, warn=False)
+    # total is computed now: the _FitPart of the whole data.
+    fit, note = _fit(total, knots, k, penalty, lam, lam_bounds,  # type: ignore[arg-type]
+                     warn=False)
     if note is not None:
         warnings.warn(note, UserWarning, stacklevel=2)
     return fit

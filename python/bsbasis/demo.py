@@ -9,23 +9,30 @@ derivatives and the fit with its slope into a PNG.
     python3 -m bsbasis.demo [--column NAME] [--knots N] [--penalty LAMBDA] [--output FILE]
 """
 
+from __future__ import annotations
+
 import argparse
 import csv
 import datetime
 import sys
 import time
+from typing import TYPE_CHECKING, Callable, Sequence
 
 import numpy as np
 import scipy.sparse.linalg as spla
 
 import bsbasis
 
+if TYPE_CHECKING:
+    from numpy.typing import NDArray
+    from scipy.sparse import csr_array
+
 K = 3  # degree: cubic
 ORDER = K + 1
 WINDOW = 12  # knot intervals in the window of the basis panels
 
 
-def load_stocks():
+def load_stocks() -> tuple[list[str], NDArray[np.float64], dict[str, NDArray[np.float64]]]:
     """Stocks.csv as (column names, decimal years, {name: values with NaN for gaps})."""
     import matplotlib.cbook as cbook
 
@@ -40,14 +47,14 @@ def load_stocks():
     return header[1:], years, cols
 
 
-def decimal_year(s):
+def decimal_year(s: str) -> float:
     d = datetime.date.fromisoformat(s)
     start = datetime.date(d.year, 1, 1)
     length = (datetime.date(d.year + 1, 1, 1) - start).days
     return d.year + (d - start).days / length
 
 
-def uniform_knots(lo, hi, nknots, order=ORDER):
+def uniform_knots(lo: float, hi: float, nknots: int, order: int = ORDER) -> NDArray[np.float64]:
     """nknots equally spaced knots whose base interval is exactly [lo, hi]."""
     nseg = nknots - 2 * order + 1
     h = (hi - lo) / nseg
@@ -57,7 +64,7 @@ def uniform_knots(lo, hi, nknots, order=ORDER):
     return t
 
 
-def best_time(fn, repeats):
+def best_time(fn: Callable[[], object], repeats: int) -> float:
     best = np.inf
     for _ in range(repeats):
         t0 = time.perf_counter()
@@ -66,14 +73,14 @@ def best_time(fn, repeats):
     return best
 
 
-def pspline_fit(B, y, lam):
+def pspline_fit(B: csr_array, y: NDArray[np.float64], lam: float) -> NDArray[np.float64]:
     """Coefficients minimising |y - B a|^2 + lam |D2 a|^2."""
     P = bsbasis.difference_penalty(B.shape[1], 2, format="csr")
     A = (B.T @ B + lam * P).tocsc()
-    return spla.spsolve(A, B.T @ y)
+    return spla.spsolve(A, B.T @ y)  # type: ignore[no-any-return]  # scipy ships no types
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     names, years, cols = load_stocks()
     p = argparse.ArgumentParser(
         prog="python3 -m bsbasis.demo",
@@ -138,7 +145,8 @@ def main(argv=None):
     return 0
 
 
-def plot(args, x, y, t, a):
+def plot(args: argparse.Namespace, x: NDArray[np.float64], y: NDArray[np.float64],
+         t: NDArray[np.float64], a: NDArray[np.float64]) -> None:
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt

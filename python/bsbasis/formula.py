@@ -21,9 +21,12 @@ patsy reads the data in chunks: use the bare name there.
 This is the only module of the package that imports patsy.
 """
 
+from __future__ import annotations
+
 import functools
 import inspect
 import sys
+from typing import TYPE_CHECKING, Any, Callable, SupportsIndex, Union
 
 import numpy as np
 from patsy import stateful_transform
@@ -35,10 +38,21 @@ from ._checks import as_int, as_real, check_knots
 from ._core import _KnotKernel
 from ._natural import _NaturalKernel, check_flag, check_natural_knots
 
+if TYPE_CHECKING:
+    from types import FrameType
+
+    from numpy.typing import ArrayLike, NDArray
+    from pandas import DataFrame
+
+    from ._typing import Kernel, Real
+
+    # A term's basis: a DataFrame for pandas input.
+    _Basis = Union[NDArray[np.float64], DataFrame]
+
 __all__ = ["bs", "ns", "BS", "NS"]
 
 
-def _column(x, name):
+def _column(x: ArrayLike, name: str | None) -> tuple[NDArray[np.float64], NDArray[np.bool_] | None]:
     """x as a float64 vector (1-D, or a column vector as patsy passes it),
     and the mask of its NaN entries, or None when there are none."""
     a = np.asarray(x)
@@ -63,7 +77,8 @@ def _column(x, name):
     return a, ~finite
 
 
-def _bound(value, x, name, pick):
+def _bound(value: Real | None, x: NDArray[np.float64], name: str,
+           pick: Callable[[NDArray[np.float64]], np.float64]) -> float:
     if value is not None:
         value = as_real(value, name)
         if not np.isfinite(value):
@@ -79,31 +94,33 @@ class _SplineTerm:
     from it at the end, and the transform into a dense basis with NaN rows
     for NaN abscissae (which patsy's missing-value handling then drops)."""
 
-    name = None
+    name: str | None = None
 
-    def __init__(self):
-        self._chunks = []
-        self._args = None
-        self.knots = None
-        self.lower_bound = None
-        self.upper_bound = None
-        self.include_intercept = None
+    def __init__(self) -> None:
+        self._chunks: list[NDArray[np.float64]] = []
+        # The arguments of the last chunk, as given: checked by memorize_finish.
+        self._args: dict[str, Any] | None = None
+        self.knots: NDArray[np.float64] | None = None
+        self.lower_bound: float | None = None
+        self.upper_bound: float | None = None
+        self.include_intercept: bool | None = None
 
-    def _remember(self, x, args):
+    def _remember(self, x: ArrayLike, args: dict[str, Any]) -> None:
         self._args = args
         a, missing = _column(x, self.name)
         self._chunks.append(a if missing is None else a[~missing])
 
-    def _settings(self, args):
+    def _settings(self, args: dict[str, Any]) -> None:
         """Checks and keeps the term's own arguments."""
 
-    def _interior_count(self, df):
+    def _interior_count(self, df: int) -> int:
         raise NotImplementedError
 
-    def _check_knots(self, knots, lo, hi):
+    def _check_knots(self, knots: NDArray[np.float64], lo: float,
+                     hi: float) -> NDArray[np.float64]:
         raise NotImplementedError
 
-    def memorize_finish(self):
+    def memorize_finish(self) -> None:
         """Place the knots from the data seen by `memorize_chunk`.
 
         The bounds default to the range of the data, and the interior knots
@@ -171,7 +188,8 @@ class _SplineTerm:
             if count and len(inside) == 0:
                 raise ValueError("%s: no data between lower_bound=%r and upper_bound=%r "
                                  "to place %d knots" % (self.name, lo, hi, count))
-            probs = 100.0 * np.linspace(0.0, 1.0, count + 2)[1:-1]
+            # df is given when knots are not (checked above): count is set.
+            probs = 100.0 * np.linspace(0.0, 1.0, count + 2)[1:-1]  # type: ignore[operator]
             knots = np.percentile(inside, probs) if count else np.empty(0)
         else:
             knots = np.sort(np.asarray(knots, dtype=np.float64).ravel())
@@ -181,11 +199,11 @@ class _SplineTerm:
         self.knots = self._check_knots(knots, lo, hi)
         self.lower_bound, self.upper_bound = lo, hi
 
-    def _kernel(self, x):
+    def _kernel(self, x: NDArray[np.float64]) -> tuple[Kernel, int, int]:
         raise NotImplementedError
 
-    def transform(self, x, *args, **kwargs):
-        """Evaluate the basis at x on the knots `memorize_finish` placed.
+    def transform(self, x: ArrayLike, *args: object, **kwargs: object) -> _Basis:
+        """Evaluate the basis at x on the knots ``memorize_finish`` placed.
 
         Parameters
         ----------
@@ -317,7 +335,7 @@ class BS(_SplineTerm):
     """The stateful transform behind `bs`, for patsy.
 
     patsy creates one for each ``bs(...)`` in a formula and calls
-    `memorize_chunk` on every chunk of the data, `memorize_finish` once, and
+    ``memorize_chunk`` on every chunk of the data, ``memorize_finish`` once, and
     then `transform` on the data of the fit and on new data.  The
     arguments of `bs` are those of `memorize_chunk`; call `bs` itself
     rather than this class outside a formula.
@@ -325,7 +343,7 @@ class BS(_SplineTerm):
     Attributes
     ----------
     knots : ndarray or None
-        The interior knots, sorted; None until `memorize_finish`.
+        The interior knots, sorted; None until ``memorize_finish``.
     lower_bound, upper_bound : float or None
         The boundary knots.
     degree : int or None
@@ -355,15 +373,17 @@ class BS(_SplineTerm):
 
     name = "bs"
 
-    def __init__(self):
+    def __init__(self) -> None:
         super().__init__()
-        self.degree = None
+        self.degree: int | None = None
 
-    def memorize_chunk(self, x, df=None, knots=None, degree=3, include_intercept=False,
-                       lower_bound=None, upper_bound=None):
+    def memorize_chunk(self, x: ArrayLike, df: SupportsIndex | None = None,
+                       knots: ArrayLike | None = None, degree: SupportsIndex = 3,
+                       include_intercept: bool | np.bool_ = False, lower_bound: Real | None = None,
+                       upper_bound: Real | None = None) -> None:
         """Take in one chunk of the data the knots are placed from.
 
-        The arguments are kept as given and checked by `memorize_finish`;
+        The arguments are kept as given and checked by ``memorize_finish``;
         those of the last chunk count.
 
         Parameters
@@ -395,7 +415,6 @@ class BS(_SplineTerm):
 
         See Also
         --------
-        memorize_finish : Place the knots from the chunks.
         bs : The basis as a function.
 
         Examples
@@ -412,21 +431,26 @@ class BS(_SplineTerm):
                            "include_intercept": include_intercept,
                            "lower_bound": lower_bound, "upper_bound": upper_bound})
 
-    def _settings(self, args):
+    def _settings(self, args: dict[str, Any]) -> None:
         degree = as_int(args["degree"], "degree")
         if degree < 0:
             raise ValueError("bs: degree must be >= 0, got %d" % degree)
         self.degree = degree
 
-    def _interior_count(self, df):
+    def _interior_count(self, df: int) -> int:
+        # memorize_finish calls this once _settings has set the degree.
+        assert self.degree is not None and self.include_intercept is not None
         return df - self.degree - self.include_intercept
 
-    def _check_knots(self, knots, lo, hi):
+    def _check_knots(self, knots: NDArray[np.float64], lo: float,
+                     hi: float) -> NDArray[np.float64]:
         if not np.isfinite(knots).all():
             raise ValueError("bs: knots must be finite, got %r" % (knots,))
         if len(knots) and (knots[0] < lo or knots[-1] > hi):
             raise ValueError("bs: the knots must lie within [%r, %r], got %r"
                              % (lo, hi, knots))
+        # As for _interior_count.
+        assert self.degree is not None and self.include_intercept is not None
         order = self.degree + 1
         t = np.concatenate([np.full(order, lo), knots, np.full(order, hi)])
         check_knots(t, self.degree, None)
@@ -434,7 +458,9 @@ class BS(_SplineTerm):
             raise ValueError("bs: degree 0 without knots or intercept has no columns")
         return knots
 
-    def _kernel(self, x):
+    def _kernel(self, x: NDArray[np.float64]) -> tuple[Kernel, int, int]:
+        # transform calls this once memorize_finish has placed the knots.
+        assert self.degree is not None and self.knots is not None
         order = self.degree + 1
         t = np.concatenate([np.full(order, self.lower_bound), self.knots,
                             np.full(order, self.upper_bound)])
@@ -538,7 +564,7 @@ class NS(_SplineTerm):
     """The stateful transform behind `ns`, for patsy.
 
     patsy creates one for each ``ns(...)`` in a formula and calls
-    `memorize_chunk` on every chunk of the data, `memorize_finish` once, and
+    ``memorize_chunk`` on every chunk of the data, ``memorize_finish`` once, and
     then `transform` on the data of the fit and on new data.  The
     arguments of `ns` are those of `memorize_chunk`; call `ns` itself
     rather than this class outside a formula.
@@ -546,7 +572,7 @@ class NS(_SplineTerm):
     Attributes
     ----------
     knots : ndarray or None
-        The interior knots, sorted; None until `memorize_finish`.
+        The interior knots, sorted; None until ``memorize_finish``.
     lower_bound, upper_bound : float or None
         The boundary knots.
     include_intercept : bool or None
@@ -574,11 +600,12 @@ class NS(_SplineTerm):
 
     name = "ns"
 
-    def memorize_chunk(self, x, df=None, knots=None, include_intercept=False,
-                       lower_bound=None, upper_bound=None):
+    def memorize_chunk(self, x: ArrayLike, df: SupportsIndex | None = None,
+                       knots: ArrayLike | None = None, include_intercept: bool | np.bool_ = False,
+                       lower_bound: Real | None = None, upper_bound: Real | None = None) -> None:
         """Take in one chunk of the data the knots are placed from.
 
-        The arguments are kept as given and checked by `memorize_finish`;
+        The arguments are kept as given and checked by ``memorize_finish``;
         those of the last chunk count.
 
         Parameters
@@ -608,7 +635,6 @@ class NS(_SplineTerm):
 
         See Also
         --------
-        memorize_finish : Place the knots from the chunks.
         ns : The basis as a function.
 
         Examples
@@ -625,26 +651,34 @@ class NS(_SplineTerm):
         self._remember(x, {"df": df, "knots": knots, "include_intercept": include_intercept,
                            "lower_bound": lower_bound, "upper_bound": upper_bound})
 
-    def _interior_count(self, df):
+    def _interior_count(self, df: int) -> int:
+        # memorize_finish calls this once it has set the flag.
+        assert self.include_intercept is not None
         return df - 1 - self.include_intercept
 
-    def _check_knots(self, knots, lo, hi):
+    def _check_knots(self, knots: NDArray[np.float64], lo: float,
+                     hi: float) -> NDArray[np.float64]:
         return check_natural_knots(knots, lo, hi)
 
-    def _kernel(self, x):
+    def _kernel(self, x: NDArray[np.float64]) -> tuple[Kernel, int, int]:
+        # transform calls this once memorize_finish has placed the knots,
+        # the bounds and the flag.
+        assert (self.lower_bound is not None and self.upper_bound is not None
+                and self.knots is not None and self.include_intercept is not None)
         kernel = _NaturalKernel(self.lower_bound, self.upper_bound, self.knots,
                                 self.include_intercept, 0, x)
         return kernel, len(self.knots) + 1 + self.include_intercept, 0
 
 
-def _factor_state(caller):
+def _factor_state(caller: FrameType) -> dict[str, Any] | None:
     """The state patsy keeps for the factor whose code made this call, or
     None when the call does not come from patsy evaluating a factor.  The
     factor's evaluation (EvalFactor._eval) holds it as the dict with the
     factor's "eval_code"; it lives as long as the design it belongs to."""
-    frame = caller
+    frame: FrameType | None = caller
     for _ in range(16):  # the factor's evaluation is a few calls up
-        frame = frame.f_back
+        # Not None: caller at first, then the check below.
+        frame = frame.f_back  # type: ignore[union-attr]
         if frame is None:
             return None
         scope = frame.f_locals
@@ -656,7 +690,7 @@ def _factor_state(caller):
     return None
 
 
-def _formula_term(cls, name, doc):
+def _formula_term(cls: type[BS] | type[NS], name: str, doc: str) -> Callable[..., _Basis]:
     """The term `name` on the stateful transform cls, documented by doc.
 
     patsy recognises a stateful transform only by a bare name (``bs(x)``):
@@ -671,7 +705,8 @@ def _formula_term(cls, name, doc):
     """
     plain = stateful_transform(cls)
 
-    def term(*args, **kwargs):
+    # The arguments are those of cls.memorize_chunk (bs and ns say which).
+    def term(*args: Any, **kwargs: Any) -> _Basis:
         caller = sys._getframe(1)
         state = _factor_state(caller)
         if state is None:
@@ -692,11 +727,24 @@ def _formula_term(cls, name, doc):
     term.__name__ = term.__qualname__ = name
     term.__doc__ = doc
     # The call's parameters are those of memorize_chunk, without self.
-    term.__signature__ = inspect.signature(cls.memorize_chunk).replace(
+    # Function attributes that inspect and patsy read, unknown to mypy.
+    term.__signature__ = inspect.signature(  # type: ignore[attr-defined]
+        cls.memorize_chunk).replace(
         parameters=list(inspect.signature(cls.memorize_chunk).parameters.values())[1:])
-    term.__patsy_stateful_transform__ = cls
+    term.__patsy_stateful_transform__ = cls  # type: ignore[attr-defined]
     return term
 
 
-bs = _formula_term(BS, "bs", _BS_DOC)
-ns = _formula_term(NS, "ns", _NS_DOC)
+if TYPE_CHECKING:
+    # What _formula_term makes of BS and NS: the parameters of their
+    # memorize_chunk.
+    def bs(x: ArrayLike, df: SupportsIndex | None = None, knots: ArrayLike | None = None,
+           degree: SupportsIndex = 3, include_intercept: bool | np.bool_ = False,
+           lower_bound: Real | None = None, upper_bound: Real | None = None) -> _Basis: ...
+
+    def ns(x: ArrayLike, df: SupportsIndex | None = None, knots: ArrayLike | None = None,
+           include_intercept: bool | np.bool_ = False, lower_bound: Real | None = None,
+           upper_bound: Real | None = None) -> _Basis: ...
+else:
+    bs = _formula_term(BS, "bs", _BS_DOC)
+    ns = _formula_term(NS, "ns", _NS_DOC)

@@ -7,8 +7,11 @@ scikit-learn 1.2's ``sklearn.preprocessing.SplineTransformer``; the rows
 are formed by the library, tile by tile, straight into the output.
 """
 
+from __future__ import annotations
+
 import math
 from numbers import Integral
+from typing import TYPE_CHECKING, Any, Callable, Literal, Sequence, Tuple, Union, cast
 
 import numpy as np
 import scipy.sparse as sp
@@ -25,6 +28,16 @@ from ._checks import as_int
 from ._penalties import difference_penalty, make_knots
 from ._sklearn_compat import Interval, StrOptions
 
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike, DTypeLike, NDArray
+
+    # A run of rows to amend, (lo, hi, column, keep): see _Feature._ends.
+    _End = Tuple[float, float, Union[int, None], int]
+    # A feature's library call.
+    _AnyFeature = Union["_Feature", "_NaturalFeature"]
+    # What transform returns: dense, or sparse under sparse_output.
+    _Output = Union[NDArray[Any], sp.csr_matrix]
+
 # scikit-learn's extrapolation names but 'periodic', each the library's mode
 # of that name ('periodic' takes the periodic basis where it can).
 _MODE = {"error": EXTRAPOLATE_ERROR, "constant": EXTRAPOLATE_CONSTANT,
@@ -39,7 +52,7 @@ class _OutOfRange(Exception):
     which, in scikit-learn's words."""
 
 
-def _extend(base, degree, periodic):
+def _extend(base: NDArray[np.float64], degree: int, periodic: bool) -> NDArray[np.float64]:
     """scikit-learn's full knot vectors (one per column) from base knots."""
     if periodic:
         period = base[-1] - base[0]
@@ -53,7 +66,7 @@ def _extend(base, degree, periodic):
     ]
 
 
-def _cyclic_difference_penalty(n, order):
+def _cyclic_difference_penalty(n: int, order: int) -> sp.csr_matrix:
     """D.T @ D for the differences of the given order that wrap around n
     coefficients: row r of D is the difference starting at r, modulo n."""
     coef = [(-1) ** (order - q) * float(math.comb(order, q)) for q in range(order + 1)]
@@ -76,14 +89,18 @@ class _Feature:
     interval has length 0 (see `_ends`).
     """
 
-    def __init__(self, spl, periodic, mode, nu, ncols, offset):
+    fn: Callable[..., int]
+    args: tuple[float, ...]
+
+    def __init__(self, spl: BSpline, periodic: bool, mode: int, nu: int, ncols: int,
+                 offset: int) -> None:
         k = int(spl.k)
         t = np.ascontiguousarray(spl.t, dtype=np.float64)
         n = len(t) - k - 1
         self.order, self.ncols, self.offset = k + 1, ncols, offset
         self.nsplines = spl.c.shape[1]
         self.mode, self.fold = mode, 0
-        self.constant = float(t[k]) if t[k] == t[n] else None
+        self.constant: float | None = float(t[k]) if t[k] == t[n] else None
         self.ends = [] if periodic or self.constant is not None else self._ends(t, k, n, mode)
         nu = min(nu, k + 1)  # every order from k + 1 on gives zeros
         lib = _lib.kernels()
@@ -100,7 +117,7 @@ class _Feature:
             self.args = (t.ctypes.data, len(t), k + 1, n, nu, self.mode)
 
     @staticmethod
-    def _ends(t, k, n, mode):
+    def _ends(t: NDArray[np.float64], k: int, n: int, mode: int) -> list[_End]:
         """What scikit-learn gives where quantile knots repeat at an end.
 
         scipy evaluates x >= t[n], and x < t[k] under 'continue', on the end
@@ -112,7 +129,7 @@ class _Feature:
         `column`, or when column is None its entries in columns >= keep are
         dropped.
         """
-        out = []
+        out: list[_End] = []
         if t[n - 1] == t[n]:
             hi = np.nextafter(t[n], np.inf) if k == 0 and mode == EXTRAPOLATE_ZERO else np.inf
             out.append((t[n], hi, n - 1 if k == 0 else None, 0))
@@ -125,13 +142,13 @@ class _Feature:
                 out.append((-np.inf, t[k], None, keep))
         return out
 
-    def zero_outside(self):
+    def zero_outside(self) -> None:
         """Gives the library's zero rows outside the base interval, as
         scikit-learn's 'error' mode does once the range is checked."""
         self.mode = EXTRAPOLATE_ZERO
         self.args = self.args[:-1] + (EXTRAPOLATE_ZERO,)
 
-    def call(self, s, m):
+    def call(self, s: _TransformBuffers, m: int) -> bool:
         """The blocks of the m abscissae in s.x, into s.j and s.B; True when
         some entries are empty (column -1)."""
         status = self.fn(*self.args, s.xp, m, None, s.jp, s.Bp, s.nep)
@@ -157,7 +174,9 @@ class _Feature:
         return empty
 
 
-def _data_knots(X, sample_weight, n_knots, degree, kind, missing, periodic):
+def _data_knots(X: NDArray[Any], sample_weight: NDArray[Any] | None, n_knots: int, degree: int,
+                kind: Literal["uniform", "quantile"], missing: bool,
+                periodic: bool) -> NDArray[np.float64]:
     """scikit-learn's knot vectors from the data, one column per feature:
     n_knots base knots placed as `kind` says, extended by `degree` knots
     beyond each end.  `missing`: NaN is a missing value, ignored here."""
@@ -203,10 +222,10 @@ def _data_knots(X, sample_weight, n_knots, degree, kind, missing, periodic):
     return knots
 
 
-def _given_knots(knots, n_features):
+def _given_knots(knots: ArrayLike, n_features: int) -> NDArray[np.float64]:
     """Knots given as an array, one column per feature, checked with
     scikit-learn's messages."""
-    knots = check_array(knots, dtype=np.float64)
+    knots = cast("NDArray[np.float64]", check_array(knots, dtype=np.float64))
     if knots.shape[0] < 2:
         raise ValueError("Number of knots, knots.shape[0], must be >= 2.")
     elif knots.shape[1] != n_features:
@@ -221,7 +240,7 @@ class _TransformBuffers:
     one feature, the blocks the library writes for them, and the tile's
     output where it cannot go straight into the result."""
 
-    def __init__(self, rows, order, tile_out):
+    def __init__(self, rows: int, order: int, tile_out: int) -> None:
         self.x = np.empty(rows)
         self.j = np.empty(rows * order, np.int32)
         self.B = np.empty(rows * order)
@@ -231,7 +250,8 @@ class _TransformBuffers:
         self.nep = self.nempty.ctypes.data
 
 
-def _run_tiles(n, rows, workers, order, tile_out, tile):
+def _run_tiles(n: int, rows: int, workers: int, order: int, tile_out: int,
+               tile: Callable[[int, int, _TransformBuffers], None]) -> None:
     """tile(a, m, buffers) over the tiles of `rows` rows on up to `workers`
     threads through the package's tile runner, each thread with its own
     _TransformBuffers."""
@@ -247,17 +267,23 @@ class _TiledOutput:
     dense (in the estimator's `order`) or sparse as its `sparse_output`
     asks."""
 
-    def _declared_tags(self):
+    # The estimator's parameters, which the transformers set.
+    handle_missing: Literal["error", "zeros"]
+    order: Literal["C", "F"]
+    sparse_output: bool
+    threads: int | None
+
+    def _declared_tags(self) -> dict[str, Any]:
         return {
             "allow_nan": self.handle_missing == "zeros",
             "preserves_dtype": [np.float64, np.float32],
         }
 
-    def _check_data(self, X, reset, **kwargs):
+    def _check_data(self, X: ArrayLike, reset: bool, **kwargs: Any) -> NDArray[Any]:
         return compat.validate_data(self, X, reset=reset, accept_sparse=False, ensure_2d=True,
                                     allow_nan=self.handle_missing == "zeros", **kwargs)
 
-    def _output(self, X, features, ncols):
+    def _output(self, X: NDArray[Any], features: Sequence[_AnyFeature], ncols: int) -> _Output:
         """The features' rows, dense or sparse as `sparse_output` asks, in
         the dtype of X where it is a float type."""
         n, n_features = X.shape
@@ -275,20 +301,22 @@ class _TiledOutput:
             return self._sparse(X, features, n_out, order, dtype, rows, threads)
         return self._dense(X, features, n_out, order, dtype, rows, threads)
 
-    def _dense(self, X, features, n_out, order, dtype, rows, threads):
+    def _dense(self, X: NDArray[Any], features: Sequence[_AnyFeature], n_out: int, order: int,
+               dtype: DTypeLike, rows: int, threads: int) -> NDArray[Any]:
         n = X.shape[0]
         out = np.empty((n, n_out), dtype=dtype, order=self.order)
         direct = dtype == np.float64 or n_out == 0
         fortran = self.order == "F"
         to_dense = _lib.kernels().bsbasis_blocks_to_dense
 
-        def tile(a, m, s):
+        def tile(a: int, m: int, s: _TransformBuffers) -> None:
+            # Unless direct, the buffers hold the tile's output (s.out).
             if direct:
                 dest = out[a:a + m]
             elif fortran:
-                dest = s.out[:m * n_out].reshape(n_out, m).T
+                dest = s.out[:m * n_out].reshape(n_out, m).T  # type: ignore[index]
             else:
-                dest = s.out[:m * n_out].reshape(m, n_out)
+                dest = s.out[:m * n_out].reshape(m, n_out)  # type: ignore[index]
             base, rs, cs = dest.ctypes.data, dest.strides[0] // 8, dest.strides[1] // 8
             for i, f in enumerate(features):
                 if f.constant is not None:
@@ -305,7 +333,8 @@ class _TiledOutput:
         _run_tiles(n, rows, threads, order, 0 if direct else n_out, tile)
         return out
 
-    def _sparse(self, X, features, n_out, order, dtype, rows, threads):
+    def _sparse(self, X: NDArray[Any], features: Sequence[_AnyFeature], n_out: int, order: int,
+                dtype: DTypeLike, rows: int, threads: int) -> sp.csr_matrix:
         n, n_features = X.shape
         per_row = n_features * order
         nnz = n * per_row
@@ -321,9 +350,9 @@ class _TiledOutput:
         block4 = np.dtype((np.void, 4 * order))
         data_blocks = data.view(block8).reshape(n, n_features) if fast_data else None
         index_blocks = indices.view(block4).reshape(n, n_features) if fast_indices else None
-        dropped = []  # set by the tiles whose rows lose entries
+        dropped: list[int] = []  # set by the tiles whose rows lose entries
 
-        def tile(a, m, s):
+        def tile(a: int, m: int, s: _TransformBuffers) -> None:
             for i, f in enumerate(features):
                 if f.constant is not None:
                     indices3[a:a + m, i] = -1
@@ -340,18 +369,18 @@ class _TiledOutput:
                         dropped.append(a)
                     else:
                         bad = None
-                if fast_indices:
+                if fast_indices:  # index_blocks is made for this case
                     np.add(j, f.offset, out=j)
                     if bad is not None:
                         j[bad] = -1
-                    index_blocks[a:a + m, i] = j.view(block4)
+                    index_blocks[a:a + m, i] = j.view(block4)  # type: ignore[index]
                 else:
                     slot = indices3[a:a + m, i]
                     np.add(j.reshape(m, order), f.offset, out=slot, casting="unsafe")
                     if bad is not None:
                         slot[bad.reshape(m, order)] = -1
-                if fast_data:
-                    data_blocks[a:a + m, i] = B.view(block8)
+                if fast_data:  # data_blocks is made for this case
+                    data_blocks[a:a + m, i] = B.view(block8)  # type: ignore[index]
                 else:
                     np.copyto(data3[a:a + m, i], B.reshape(m, order), casting="unsafe")
 
@@ -464,7 +493,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         The total number of input features.
 
     feature_names_in_ : ndarray of shape (`n_features_in_`,)
-        Names of features seen during :term:`fit`. Defined only when `X`
+        Names of features seen during fit. Defined only when `X`
         has feature names that are all strings.
 
     n_features_out_ : int
@@ -513,7 +542,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
            [0.  , 0.  , 0.5 , 0.5 ]])
     """
 
-    _parameter_constraints: dict = {
+    _parameter_constraints: dict[str, list[Any]] = {
         "n_knots": [Interval(Integral, 2, None, closed="left")],
         "degree": [Interval(Integral, 0, None, closed="left")],
         "knots": [StrOptions({"uniform", "quantile"}), "array-like"],
@@ -531,18 +560,19 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
 
     def __init__(
         self,
-        n_knots=5,
-        degree=3,
+        n_knots: int = 5,
+        degree: int = 3,
         *,
-        knots="uniform",
-        extrapolation="constant",
-        include_bias=True,
-        order="C",
-        sparse_output=False,
-        handle_missing="error",
-        nu=0,
-        threads=None,
-    ):
+        knots: Literal["uniform", "quantile"] | ArrayLike = "uniform",
+        extrapolation: Literal["error", "constant", "linear", "continue",
+                               "periodic"] = "constant",
+        include_bias: bool = True,
+        order: Literal["C", "F"] = "C",
+        sparse_output: bool = False,
+        handle_missing: Literal["error", "zeros"] = "error",
+        nu: int = 0,
+        threads: int | None = None,
+    ) -> None:
         self.n_knots = n_knots
         self.degree = degree
         self.knots = knots
@@ -554,7 +584,8 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         self.nu = nu
         self.threads = threads
 
-    def get_feature_names_out(self, input_features=None):
+    def get_feature_names_out(self, input_features: ArrayLike | None = None
+                              ) -> NDArray[np.object_]:
         """Get output feature names for transformation.
 
         Parameters
@@ -601,7 +632,8 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
             dtype=object,
         )
 
-    def fit(self, X, y=None, sample_weight=None):
+    def fit(self, X: ArrayLike, y: object = None,
+            sample_weight: ArrayLike | None = None) -> SplineTransformer:
         """Compute knot positions of splines.
 
         Parameters
@@ -659,7 +691,9 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
                 f"{n_knots} and degree={degree}."
             )
         if base_knots is None:
-            knots = _data_knots(X, sample_weight, n_knots, degree, self.knots,
+            # validate_params has found the name one of 'uniform', 'quantile'.
+            knots = _data_knots(X, sample_weight, n_knots, degree,
+                                self.knots,  # type: ignore[arg-type]
                                 self.handle_missing == "zeros", periodic)
         else:
             knots = _extend(base_knots, degree, periodic)
@@ -676,7 +710,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         self.n_features_out_ = n_features * (n_splines - 1 + self.include_bias)
         return self
 
-    def _features(self, X):
+    def _features(self, X: NDArray[Any]) -> tuple[list[_Feature], int]:
         """The library call of each feature; checks the range under 'error'
         where the library cannot (NaN allowed, constant features)."""
         periodic = self.extrapolation == "periodic"
@@ -699,7 +733,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
             features.append(f)
         return features, ncols
 
-    def transform(self, X):
+    def transform(self, X: ArrayLike) -> _Output:
         """Transform each feature data to B-splines.
 
         Parameters
@@ -710,7 +744,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         Returns
         -------
         XBS : ndarray or scipy.sparse.csr_matrix of shape \
-            (n_samples, n_features_out_)
+            (n_samples, ``n_features_out_``)
             The matrix of features: float32 for float32 `X` (float16 for
             float16 dense), float64 otherwise.
 
@@ -747,7 +781,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         except _OutOfRange:
             raise self._range_error(X) from None
 
-    def _range_error(self, X):
+    def _range_error(self, X: NDArray[Any]) -> ValueError:
         """What scikit-learn raises for X beyond the knots under 'error':
         its own message for dense output, and for sparse output scipy's
         from ``BSpline.design_matrix`` on the first feature beyond its
@@ -766,11 +800,11 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
                 return ValueError(f"Out of bounds w/ x = {x}.")
         return ValueError(_BEYOND)
 
-    def _transform(self, X):
+    def _transform(self, X: NDArray[Any]) -> _Output:
         features, ncols = self._features(X)
         return self._output(X, features, ncols)
 
-    def penalty_matrix(self, order=2):
+    def penalty_matrix(self, order: int = 2) -> sp.csr_matrix:
         """Difference penalty on the coefficients of the output features.
 
         The P-spline penalty of Eilers and Marx: for each feature, ``D.T @
@@ -790,7 +824,7 @@ class SplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin, BaseEs
         Returns
         -------
         penalty : scipy.sparse.csr_matrix of shape \
-            (n_features_out_, n_features_out_)
+            (``n_features_out_``, ``n_features_out_``)
             Symmetric, positive semi-definite, canonical.
 
         See Also
@@ -832,7 +866,8 @@ class _NaturalFeature:
 
     fold = 0
 
-    def __init__(self, knots, include_bias, nu, ncols, offset):
+    def __init__(self, knots: NDArray[np.float64], include_bias: bool, nu: int, ncols: int,
+                 offset: int) -> None:
         lo, hi = float(knots[0]), float(knots[-1])
         self.order, self.ncols, self.nsplines, self.offset = NATURAL_WIDTH, ncols, ncols, offset
         self.constant = lo if lo == hi else None
@@ -841,7 +876,7 @@ class _NaturalFeature:
         self.args = (lo, hi, self.interior.ctypes.data, len(self.interior), int(include_bias),
                      min(nu, 4))  # every order from 4 on gives zeros
 
-    def call(self, s, m):
+    def call(self, s: _TransformBuffers, m: int) -> bool:
         """The blocks of the m abscissae in s.x, into s.j and s.B; True: a
         row may end in entries of column -1."""
         _lib.check_status(self.fn(*self.args, s.xp, m, None, s.jp, s.Bp, s.nep))
@@ -928,7 +963,7 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         The total number of input features.
 
     feature_names_in_ : ndarray of shape (`n_features_in_`,)
-        Names of features seen during :term:`fit`. Defined only when `X`
+        Names of features seen during fit. Defined only when `X`
         has feature names that are all strings.
 
     n_features_out_ : int
@@ -958,7 +993,7 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
            [-0.132 ,  0.4152,  0.7232]])
     """
 
-    _parameter_constraints: dict = {
+    _parameter_constraints: dict[str, list[Any]] = {
         "n_knots": [Interval(Integral, 2, None, closed="left")],
         "knots": [StrOptions({"uniform", "quantile"}), "array-like"],
         "include_bias": ["boolean"],
@@ -972,16 +1007,16 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
 
     def __init__(
         self,
-        n_knots=5,
+        n_knots: int = 5,
         *,
-        knots="uniform",
-        include_bias=True,
-        order="C",
-        sparse_output=False,
-        handle_missing="error",
-        nu=0,
-        threads=None,
-    ):
+        knots: Literal["uniform", "quantile"] | ArrayLike = "uniform",
+        include_bias: bool = True,
+        order: Literal["C", "F"] = "C",
+        sparse_output: bool = False,
+        handle_missing: Literal["error", "zeros"] = "error",
+        nu: int = 0,
+        threads: int | None = None,
+    ) -> None:
         self.n_knots = n_knots
         self.knots = knots
         self.include_bias = include_bias
@@ -991,10 +1026,11 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         self.nu = nu
         self.threads = threads
 
-    def _ncols(self):
+    def _ncols(self) -> int:
         return self.knots_.shape[0] - 1 + self.include_bias
 
-    def get_feature_names_out(self, input_features=None):
+    def get_feature_names_out(self, input_features: ArrayLike | None = None
+                              ) -> NDArray[np.object_]:
         """Get output feature names for transformation.
 
         Parameters
@@ -1025,7 +1061,8 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         return np.asarray([f"{input_features[i]}_ns_{j}" for i in range(self.n_features_in_)
                            for j in range(self._ncols())], dtype=object)
 
-    def fit(self, X, y=None, sample_weight=None):
+    def fit(self, X: ArrayLike, y: object = None,
+            sample_weight: ArrayLike | None = None) -> NaturalSplineTransformer:
         """Compute knot positions of the splines.
 
         Parameters
@@ -1074,7 +1111,9 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         if sample_weight is not None:
             sample_weight = compat.check_sample_weight(sample_weight, X, X.dtype)
         if isinstance(self.knots, str):
-            knots = _data_knots(X, sample_weight, self.n_knots, 0, self.knots,
+            # validate_params has found the name one of 'uniform', 'quantile'.
+            knots = _data_knots(X, sample_weight, self.n_knots, 0,
+                                self.knots,  # type: ignore[arg-type]
                                 self.handle_missing == "zeros", False)
         else:
             knots = _given_knots(self.knots, X.shape[1])
@@ -1091,7 +1130,7 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         self.n_features_out_ = X.shape[1] * self._ncols()
         return self
 
-    def transform(self, X):
+    def transform(self, X: ArrayLike) -> _Output:
         """Transform each feature to its natural cubic spline basis.
 
         Parameters
@@ -1102,7 +1141,7 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         Returns
         -------
         XNS : ndarray or scipy.sparse.csr_matrix of shape \
-            (n_samples, n_features_out_)
+            (n_samples, ``n_features_out_``)
             The matrix of features: float32 for float32 `X` (float16 for
             float16 dense), float64 otherwise.
 
