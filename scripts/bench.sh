@@ -2,7 +2,9 @@
 # Builds the library and the benchmark in build-bench/ and runs it.
 # Arguments go to the benchmark (--reps N, --nx N, --only W1).  With
 # --python first, runs bench/python_bench.py on that library instead, the
-# other arguments going to it (--reps N, --n N, --big N).
+# other arguments going to it (--reps N, --n N, --big N).  With --goals
+# first, also builds the benchmark with clang in build-bench-clang/ and runs
+# bench/goals.py (--reps N, --n N, --no-r): the speed goals in one table.
 #
 #   BSBASIS_BENCH_DIR=dir   add the benchmark to that Release build instead
 #                           (CI: the test build, whose library is built)
@@ -21,6 +23,15 @@ grep -m1 "model name" /proc/cpuinfo || true
 printf "cpu flags:"
 for f in avx2 avx512f; do grep -qw "$f" /proc/cpuinfo && printf " %s" "$f"; done
 echo
+if [ "${1:-}" = --goals ]; then
+  shift
+  scripts/deps.sh python3-numpy python3-scipy clang
+  CC=clang CXX=clang++ cmake -S . -B build-bench-clang -DCMAKE_BUILD_TYPE=Release \
+    -DBSBASIS_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DBSBASIS_BUILD_EXAMPLES=OFF >/dev/null
+  cmake --build build-bench-clang -j2 --target bsbasis_bench >/dev/null
+  BSBASIS_LIBRARY=$PWD/$dir/libbsbasis.so exec /usr/bin/python3 bench/goals.py \
+    --gcc "$dir" --clang build-bench-clang "$@"
+fi
 if [ "${1:-}" = --python ]; then
   shift
   scripts/deps.sh python3-numpy python3-scipy

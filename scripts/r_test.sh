@@ -108,3 +108,5 @@ stage preload sh tests/preload/run_r.sh "$installed"
 # The R code of the README and of the documentation's pages, as written.
 stage "docs' R code" env R_LIBS="$installed" Rscript scripts/run_r_blocks.R README.md \
   docs/getting_started/r.md docs/coming_from/r_splines.md docs/coming_from/mgcv.md
+# The benchmark of the speed goals runs and its calls agree (timings not judged).
+stage "benchmark check" env R_LIBS="$installed" Rscript "$root/r/bench/goals.R" 1 10000

@@ -8,6 +8,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <new>
 #include <vector>
 
@@ -157,5 +160,42 @@ TEST(HostAlloc, ReusedDesignAllocatesNothing) {
     }
   }
 }
+
+#if defined(__linux__)
+// The VmFlags line of the mapping that holds p in /proc/self/smaps, or ""
+// when no mapping holds it.
+std::string vm_flags(const void *p) {
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    std::uintptr_t lo = 0, hi = 0;
+    char dash = 0;
+    std::istringstream head(line);
+    if (head >> std::hex >> lo >> dash >> hi && dash == '-') {
+      inside = lo <= at && at < hi;
+      continue;
+    }
+    if (inside && line.rfind("VmFlags:", 0) == 0) return line + " ";
+  }
+  return "";
+}
+
+// Large results ask for huge pages ("hg" among the mapping's flags: advised
+// with MADV_HUGEPAGE), small ones leave the heap as it is.
+TEST(HostAlloc, LargeResultsAskForHugePages) {
+  std::ifstream thp("/sys/kernel/mm/transparent_hugepage/enabled");
+  if (!thp) GTEST_SKIP() << "no transparent huge pages in this kernel";
+  bsbasis::KnotBasis basis(std::vector<double>{0, 0, 0, 0, 1, 2, 3, 3, 3, 3}, 4);
+  const std::vector<double> x(1 << 20, 1.5);  // 32 MB of values, 16 MB of columns
+  const bsbasis::Design d = basis.values(x);
+  for (const void *p : {static_cast<const void *>(d.B.data() + d.B.size() / 2),
+                        static_cast<const void *>(d.j.data() + d.j.size() / 2)})
+    EXPECT_NE(vm_flags(p).find(" hg "), std::string::npos) << vm_flags(p);
+  const bsbasis::Buffer<double> f = bsbasis::evaluate(basis, std::vector<double>(6, 1.0), x);
+  EXPECT_NE(vm_flags(f.data() + f.size() / 2).find(" hg "), std::string::npos);
+}
+#endif
 
 }  // namespace

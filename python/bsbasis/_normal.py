@@ -619,7 +619,7 @@ def _values(fn: Callable[..., int], args: tuple[float, ...], c: NDArray[np.float
     """X c at the abscissae xv, `knots` being the knots the library checks
     at each call."""
     nx = len(xv)
-    out = np.empty(nx)
+    out = _tiles.result_array(nx)
 
     def tile(a: int, m: int, _: None) -> None:
         _lib.check_status(fn(*args, c.ctypes.data, xv.ctypes.data + 8 * a, m,

@@ -304,7 +304,7 @@ class _TiledOutput:
     def _dense(self, X: NDArray[Any], features: Sequence[_AnyFeature], n_out: int, order: int,
                dtype: DTypeLike, rows: int, threads: int) -> NDArray[Any]:
         n = X.shape[0]
-        out = np.empty((n, n_out), dtype=dtype, order=self.order)
+        out = _tiles.result_array((n, n_out), dtype, self.order)
         direct = dtype == np.float64 or n_out == 0
         fortran = self.order == "F"
         to_dense = _lib.kernels().bsbasis_blocks_to_dense
@@ -339,8 +339,8 @@ class _TiledOutput:
         per_row = n_features * order
         nnz = n * per_row
         idx = np.int32 if max(nnz, n_out) <= _tiles._INDEX32_LIMIT else np.int64
-        data = np.empty(nnz, dtype)
-        indices = np.empty(nnz, idx)
+        data = _tiles.result_array(nnz, dtype)
+        indices = _tiles.result_array(nnz, idx)
         data3 = data.reshape(n, n_features, order)
         indices3 = indices.reshape(n, n_features, order)
         # A block as one element, so that numpy copies it in one piece.

@@ -28,7 +28,8 @@ splineDesign <- function(knots, x, ord = 4L, derivs = 0L, outer.ok = FALSE,
   degree <- ord - 1L
   sorted <- knots
   rows <- NULL  # the rows whose x lie within the knots, when some do not
-  if (need.outer <- any(x < knots[ord] | knots[nk - degree] < x)) {
+  # any(x < knots[ord] | knots[nk - degree] < x), NA included, in one pass
+  if (need.outer <- .Call(bsb_any_outside, x, knots[ord], knots[nk - degree])) {
     if (outer.ok) {
       in.x <- knots[1L] <= x & x <= knots[nk]
       if (!all(in.x)) {

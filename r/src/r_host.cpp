@@ -524,6 +524,22 @@ SEXP bsb_first_outside(SEXP x_, SEXP lo_, SEXP hi_) {
   return Rf_ScalarReal(0.0);
 }
 
+// any(x < lo | hi < x) as R evaluates it for non-NA lo and hi, in one pass
+// and without R's two logical vectors: TRUE when an abscissa lies outside,
+// else NA when one is NA or NaN, else FALSE.
+SEXP bsb_any_outside(SEXP x_, SEXP lo_, SEXP hi_) {
+  need(TYPEOF(x_) == REALSXP, "x must be double");
+  const double *x = REAL(x_), lo = Rf_asReal(lo_), hi = Rf_asReal(hi_);
+  need(!ISNAN(lo) && !ISNAN(hi), "lo and hi");
+  const R_xlen_t n = XLENGTH(x_);
+  bool na = false;
+  for (R_xlen_t p = 0; p < n; ++p) {
+    if (x[p] < lo || x[p] > hi) return Rf_ScalarLogical(TRUE);
+    na = na || ISNAN(x[p]);
+  }
+  return Rf_ScalarLogical(na ? NA_LOGICAL : FALSE);
+}
+
 SEXP bsb_difference_penalty(SEXP n_, SEXP order_) {
   const int n = scalar_int(n_, "n"), order = scalar_int(order_, "order");
   need(n >= 1 && order >= 1 && order <= 4, "n and order");
@@ -917,6 +933,7 @@ SEXP bsb_scan(SEXP x_) {
 static const R_CallMethodDef call_methods[] = {
     {"bsb_design", (DL_FUNC)&bsb_design, 12},
     {"bsb_first_outside", (DL_FUNC)&bsb_first_outside, 3},
+    {"bsb_any_outside", (DL_FUNC)&bsb_any_outside, 3},
     {"bsb_difference_penalty", (DL_FUNC)&bsb_difference_penalty, 2},
     {"bsb_derivative_penalty", (DL_FUNC)&bsb_derivative_penalty, 4},
     {"bsb_check_knots", (DL_FUNC)&bsb_check_knots, 3},

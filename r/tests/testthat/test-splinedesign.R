@@ -185,3 +185,27 @@ test_that("splineDesign's messages are splines', in the user's language", {
     expect_identical(do.call(msg, c(bsbasis::splineDesign, a)),
                      do.call(msg, c(splines::splineDesign, a)))
 })
+
+test_that("the one-pass range test gives what any(x < lo | hi < x) gives", {
+  lo <- 1; hi <- 4
+  cases <- list(numeric(0), c(1, 4, 2.5), c(0.5, 2), c(2, 4.5), c(NA, 2), c(NaN, 2),
+                c(NA, 5), c(0, NA), c(-Inf, 2), c(2, Inf), c(1, 4, NA, 3), rep(NA_real_, 3),
+                c(3, 2, 1, 4, 0.999999))
+  for (x in cases)
+    expect_identical(.Call(bsbasis:::bsb_any_outside, x, lo, hi), any(x < lo | hi < x),
+                     info = paste(format(x), collapse = " "))
+  expect_identical(.Call(bsbasis:::bsb_any_outside, c(-Inf, Inf), -Inf, Inf), FALSE)
+})
+
+test_that("sparse results are valid dgCMatrix objects with every slot typed", {
+  t <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
+  for (m in list(bsbasis::splineDesign(t, c(0, 1.5, 3), sparse = TRUE),
+                 bsbasis::design_matrix(c(0, 1.5, 3, NA), t, 4),
+                 bsbasis::design_matrix(numeric(0), t, 4))) {
+    expect_s4_class(m, "dgCMatrix")
+    expect_true(validObject(m))
+    expect_type(m@i, "integer")
+    expect_type(m@p, "integer")
+    expect_type(m@x, "double")
+  }
+})
