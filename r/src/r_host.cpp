@@ -295,6 +295,120 @@ SEXP csc_rows(const Rows &rows, int64_t n, int width, int shift, int ncol, const
   return out;
 }
 
+// A status of the sorted path below: a row broke what the probes saw, so
+// the general path takes over.
+const int kNotRuns = -1000;
+
+// Rows whose first column never decreases and that are whole runs (each
+// row's columns c0 .. c0 + width - 1, all kept): the sparse result in one
+// pass, or R_NilValue when the rows are not such.  Probes of single rows
+// find, for each column c, the first row S[c] whose first column is c or
+// more; row p then sits in column c at colptr[c] + p - S[c - width + 1], and
+// every column's count is known before any row but the probes is formed.
+// The pass checks each row against the probes before writing it, so rows
+// that break the pattern (whatever the probes missed) write nothing out of
+// place: the call returns R_NilValue, and the caller's two passes run.
+template <class Rows>
+SEXP csc_sorted_runs(const Rows &rows, int64_t n, int width, int shift, int ncol, int threads,
+                     const char *what) {
+  if (n <= 0 || n > INT_MAX || width <= 0 || ncol < width) return R_NilValue;
+  int32_t *jp = (int32_t *)R_alloc((size_t)width, sizeof(int32_t));
+  double *Bp = (double *)R_alloc((size_t)width, sizeof(double));
+  // The first column of row p, or -1 when the row is not a whole run.
+  auto first_col = [&](int64_t p) -> int64_t {
+    const int32_t *jr = jp;
+    const double *Br = Bp;
+    if (rows(p, 1, jp, Bp, &jr, &Br) != BSBASIS_OK) return -1;
+    int64_t c0 = 0;
+    return in_run(jr, width, shift, ncol, c0) ? c0 : -1;
+  };
+  // S[c] for c = 0 .. ncol - width + 1: rows with first column below c come
+  // before S[c].
+  const int top = ncol - width + 1;
+  int64_t *S = (int64_t *)R_alloc((size_t)top + 1, sizeof(int64_t));
+  const int64_t c_lo = first_col(0), c_hi = first_col(n - 1);
+  if (c_lo < 0 || c_hi < c_lo) return R_NilValue;
+  for (int c = 0; c <= top; ++c) S[c] = c <= c_lo ? 0 : n;
+  // Bisection between rows a < b of first columns ca < cb, on a stack of
+  // at most 64 ranges (one per halving).
+  struct Range { int64_t a, b, ca, cb; };
+  Range stack[64];
+  int depth = 0;
+  if (c_hi > c_lo) stack[depth++] = {0, n - 1, c_lo, c_hi};
+  while (depth > 0) {
+    const Range r = stack[--depth];
+    if (r.b == r.a + 1) {
+      for (int64_t c = r.ca + 1; c <= r.cb; ++c) S[c] = r.b;
+      continue;
+    }
+    const int64_t m = r.a + (r.b - r.a) / 2, cm = first_col(m);
+    if (cm < r.ca || cm > r.cb) return R_NilValue;
+    if (depth + 2 > 64) return R_NilValue;
+    if (cm < r.cb) stack[depth++] = {m, r.b, cm, r.cb};
+    if (cm > r.ca) stack[depth++] = {r.a, m, r.ca, cm};
+  }
+  // Column c holds the rows of first column c - width + 1 .. c.
+  SEXP pv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)ncol + 1));
+  int *cp = INTEGER(pv);
+  int64_t nnz = 0;
+  for (int c = 0; c < ncol; ++c) {
+    cp[c] = (int)(nnz < INT_MAX ? nnz : INT_MAX);
+    const int64_t lo = S[c - width + 1 > 0 ? c - width + 1 : 0], hi = S[c + 1 < top ? c + 1 : top];
+    nnz += hi > lo ? hi - lo : 0;
+  }
+  if (nnz != n * width || nnz > INT_MAX) {
+    UNPROTECT(1);
+    return R_NilValue;
+  }
+  cp[ncol] = (int)nnz;
+  SEXP iv = PROTECT(Rf_allocVector(INTSXP, (R_xlen_t)nnz));
+  SEXP xv = PROTECT(Rf_allocVector(REALSXP, (R_xlen_t)nnz));
+  int *ri = (int *)huge_pages(INTEGER(iv), (size_t)nnz * sizeof(int));
+  double *rx = (double *)huge_pages(REAL(xv), (size_t)nnz * sizeof(double));
+  const int nt = term_threads(n, threads);
+  int32_t *js = (int32_t *)R_alloc((size_t)nt * kTermChunk * width, sizeof(int32_t));
+  double *Bs = (double *)R_alloc((size_t)nt * kTermChunk * width, sizeof(double));
+  const int status = term_split(n, nt, [&](int w, int64_t a, int64_t m) {
+    int32_t *j = js + (int64_t)w * kTermChunk * width;
+    double *B = Bs + (int64_t)w * kTermChunk * width;
+    int64_t c = 0;  // the first column that row p must have: S[c] <= p < S[c + 1]
+    while (c + 1 < top && S[c + 1] <= a) ++c;
+    for (int64_t r0 = a; r0 < a + m; r0 += kTermChunk) {
+      const int64_t k = a + m - r0 < kTermChunk ? a + m - r0 : kTermChunk;
+      const int32_t *jc = j;
+      const double *Bc = B;
+      const int st = rows(r0, k, j, B, &jc, &Bc);
+      if (st != BSBASIS_OK) return st;
+      for (int64_t i = 0; i < k; ++i) {
+        const int64_t p = r0 + i;
+        while (c + 1 < top && S[c + 1] <= p) ++c;
+        int64_t c0 = 0;
+        const int32_t *jr = jc + i * width;
+        if (!in_run(jr, width, shift, ncol, c0) || c0 != c) return kNotRuns;
+        const double *Br = Bc + i * width;
+        for (int q = 0; q < width; ++q) {
+          const int64_t col = c0 + q, from = col - width + 1 > 0 ? col - width + 1 : 0;
+          const int64_t e = cp[col] + (p - S[from]);
+          ri[e] = (int)p;
+          rx[e] = Br[q];
+        }
+      }
+    }
+    return (int)BSBASIS_OK;
+  });
+  if (status == kNotRuns) {
+    UNPROTECT(3);
+    return R_NilValue;
+  }
+  check_status(status, what);
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
+  SET_VECTOR_ELT(out, 0, iv);
+  SET_VECTOR_ELT(out, 1, pv);
+  SET_VECTOR_ELT(out, 2, xv);
+  UNPROTECT(4);
+  return out;
+}
+
 // The sparse result of f(d, x, k, j, B) -> status, which writes the rows of
 // k abscissae of derivative order d.  With one order and rows cheap to form
 // (twice: the B-spline kernels), csc_rows forms them in chunks, twice;
@@ -309,11 +423,18 @@ SEXP csc_result(const F &f, const int *nu, int64_t nnu, const double *x, int64_t
   for (int64_t p = 1; p < nnu && single; ++p) single = nu[p] == nu[0];
   if (single && twice) {
     const int32_t d = nnu ? nu[0] : 0;
-    return csc_rows(
-        [&](int64_t a, int64_t k, int32_t *j, double *B, const int32_t **, const double **) {
-          return f(d, x + a, k, j, B);
-        },
-        n, width, shift, ncol, na_x, threads, what);
+    const auto rows = [&](int64_t a, int64_t k, int32_t *j, double *B, const int32_t **,
+                          const double **) { return f(d, x + a, k, j, B); };
+    // Sorted abscissae (NaN fails the test) give rows that run on from
+    // column to column: one pass instead of two.
+    bool sorted = n > 0;
+    for (int64_t p = 1; p < n && sorted; ++p) sorted = x[p - 1] <= x[p];
+    sorted = sorted && x[0] == x[0];
+    if (sorted) {
+      SEXP out = csc_sorted_runs(rows, n, width, shift, ncol, threads, what);
+      if (out != R_NilValue) return out;
+    }
+    return csc_rows(rows, n, width, shift, ncol, na_x, threads, what);
   }
   if (n > INT_MAX) Rf_error("'x' has %.0f values; at most %d are supported", (double)n, INT_MAX);
   const size_t ne = (size_t)n * width + 1;  // one spare entry, so that n = 0 allocates
@@ -486,6 +607,29 @@ SEXP bsb_spline_design(SEXP t_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP
     to_spline_end(t, nt, ord, nu, nnu, x, n, b.j, b.B);
     out = dense_result(b.j, b.B, n, ord, shift, ncol, x, false);
   }
+  UNPROTECT(1);
+  return out;
+}
+
+// The one-pass sparse slots of splineDesign(knots, x, ord, derivs = d) for
+// sorted x, or NULL where that path gives way to the general one: for the
+// tests, which check that sorted input takes it and agrees.
+SEXP bsb_sorted_slots(SEXP t_, SEXP ord_, SEXP d_, SEXP x_) {
+  need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP, "t and x must be double");
+  const int64_t nt = XLENGTH(t_), n = XLENGTH(x_);
+  const int ord = scalar_int(ord_, "ord");
+  int32_t d = scalar_int(d_, "d");
+  need(ord >= 1 && d >= 0 && nt >= 2 * (int64_t)ord, "ord, d and the knots");
+  const double *t = REAL(t_), *x = REAL(x_);
+  SEXP nj_ = PROTECT(Rf_ScalarInteger((int)(nt - ord)));
+  const Kernel k = knot_kernel(t_, ord_, nj_, BSBASIS_EXTRAPOLATE_ZERO);
+  const auto rows = [&](int64_t a, int64_t m, int32_t *j, double *B, const int32_t **,
+                        const double **) {
+    const int st = run_one(k, d, x + a, m, j, B);
+    if (st == BSBASIS_OK) to_spline_end(t, nt, ord, &d, 1, x + a, m, j, B);
+    return st;
+  };
+  SEXP out = csc_sorted_runs(rows, n, ord, 0, (int)(nt - ord), 1, "the design matrix");
   UNPROTECT(1);
   return out;
 }
@@ -940,6 +1084,7 @@ static const R_CallMethodDef call_methods[] = {
     {"bsb_make_knots", (DL_FUNC)&bsb_make_knots, 6},
     {"bsb_normal_equations", (DL_FUNC)&bsb_normal_equations, 8},
     {"bsb_spline_design", (DL_FUNC)&bsb_spline_design, 7},
+    {"bsb_sorted_slots", (DL_FUNC)&bsb_sorted_slots, 4},
     {"bsb_blocks", (DL_FUNC)&bsb_blocks, 5},
     {"bsb_as_integer", (DL_FUNC)&bsb_as_integer, 1},
     {"bsb_bs_term", (DL_FUNC)&bsb_bs_term, 7},

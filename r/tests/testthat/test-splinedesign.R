@@ -209,3 +209,84 @@ test_that("sparse results are valid dgCMatrix objects with every slot typed", {
     expect_type(m@x, "double")
   }
 })
+
+# Sparse results of sorted abscissae are built in one pass from probes of
+# single rows; any other order in two passes.  The two must give the same
+# object, bit for bit, whatever the rows look like.
+same_sparse <- function(sorted, shuffled, perm) {
+  expect_true(validObject(sorted))
+  expect_identical(sorted@Dim, shuffled@Dim)
+  back <- shuffled[order(perm), , drop = FALSE]
+  expect_identical(sorted@p, back@p)
+  expect_identical(sorted@i, back@i)
+  expect_identical(sorted@x, back@x)
+}
+
+test_that("sorted abscissae give the same sparse result as any order", {
+  set.seed(21)
+  for (ord in 1:6) for (clamped in c(TRUE, FALSE)) {
+    t <- random_knots(ord, sample(ord:(ord + 9), 1), clamped)
+    nk <- length(t)
+    lo <- t[ord]
+    hi <- t[nk - ord + 1]
+    # the ends, every knot, repeats, and a column range that skips columns
+    x <- sort(c(lo, hi, hi, t[ord:(nk - ord + 1)], runif(300, lo, hi),
+                rep(runif(1, lo, hi), 5), runif(50, lo, lo + (hi - lo) / 20)))
+    perm <- sample(length(x))
+    for (d in unique(c(0L, ord - 1L))) {
+      same_sparse(bsbasis::splineDesign(t, x, ord, d, sparse = TRUE),
+                  bsbasis::splineDesign(t, x[perm], ord, d, sparse = TRUE), perm)
+      expect_close(bsbasis::splineDesign(t, x, ord, d, sparse = TRUE),
+                   splines::splineDesign(t, x, ord, d), 1e-13)
+    }
+    # outside the knots under outer.ok: columns shifted, rows cut off
+    xo <- sort(c(x, runif(20, t[1] - 1, t[nk] + 1)))
+    po <- sample(length(xo))
+    same_sparse(bsbasis::splineDesign(t, xo, ord, outer.ok = TRUE, sparse = TRUE),
+                bsbasis::splineDesign(t, xo[po], ord, outer.ok = TRUE, sparse = TRUE), po)
+    for (threads in c(1L, 3L))
+      same_sparse(bsbasis::design_matrix(x, t, ord, threads = threads),
+                  bsbasis::design_matrix(x[perm], t, ord, threads = threads), perm)
+  }
+})
+
+test_that("sorted abscissae whose rows are not runs take the general path", {
+  set.seed(22)
+  t <- c(0, 0, 0, 0, 1, 2, 3, 4, 4, 4, 4)
+  # extrapolated and empty rows at the ends, wrapped rows of a periodic basis
+  x <- sort(c(-1, -0.5, runif(100, 0, 4), 4.5, 5))
+  perm <- sample(length(x))
+  for (mode in c("zero", "continue", "constant", "linear"))
+    same_sparse(bsbasis::design_matrix(x, t, 4, extrapolate = mode),
+                bsbasis::design_matrix(x[perm], t, 4, extrapolate = mode), perm)
+  xp <- sort(runif(200, 0, 10))
+  pp <- sample(length(xp))
+  same_sparse(bsbasis::periodic_design_matrix(xp, c(0, 2, 5, 7, 10), 4),
+              bsbasis::periodic_design_matrix(xp[pp], c(0, 2, 5, 7, 10), 4), pp)
+  same_sparse(bsbasis::design_matrix(x, t, 4, threads = 3L, extrapolate = "zero"),
+              bsbasis::design_matrix(x[perm], t, 4, extrapolate = "zero"), perm)
+})
+
+test_that("sorted abscissae take the one-pass path, which agrees with the general one", {
+  set.seed(23)
+  for (ord in 1:6) {
+    t <- random_knots(ord, sample(ord:(ord + 9), 1), clamped = ord %% 2 == 0)
+    nk <- length(t)
+    lo <- t[ord]
+    hi <- t[nk - ord + 1]
+    x <- sort(c(lo, hi, t[ord:(nk - ord + 1)], runif(500, lo, hi), rep((lo + hi) / 2, 9)))
+    for (d in unique(c(0L, ord - 1L))) {
+      slots <- .Call(bsbasis:::bsb_sorted_slots, t, as.integer(ord), d, x)
+      expect_false(is.null(slots))
+      perm <- sample(length(x))
+      m <- bsbasis::splineDesign(t, x[perm], ord, d, sparse = TRUE)[order(perm), ]
+      expect_identical(slots[[2]], m@p)
+      expect_identical(slots[[1]], m@i)
+      expect_identical(slots[[3]], m@x)
+    }
+  }
+  # Rows that are not runs, or abscissae out of order, give way.
+  t <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
+  expect_null(.Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, c(-1, 0.5, 1)))
+  expect_null(.Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, c(2.5, 0.5, 1)))
+})
