@@ -178,6 +178,28 @@ inline bool in_run(const int32_t *jr, int width, int shift, int ncol, int64_t &c
   return run && c0 >= 0 && c0 + width <= ncol;
 }
 
+// Forms rows a .. a+m-1 with rows(), kTermChunk at a time in thread w's
+// share of the scratch js, Bs, and calls visit(p, jr, Br) -> status for each
+// row p; stops at the first status other than OK, from either.
+template <class Rows, class Visit>
+int each_row(const Rows &rows, int32_t *js, double *Bs, int width, int w, int64_t a, int64_t m,
+             const Visit &visit) {
+  int32_t *j = js + (int64_t)w * kTermChunk * width;
+  double *B = Bs + (int64_t)w * kTermChunk * width;
+  for (int64_t r0 = a; r0 < a + m; r0 += kTermChunk) {
+    const int64_t k = a + m - r0 < kTermChunk ? a + m - r0 : kTermChunk;
+    const int32_t *jc = j;
+    const double *Bc = B;
+    const int st = rows(r0, k, j, B, &jc, &Bc);
+    if (st != BSBASIS_OK) return st;
+    for (int64_t i = 0; i < k; ++i) {
+      const int sv = visit(r0 + i, jc + i * width, Bc + i * width);
+      if (sv != BSBASIS_OK) return sv;
+    }
+  }
+  return (int)BSBASIS_OK;
+}
+
 // dgCMatrix slots list(i, p, x) of n rows of `width` entries, columns
 // c = j - shift kept when 0 <= c < ncol.  rows(a, k, j, B, &jr, &Br) ->
 // status gives rows a .. a+k-1 (k <= kTermChunk): it forms them in the
@@ -201,20 +223,12 @@ SEXP csc_rows(const Rows &rows, int64_t n, int width, int shift, int ncol, const
   // pass(w, a, m, visit) forms rows a .. a+m-1 and calls visit(p, jr, Br)
   // for each row p, jr == nullptr for an NA row.
   auto pass = [&](int w, int64_t a, int64_t m, auto visit) {
-    int32_t *j = js + (int64_t)w * kTermChunk * width;
-    double *B = Bs + (int64_t)w * kTermChunk * width;
-    for (int64_t c0 = a; c0 < a + m; c0 += kTermChunk) {
-      const int64_t k = a + m - c0 < kTermChunk ? a + m - c0 : kTermChunk;
-      const int32_t *jc = j;
-      const double *Bc = B;
-      const int st = rows(c0, k, j, B, &jc, &Bc);
-      if (st != BSBASIS_OK) return st;
-      for (int64_t p = 0; p < k; ++p) {
-        const bool na = na_x && na_x[c0 + p] != na_x[c0 + p];  // NA or NaN
-        visit(c0 + p, na ? nullptr : jc + p * width, Bc + p * width);
-      }
-    }
-    return (int)BSBASIS_OK;
+    return each_row(rows, js, Bs, width, w, a, m,
+                    [&](int64_t p, const int32_t *jr, const double *Br) {
+                      const bool na = na_x && na_x[p] != na_x[p];  // NA or NaN
+                      visit(p, na ? nullptr : jr, Br);
+                      return (int)BSBASIS_OK;
+                    });
   };
   int status = term_split(n, nt, [&](int w, int64_t a, int64_t m) {
     int64_t *count = at + w * stride, *first = firsts + w * stride;
@@ -369,32 +383,20 @@ SEXP csc_sorted_runs(const Rows &rows, int64_t n, int width, int shift, int ncol
   int32_t *js = (int32_t *)R_alloc((size_t)nt * kTermChunk * width, sizeof(int32_t));
   double *Bs = (double *)R_alloc((size_t)nt * kTermChunk * width, sizeof(double));
   const int status = term_split(n, nt, [&](int w, int64_t a, int64_t m) {
-    int32_t *j = js + (int64_t)w * kTermChunk * width;
-    double *B = Bs + (int64_t)w * kTermChunk * width;
     int64_t c = 0;  // the first column that row p must have: S[c] <= p < S[c + 1]
-    while (c + 1 < top && S[c + 1] <= a) ++c;
-    for (int64_t r0 = a; r0 < a + m; r0 += kTermChunk) {
-      const int64_t k = a + m - r0 < kTermChunk ? a + m - r0 : kTermChunk;
-      const int32_t *jc = j;
-      const double *Bc = B;
-      const int st = rows(r0, k, j, B, &jc, &Bc);
-      if (st != BSBASIS_OK) return st;
-      for (int64_t i = 0; i < k; ++i) {
-        const int64_t p = r0 + i;
-        while (c + 1 < top && S[c + 1] <= p) ++c;
-        int64_t c0 = 0;
-        const int32_t *jr = jc + i * width;
-        if (!in_run(jr, width, shift, ncol, c0) || c0 != c) return kNotRuns;
-        const double *Br = Bc + i * width;
-        for (int q = 0; q < width; ++q) {
-          const int64_t col = c0 + q, from = col - width + 1 > 0 ? col - width + 1 : 0;
-          const int64_t e = cp[col] + (p - S[from]);
-          ri[e] = (int)p;
-          rx[e] = Br[q];
-        }
-      }
-    }
-    return (int)BSBASIS_OK;
+    return each_row(rows, js, Bs, width, w, a, m,
+                    [&](int64_t p, const int32_t *jr, const double *Br) {
+                      while (c + 1 < top && S[c + 1] <= p) ++c;
+                      int64_t c0 = 0;
+                      if (!in_run(jr, width, shift, ncol, c0) || c0 != c) return kNotRuns;
+                      for (int q = 0; q < width; ++q) {
+                        const int64_t col = c0 + q;
+                        const int64_t e = cp[col] + (p - S[col >= width ? col - width + 1 : 0]);
+                        ri[e] = (int)p;
+                        rx[e] = Br[q];
+                      }
+                      return (int)BSBASIS_OK;
+                    });
   });
   if (status == kNotRuns) {
     UNPROTECT(3);
