@@ -178,6 +178,16 @@ inline bool in_run(const int32_t *jr, int width, int shift, int ncol, int64_t &c
   return run && c0 >= 0 && c0 + width <= ncol;
 }
 
+// list(i, p, x): the slots of a dgCMatrix, for the R code to wrap.
+SEXP slot_list(SEXP iv, SEXP pv, SEXP xv) {
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
+  SET_VECTOR_ELT(out, 0, iv);
+  SET_VECTOR_ELT(out, 1, pv);
+  SET_VECTOR_ELT(out, 2, xv);
+  UNPROTECT(1);
+  return out;
+}
+
 // Forms rows a .. a+m-1 with rows(), kTermChunk at a time in thread w's
 // share of the scratch js, Bs, and calls visit(p, jr, Br) -> status for each
 // row p; stops at the first status other than OK, from either.
@@ -301,11 +311,8 @@ SEXP csc_rows(const Rows &rows, int64_t n, int width, int shift, int ncol, const
     });
   });
   check_status(status, what);
-  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
-  SET_VECTOR_ELT(out, 0, iv);
-  SET_VECTOR_ELT(out, 1, pv);
-  SET_VECTOR_ELT(out, 2, xv);
-  UNPROTECT(4);
+  SEXP out = slot_list(iv, pv, xv);
+  UNPROTECT(3);
   return out;
 }
 
@@ -403,11 +410,8 @@ SEXP csc_sorted_runs(const Rows &rows, int64_t n, int width, int shift, int ncol
     return R_NilValue;
   }
   check_status(status, what);
-  SEXP out = PROTECT(Rf_allocVector(VECSXP, 3));
-  SET_VECTOR_ELT(out, 0, iv);
-  SET_VECTOR_ELT(out, 1, pv);
-  SET_VECTOR_ELT(out, 2, xv);
-  UNPROTECT(4);
+  SEXP out = slot_list(iv, pv, xv);
+  UNPROTECT(3);
   return out;
 }
 
