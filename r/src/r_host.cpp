@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <limits.h>
+#include <cmath>
 #include <thread>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -432,8 +433,10 @@ SEXP csc_result(const F &f, const int *nu, int64_t nnu, const double *x, int64_t
     const auto rows = [&](int64_t a, int64_t k, int32_t *j, double *B, const int32_t **,
                           const double **) { return f(d, x + a, k, j, B); };
     // Sorted abscissae (NaN fails the test) give rows that run on from
-    // column to column: one pass instead of two.
-    bool sorted = n > 0;
+    // column to column: one pass instead of two.  Its probes, up to one
+    // bisection of the rows per column, each cost about a hundred rows of
+    // a pass; with many columns for the rows the two passes cost less.
+    bool sorted = n > 0 && (double)ncol * (std::log2((double)n) + 1.0) * 128.0 <= (double)n;
     for (int64_t p = 1; p < n && sorted; ++p) sorted = x[p - 1] <= x[p];
     sorted = sorted && x[0] == x[0];
     if (sorted) {
@@ -618,14 +621,16 @@ SEXP bsb_spline_design(SEXP t_, SEXP ord_, SEXP nu_, SEXP x_, SEXP sparse_, SEXP
 }
 
 // The one-pass sparse slots of splineDesign(knots, x, ord, derivs = d) for
-// sorted x, or NULL where that path gives way to the general one: for the
-// tests, which check that sorted input takes it and agrees.
-SEXP bsb_sorted_slots(SEXP t_, SEXP ord_, SEXP d_, SEXP x_) {
+// sorted x on `threads` threads, or NULL where that path gives way to the
+// general one, whatever the sizes: for the tests, which check that sorted
+// input takes it and agrees.
+SEXP bsb_sorted_slots(SEXP t_, SEXP ord_, SEXP d_, SEXP x_, SEXP threads_) {
   need(TYPEOF(t_) == REALSXP && TYPEOF(x_) == REALSXP, "t and x must be double");
   const int64_t nt = XLENGTH(t_), n = XLENGTH(x_);
   const int ord = scalar_int(ord_, "ord");
   int32_t d = scalar_int(d_, "d");
-  need(ord >= 1 && d >= 0 && nt >= 2 * (int64_t)ord, "ord, d and the knots");
+  const int threads = scalar_int(threads_, "threads");
+  need(ord >= 1 && d >= 0 && nt >= 2 * (int64_t)ord && threads >= 1, "ord, d, threads, knots");
   const double *t = REAL(t_), *x = REAL(x_);
   SEXP nj_ = PROTECT(Rf_ScalarInteger((int)(nt - ord)));
   const Kernel k = knot_kernel(t_, ord_, nj_, BSBASIS_EXTRAPOLATE_ZERO);
@@ -635,7 +640,7 @@ SEXP bsb_sorted_slots(SEXP t_, SEXP ord_, SEXP d_, SEXP x_) {
     if (st == BSBASIS_OK) to_spline_end(t, nt, ord, &d, 1, x + a, m, j, B);
     return st;
   };
-  SEXP out = csc_sorted_runs(rows, n, ord, 0, (int)(nt - ord), 1, "the design matrix");
+  SEXP out = csc_sorted_runs(rows, n, ord, 0, (int)(nt - ord), threads, "the design matrix");
   UNPROTECT(1);
   return out;
 }
@@ -1090,7 +1095,7 @@ static const R_CallMethodDef call_methods[] = {
     {"bsb_make_knots", (DL_FUNC)&bsb_make_knots, 6},
     {"bsb_normal_equations", (DL_FUNC)&bsb_normal_equations, 8},
     {"bsb_spline_design", (DL_FUNC)&bsb_spline_design, 7},
-    {"bsb_sorted_slots", (DL_FUNC)&bsb_sorted_slots, 4},
+    {"bsb_sorted_slots", (DL_FUNC)&bsb_sorted_slots, 5},
     {"bsb_blocks", (DL_FUNC)&bsb_blocks, 5},
     {"bsb_as_integer", (DL_FUNC)&bsb_as_integer, 1},
     {"bsb_bs_term", (DL_FUNC)&bsb_bs_term, 7},

@@ -276,7 +276,7 @@ test_that("sorted abscissae take the one-pass path, which agrees with the genera
     hi <- t[nk - ord + 1]
     x <- sort(c(lo, hi, t[ord:(nk - ord + 1)], runif(500, lo, hi), rep((lo + hi) / 2, 9)))
     for (d in unique(c(0L, ord - 1L))) {
-      slots <- .Call(bsbasis:::bsb_sorted_slots, t, as.integer(ord), d, x)
+      slots <- .Call(bsbasis:::bsb_sorted_slots, t, as.integer(ord), d, x, 1L)
       expect_false(is.null(slots))
       perm <- sample(length(x))
       m <- bsbasis::splineDesign(t, x[perm], ord, d, sparse = TRUE)[order(perm), ]
@@ -287,6 +287,16 @@ test_that("sorted abscissae take the one-pass path, which agrees with the genera
   }
   # Rows that are not runs, or abscissae out of order, give way.
   t <- c(0, 0, 0, 0, 1, 2, 3, 3, 3, 3)
-  expect_null(.Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, c(-1, 0.5, 1)))
-  expect_null(.Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, c(2.5, 0.5, 1)))
+  expect_null(.Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, c(-1, 0.5, 1), 1L))
+  expect_null(.Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, c(2.5, 0.5, 1), 1L))
+  # Enough rows for three threads, and for the calls to take the path.
+  x <- sort(c(runif(60000, 0, 3), 0, 1, 2, 3, 3))
+  slots <- .Call(bsbasis:::bsb_sorted_slots, t, 4L, 0L, x, 3L)
+  expect_false(is.null(slots))
+  perm <- sample(length(x))
+  m <- bsbasis::splineDesign(t, x[perm], 4, sparse = TRUE)[order(perm), ]
+  expect_identical(list(slots[[1]], slots[[2]], slots[[3]]), list(m@i, m@p, m@x))
+  for (s in list(bsbasis::splineDesign(t, x, 4, sparse = TRUE),
+                 bsbasis::design_matrix(x, t, 4, threads = 3L)))
+    expect_identical(list(s@i, s@p, s@x), list(m@i, m@p, m@x))
 })
