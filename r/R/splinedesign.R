@@ -28,8 +28,14 @@ splineDesign <- function(knots, x, ord = 4L, derivs = 0L, outer.ok = FALSE,
   degree <- ord - 1L
   sorted <- knots
   rows <- NULL  # the rows whose x lie within the knots, when some do not
-  # any(x < knots[ord] | knots[nk - degree] < x), NA included, in one pass
-  if (need.outer <- .Call(bsb_any_outside, x, knots[ord], knots[nk - degree])) {
+  # any(x < knots[ord] | knots[nk - degree] < x), NA included, in one pass;
+  # several orders keep R's expression, with its recycling and warnings.
+  need.outer <- if (length(ord) == 1L) {
+    .Call(bsb_any_outside, x, knots[ord], knots[nk - degree])
+  } else {
+    any(x < knots[ord] | knots[nk - degree] < x)
+  }
+  if (need.outer) {
     if (outer.ok) {
       in.x <- knots[1L] <= x & x <= knots[nk]
       if (!all(in.x)) {
