@@ -40,11 +40,8 @@ from python_bench import K, after, knots, repeated, scipy_tensor  # noqa: E402
 
 import bsbasis  # noqa: E402  (python_bench puts the source tree first)
 
-# One row: what, bsbasis seconds, peer seconds, the ratio as printed, the
-# goal as printed, whether it is met (None: no goal on this row).
-Row = tuple
-
-
+# A row of the table: what, bsbasis seconds, peer seconds, the ratio as
+# printed, the goal as printed, whether it is met (None: no goal on it).
 def ratio_row(what, ours, peer, goal):
     r = peer / ours
     return (what, ours, peer, "%.1f x" % r, ">= %g x" % goal if goal else "",
