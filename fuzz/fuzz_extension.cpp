@@ -5,6 +5,10 @@
 //   3 bsbasis_tensor_design        9 bsbasis_uniform_normal_equations
 //   4 bsbasis_difference_penalty  10 bsbasis_evaluate
 //   5 bsbasis_derivative_penalty  11 bsbasis_uniform_evaluate
+//  12 bsbasis_check_knots         13 bsbasis_natural_design
+//  14 bsbasis_blocks_to_dense     15 bsbasis_model_columns
+//  16 bsbasis_model_normal_equations
+//  17 bsbasis_model_evaluate         18 bsbasis_model_irls
 // Then a flag: within the limits of bsbasis.h, or hostile (any counts,
 // orders, modes, NULL pointers, knots with NaN, infinities, repeats and huge
 // values).  Every array is exactly as large as the arguments claim, so that
@@ -1086,12 +1090,535 @@ void blocks_to_dense(fz::Reader &in) {
   for (int64_t e = 0; e < size; ++e) FZ_CHECK(fz::same(out[e], want[e]), e);
 }
 
+// ---------------------------------------------------------------- models
+
+// One margin as decoded, with its arrays and the header's verdict on it.
+struct ModelMargin {
+  Basis b;                // KNOTS and UNIFORM
+  std::vector<double> u;  // PERIODIC: the breaks
+  std::unique_ptr<fz::Buf<double>> ub;
+  bsbasis_margin m{};
+  bool valid = false;
+  int64_t width = 0;
+};
+
+// A term as decoded: its margins in an array exactly as long as d claims
+// (three when d is out of range: the library must not read them).
+struct ModelTerm {
+  bsbasis_term t{};
+  std::vector<std::unique_ptr<ModelMargin>> margins;
+  std::unique_ptr<fz::Buf<bsbasis_margin>> array;
+  bool valid = false;
+  int64_t width = 0, entries = 0;
+};
+
+bool decode_margin(fz::Reader &in, bool hostile, int64_t ncols, ModelMargin &g) {
+  const int kind = hostile ? in.any_int(-1, 3) : in.small(0, 2);
+  bsbasis_margin &m = g.m;
+  m.kind = kind;
+  if (kind == BSBASIS_MARGIN_PERIODIC) {
+    m.order = hostile ? in.any_int(-2, 8) : in.small(1, 5);
+    m.nt = hostile ? in.any_count(-2, 14) : m.order + 1 + in.small(0, 6);
+    if (m.nt > kMaxKnots) return false;
+    g.u = breaks(in, m.nt, hostile);
+    g.ub.reset(new fz::Buf<double>(long(g.u.size())));
+    std::copy(g.u.begin(), g.u.end(), g.ub->data());
+    m.t = hostile && in.byte() < 16 ? nullptr : g.ub->data();
+    m.nj = in.small(-3, 3);             // not read
+    m.extrapolate = in.any_int(-2, 9);  // not read
+  } else if (kind == BSBASIS_MARGIN_KNOTS || kind == BSBASIS_MARGIN_UNIFORM) {
+    if (!decode_basis(in, kind == BSBASIS_MARGIN_UNIFORM, hostile, g.b)) return false;
+    m.order = g.b.order;
+    m.t = g.b.pt();
+    m.nt = g.b.nt;
+    m.nj = g.b.cols;
+    m.origin = g.b.origin;
+    m.spacing = g.b.spacing;
+    m.extrapolate = hostile ? in.any_int(-2, 8) : in.small(0, 5);
+  } else {
+    m.order = in.small(1, 4);
+  }
+  m.nu = hostile ? in.any_int(-2, 6) : in.small(0, m.order + 1);
+  m.column =
+      hostile ? in.any_count(-1, int(std::min<int64_t>(ncols, 8))) : in.small(0, int(ncols) - 1);
+  bool ok = m.nu >= 0 && m.column >= 0 && m.column < ncols;
+  if (kind == BSBASIS_MARGIN_PERIODIC) {
+    // The periodic design decides on the breaks, its knots included.
+    ok = ok && bsbasis_periodic_design(m.t, m.nt, m.order, m.nu, nullptr, 0, nullptr, nullptr,
+                                       nullptr, nullptr) == BSBASIS_OK;
+    g.width = m.nt - 1;
+  } else if (kind == BSBASIS_MARGIN_KNOTS || kind == BSBASIS_MARGIN_UNIFORM) {
+    ok = ok && g.b.valid && m.extrapolate >= 0 && m.extrapolate <= 5;
+    g.width = m.nj;
+  } else {
+    ok = false;
+  }
+  g.valid = ok;
+  return true;
+}
+
+bool decode_term(fz::Reader &in, bool hostile, int64_t ncols, ModelTerm &u) {
+  bsbasis_term &t = u.t;
+  t.kind = hostile ? in.any_int(-1, 4) : in.small(0, 3);
+  t.column =
+      hostile ? in.any_count(-1, int(std::min<int64_t>(ncols, 8))) : in.small(0, int(ncols) - 1);
+  t.nlevels = hostile ? in.any_count(-1, 5) : in.small(1, 5);
+  const bool column_ok = t.column >= 0 && t.column < ncols;
+  u.entries = 1;
+  switch (t.kind) {
+    case BSBASIS_TERM_INTERCEPT:
+      u.valid = true, u.width = 1;
+      return true;
+    case BSBASIS_TERM_LINEAR:
+      u.valid = column_ok, u.width = 1;
+      return true;
+    case BSBASIS_TERM_FACTOR:
+      u.valid = column_ok && t.nlevels >= 1, u.width = t.nlevels;
+      return true;
+    case BSBASIS_TERM_SPLINE:
+      break;
+    default:
+      u.valid = false;
+      return true;
+  }
+  t.d = hostile ? in.any_int(-1, 4) : in.small(1, 3);
+  const int n = t.d >= 1 && t.d <= 3 ? t.d : 3;
+  u.array.reset(new fz::Buf<bsbasis_margin>(n));
+  u.valid = t.d >= 1 && t.d <= 3;
+  u.width = 1;
+  for (int a = 0; a < n; ++a) {
+    u.margins.emplace_back(new ModelMargin);
+    if (!decode_margin(in, hostile, ncols, *u.margins.back())) return false;
+    (*u.array)[a] = u.margins.back()->m;
+    const ModelMargin &g = *u.margins.back();
+    if (a < t.d && u.valid) {
+      u.valid = g.valid && g.width >= 1 && u.width <= INT64_MAX / g.width &&
+                u.entries <= INT32_MAX / g.m.order;
+      if (u.valid) u.width *= g.width, u.entries *= g.m.order;
+    }
+  }
+  t.margins = hostile && in.byte() < 16 ? nullptr : u.array->data();
+  u.valid = u.valid && t.margins;
+  return true;
+}
+
+// A margin's rows at a column of the table, by its design function.
+int margin_rows(const ModelMargin &g, const std::vector<double> &x, std::vector<int32_t> &j,
+                std::vector<double> &B) {
+  const bsbasis_margin &m = g.m;
+  const int64_t n = int64_t(x.size());
+  j.assign(n * m.order, 0);
+  B.assign(n * m.order, 0.0);
+  if (m.kind == BSBASIS_MARGIN_PERIODIC)
+    return bsbasis_periodic_design(m.t, m.nt, m.order, m.nu, x.data(), n, nullptr, j.data(),
+                                   B.data(), nullptr);
+  return g.b.rows(m.nu, m.extrapolate, x.data(), n, j.data(), B.data());
+}
+
+// The model's rows as bsbasis.h builds them from the designs: per row, the
+// entries' columns and values in column order.
+struct ModelRows {
+  std::vector<std::vector<int64_t>> c;
+  std::vector<std::vector<double>> v;
+};
+
+void model_rows(const std::vector<ModelTerm> &terms, const fz::Buf<double> &x, int64_t nrows,
+                int64_t rs, int64_t cs, ModelRows &r) {
+  r.c.assign(nrows, {});
+  r.v.assign(nrows, {});
+  auto at = [&](int64_t p, int64_t c) { return x[long(p * rs + c * cs)]; };
+  int64_t off = 0;
+  for (const ModelTerm &u : terms) {
+    const bsbasis_term &t = u.t;
+    if (t.kind != BSBASIS_TERM_SPLINE) {
+      for (int64_t p = 0; p < nrows; ++p) {
+        const double v = t.kind == BSBASIS_TERM_INTERCEPT ? 1.0 : at(p, t.column);
+        const int64_t c = t.kind == BSBASIS_TERM_FACTOR ? int64_t(v) : 0;
+        r.c[p].push_back(off + c);
+        r.v[p].push_back(t.kind == BSBASIS_TERM_LINEAR ? v : 1.0);
+      }
+      off += u.width;
+      continue;
+    }
+    // The Kronecker product of the margins' blocks, last fastest.
+    std::vector<std::vector<int64_t>> kc(nrows, std::vector<int64_t>{0});
+    std::vector<std::vector<double>> kv(nrows, std::vector<double>{1.0});
+    std::vector<bool> empty(nrows, false);
+    for (int a = 0; a < t.d; ++a) {
+      const ModelMargin &g = *u.margins[a];
+      std::vector<double> xc(nrows);
+      for (int64_t p = 0; p < nrows; ++p) xc[p] = at(p, g.m.column);
+      std::vector<int32_t> j;
+      std::vector<double> B;
+      FZ_CHECK(margin_rows(g, xc, j, B) == BSBASIS_OK, a);
+      const int o = g.m.order;
+      for (int64_t p = 0; p < nrows; ++p) {
+        empty[p] = empty[p] || j[p * o] < 0;
+        std::vector<int64_t> nc;
+        std::vector<double> nv;
+        for (size_t e = 0; e < kc[p].size(); ++e)
+          for (int q = 0; q < o; ++q) {
+            nc.push_back(kc[p][e] * g.width + j[p * o + q]);
+            // The first margin's value as it is; then ((b0*b1)*b2).
+            nv.push_back(a == 0 ? B[p * o + q] : kv[p][e] * B[p * o + q]);
+          }
+        kc[p].swap(nc);
+        kv[p].swap(nv);
+      }
+    }
+    for (int64_t p = 0; p < nrows; ++p) {
+      if (empty[p]) continue;
+      for (size_t e = 0; e < kc[p].size(); ++e) {
+        r.c[p].push_back(off + kc[p][e]);
+        r.v[p].push_back(kv[p][e]);
+      }
+    }
+    off += u.width;
+  }
+}
+
+// The header's first fault of the data (rows, then terms, weight,
+// response), or OK; *row and *term as the call reports them.
+int model_fault(const std::vector<ModelTerm> &terms, const fz::Buf<double> &x, int64_t nrows,
+                int64_t rs, int64_t cs, const double *y, const double *w, int64_t *row,
+                int64_t *term) {
+  auto at = [&](int64_t p, int64_t c) { return x[long(p * rs + c * cs)]; };
+  for (int64_t p = 0; p < nrows; ++p) {
+    for (size_t k = 0; k < terms.size(); ++k) {
+      const bsbasis_term &t = terms[k].t;
+      int st = BSBASIS_OK;
+      if (t.kind == BSBASIS_TERM_LINEAR && !std::isfinite(at(p, t.column))) st = BSBASIS_ERROR_DATA;
+      if (t.kind == BSBASIS_TERM_FACTOR) {
+        const double v = at(p, t.column);
+        if (!(v >= 0.0 && v < double(t.nlevels) && v == std::floor(v))) st = BSBASIS_ERROR_DATA;
+      }
+      if (t.kind == BSBASIS_TERM_SPLINE) {
+        bool finite = true, in = true;
+        for (int a = 0; a < t.d; ++a) {
+          const ModelMargin &g = *terms[k].margins[a];
+          const double v = at(p, g.m.column);
+          finite = finite && std::isfinite(v);
+          if (g.m.kind != BSBASIS_MARGIN_PERIODIC && g.m.extrapolate == BSBASIS_EXTRAPOLATE_ERROR)
+            in = in && v >= g.b.lo && v <= g.b.hi;
+        }
+        st = !finite ? BSBASIS_ERROR_DATA : in ? BSBASIS_OK : BSBASIS_ERROR_RANGE;
+      }
+      if (st != BSBASIS_OK) {
+        *row = p, *term = int64_t(k);
+        return st;
+      }
+    }
+    if ((w && !(std::isfinite(w[p]) && w[p] >= 0.0)) || (y && !std::isfinite(y[p]))) {
+      *row = p, *term = -1;
+      return BSBASIS_ERROR_DATA;
+    }
+  }
+  *row = *term = -1;
+  return BSBASIS_OK;
+}
+
+// bsbasis_model_columns, bsbasis_model_normal_equations (sums) or
+// bsbasis_model_evaluate on a decoded model of up to 5 terms over a table
+// of up to 4 columns, row- or column-major or with any small strides.
+// Within the limits the result is what bsbasis.h spells out from the
+// designs' rows, bit for bit, or the first fault of the data; outside them
+// an argument error, with nothing written.
+void model(fz::Reader &in, int which) {
+  const bool hostile = in.flag();
+  const int64_t ncols = hostile ? in.any_count(-1, 4) : in.small(1, 4);
+  const int64_t nterms = hostile ? in.any_count(-1, 5) : in.small(0, 5);
+  if (nterms > 5 || ncols > int64_t(1) << 40) return;
+  std::vector<ModelTerm> terms(nterms > 0 ? nterms : 0);
+  bool valid = nterms >= 0 && ncols >= 0;
+  int64_t P = 0, K = 0;
+  for (ModelTerm &u : terms) {
+    if (!decode_term(in, hostile, ncols, u)) return;
+    valid = valid && u.valid && u.width <= INT64_MAX - P;
+    if (valid) P += u.width, K += u.entries;
+  }
+  fz::Buf<bsbasis_term> tarr(long(terms.size()));
+  for (size_t k = 0; k < terms.size(); ++k) tarr[long(k)] = terms[k].t;
+  const bsbasis_term *tp = hostile && in.byte() < 16 ? nullptr : tarr.data();
+  valid = valid && (tp || nterms == 0);
+
+  if (which == 0) {
+    int64_t p = -7, bad_term = -7;
+    const bool give_p = !hostile || in.byte() >= 16;
+    const int st = bsbasis_model_columns(tp, nterms, ncols, give_p ? &p : nullptr, &bad_term);
+    if (valid && give_p) {
+      FZ_CHECK(st == BSBASIS_OK && p == P && bad_term == -1, st, p);
+    } else {
+      FZ_CHECK(argument_error(st) || st == BSBASIS_ERROR_MEMORY, st);
+      FZ_CHECK(p == -7 && (bad_term == -1 || (bad_term >= 0 && bad_term < nterms)), bad_term);
+    }
+    return;
+  }
+
+  int64_t nrows = hostile ? in.any_count(-2, 40) : row_count(in);
+  int64_t rs = 0, cs = 0;
+  const int64_t nr = std::clamp<int64_t>(nrows, 0, 1 << 20),
+                nc = std::clamp<int64_t>(ncols, 0, 1 << 20);
+  switch (in.byte() % (hostile ? 3 : 2)) {
+    case 0:
+      rs = nc + in.small(0, 2), cs = 1;
+      break;
+    case 1:
+      rs = 1, cs = nr + in.small(0, 2);
+      break;
+    default:
+      rs = in.any_count(-1, 6), cs = in.any_count(-1, 6);
+      break;
+  }
+  // Tables too large to give are not given: x NULL (with rows, an error).
+  bool huge = nrows > kMaxRows || (nrows > 0 && (ncols > 64 || rs > 1 << 20 || cs > 1 << 20));
+  if (!huge && nrows > 0 && ncols > 0 && rs >= 0 && cs >= 0)
+    huge = (nrows - 1) * rs + (ncols - 1) * cs >= int64_t(1) << 22;
+  // The table: exactly as large as the strides claim.
+  long size = 0;
+  if (!huge && nrows > 0 && ncols > 0 && rs >= 0 && cs >= 0)
+    size = long((nrows - 1) * rs + (ncols - 1) * cs + 1);
+  valid = valid && !huge && nrows >= 0 && rs >= 0 && cs >= 0;
+  if (valid && (P > 256 || K * K * nrows > (int64_t(1) << 22))) return;  // too slow to check
+  fz::Buf<double> x(size);
+  std::vector<double> anchors = {0.0, 1.0, 2.0, 3.0, -1.0, 0.5};
+  for (const ModelTerm &u : terms)
+    for (const auto &g : u.margins)
+      anchors.insert(anchors.end(), g->b.anchors.begin(), g->b.anchors.end());
+  for (const ModelTerm &u : terms)
+    for (const auto &g : u.margins) anchors.insert(anchors.end(), g->u.begin(), g->u.end());
+  // Clean data (mostly): levels 0 .. 4, and knots and breaks a little
+  // moved; else any doubles too.
+  const bool clean = !hostile && in.byte() < 192;
+  for (long k = 0; k < x.size(); ++k) {
+    if (k >= 64) {
+      x[k] = x[k % 64];
+      continue;
+    }
+    const uint8_t s = in.byte();
+    if (clean)
+      x[k] = s < 80 ? double(s % 5) : anchors[s % anchors.size()] + 0.125 * (s >> 6);
+    else
+      x[k] = s < 96 ? double(in.small(-1, 4)) : in.any_double(anchors.data(), int(anchors.size()));
+  }
+  const bool give_x = !huge && (size > 0 || !hostile || in.byte() >= 32);
+  const double *px = give_x ? x.data() : nullptr;
+  valid = valid && (nrows == 0 || px);
+
+  const int64_t rows_given = huge || nrows < 0 ? 0 : nrows;
+  const int64_t Pg = valid ? P : 1;
+  const uint8_t opt = in.byte();
+  const bool give_y = opt & 1, give_w = opt & 2, give_rhs = give_y || (opt & 8);
+  const int null_one = hostile && in.byte() >= 160 ? in.small(0, 3) : -1;
+  const uint8_t style = in.byte();
+  fz::Buf<double> y(give_y ? rows_given : 0), w(give_w ? rows_given : 0);
+  // Any responses and weights in hostile calls only: bad data is found by
+  // the table already.
+  fill(y, [&] { return response(in, hostile && (style & 1)); });
+  fill(w, [&] { return weight(in, hostile && (style & 2)); });
+  const double *py = give_y && rows_given ? y.data() : (give_y && nrows == 0 ? y.data() : nullptr);
+  const double *pw = give_w && rows_given ? w.data() : nullptr;
+  const std::vector<double> x0 = x.copy(), y0 = y.copy(), w0 = w.copy();
+  int64_t bad_row = -7, bad_term = -7;
+
+  if (which == 1) {
+    fz::Buf<double> G(Pg * Pg), rhs(Pg), sums(2);
+    prefill(G, (style >> 3) & 3);
+    prefill(rhs, (style >> 3) & 3);
+    prefill(sums, (style >> 3) & 3);
+    int64_t count = 5;
+    const std::vector<double> G0 = G.copy(), rhs0 = rhs.copy(), sums0 = sums.copy();
+    double *pG = null_one == 0 ? nullptr : G.data(),
+           *prhs = give_rhs && null_one != 1 ? rhs.data() : nullptr;
+    double *psums = null_one == 2 ? nullptr : sums.data();
+    int64_t *pcount = null_one == 3 ? nullptr : &count;
+    const int st = bsbasis_model_normal_equations(tp, nterms, px, nrows, ncols, rs, cs, py, pw, pG,
+                                                  prhs, psums, pcount, &bad_row, &bad_term);
+    FZ_CHECK(same_bits(x, x0) && same_bits(y, y0) && same_bits(w, w0));
+    if (st != BSBASIS_OK)
+      FZ_CHECK(same_bits(G, G0) && same_bits(rhs, rhs0) && same_bits(sums, sums0) && count == 5,
+               st);
+    if (!py) FZ_CHECK(same_bits(rhs, rhs0));
+    const bool outputs = pG && psums && pcount && (!py || prhs);
+    if (!valid || !outputs) {
+      FZ_CHECK(argument_error(st) || st == BSBASIS_ERROR_MEMORY, st);
+      FZ_CHECK(bad_row == -1 && (bad_term == -1 || (bad_term >= 0 && bad_term < nterms)), bad_row,
+               bad_term);
+      return;
+    }
+    int64_t want_row, want_term;
+    const int want = model_fault(terms, x, nrows, rs, cs, py, pw, &want_row, &want_term);
+    FZ_CHECK(st == want && bad_row == want_row && bad_term == want_term, st, want);
+    if (st != BSBASIS_OK) return;
+    ModelRows r;
+    model_rows(terms, x, nrows, rs, cs, r);
+    std::vector<double> Gt(P * P, 0.0), Rt(P, 0.0);
+    double yty = 0.0, sw = 0.0;
+    for (int64_t p = 0; p < nrows; ++p) {
+      const std::vector<int64_t> &c = r.c[p];
+      const std::vector<double> &v = r.v[p];
+      for (size_t a = 0; a < c.size(); ++a) {
+        const double wb = pw ? pw[p] * v[a] : v[a];
+        for (size_t e = a; e < c.size(); ++e) Gt[c[a] * P + c[e]] = Gt[c[a] * P + c[e]] + wb * v[e];
+        if (py) Rt[c[a]] = Rt[c[a]] + wb * py[p];
+      }
+      if (py) yty = yty + (pw ? pw[p] * py[p] : py[p]) * py[p];
+      sw = sw + (pw ? pw[p] : 1.0);
+    }
+    for (int64_t a = 0; a < P; ++a)
+      for (int64_t c = 0; c < P; ++c) {
+        const double want_g = c >= a && nrows > 0 ? G0[a * P + c] + Gt[a * P + c] : G0[a * P + c];
+        FZ_CHECK(fz::same(G[a * P + c], want_g), a, c);
+      }
+    for (int64_t a = 0; py && a < P; ++a)
+      FZ_CHECK(fz::same(rhs[a], nrows > 0 ? rhs0[a] + Rt[a] : rhs0[a]), a);
+    if (nrows > 0) {
+      FZ_CHECK(fz::same(sums[1], sums0[1] + sw));
+      if (py) FZ_CHECK(fz::same(sums[0], sums0[0] + yty));
+    }
+    FZ_CHECK(count == 5 + nrows, count);
+    return;
+  }
+
+  if (which == 3) {
+    // One step of a family: responses the family takes (mostly), maybe
+    // coefficients; the Gaussian start must give the bits of the sums, the
+    // column sums those of the rows, and a fault the first row at fault.
+    const int family = hostile ? in.any_int(-1, 3) : in.small(0, 2);
+    fz::Buf<double> yy(rows_given);
+    fill(yy, [&] {
+      if (hostile && (style & 1)) return response(in, true);
+      const uint8_t v = in.byte();
+      if (v >= 248) return -1.0 + (v & 1) * 2.5;  // outside the binomial's, the Poisson's
+      return family == BSBASIS_FAMILY_BINOMIAL ? (v % 3) * 0.5
+           : family == BSBASIS_FAMILY_POISSON  ? double(v % 5)
+                                               : response(in, false);
+    });
+    const bool give_coef = opt & 16;
+    fz::Buf<double> coef(Pg);
+    fill(coef, [&] { return hostile && (style & 4) ? response(in, true) : in.small(-4, 4) * 0.125; });
+    fz::Buf<double> G(Pg * Pg), rhs(Pg), sums(3), colsums(Pg);
+    prefill(G, (style >> 3) & 3);
+    prefill(rhs, (style >> 3) & 3);
+    prefill(sums, (style >> 3) & 3);
+    prefill(colsums, (style >> 3) & 3);
+    int64_t count = 5;
+    const std::vector<double> G0 = G.copy(), rhs0 = rhs.copy(), sums0 = sums.copy(),
+                              c0 = colsums.copy(), yy0 = yy.copy(), coef0 = coef.copy();
+    const double *pyy = null_one == 0 ? nullptr : yy.data();
+    double *pG = null_one == 1 ? nullptr : G.data(), *prhs = null_one == 2 ? nullptr : rhs.data();
+    double *pc = opt & 32 ? colsums.data() : nullptr;
+    const int st = bsbasis_model_irls(tp, nterms, px, nrows, ncols, rs, cs, family,
+                                      give_coef ? coef.data() : nullptr, pyy, pw, pG, prhs,
+                                      sums.data(), pc, &count, &bad_row, &bad_term);
+    FZ_CHECK(same_bits(x, x0) && same_bits(yy, yy0) && same_bits(w, w0) &&
+             same_bits(coef, coef0));
+    if (st != BSBASIS_OK)
+      FZ_CHECK(same_bits(G, G0) && same_bits(rhs, rhs0) && same_bits(sums, sums0) &&
+                   same_bits(colsums, c0) && count == 5,
+               st);
+    if (!pc) FZ_CHECK(same_bits(colsums, c0));
+    bool finite_coef = true;
+    for (int64_t c = 0; give_coef && c < Pg; ++c) finite_coef = finite_coef && std::isfinite(coef[c]);
+    const bool known = family >= 0 && family <= 2;
+    if (!valid || !known || !pyy || !pG || !prhs || !finite_coef) {
+      FZ_CHECK(argument_error(st) || st == BSBASIS_ERROR_MEMORY || st == BSBASIS_ERROR_DATA, st);
+      FZ_CHECK(bad_row == -1, bad_row);
+      return;
+    }
+    // The first row whose response the family does not take, then the
+    // faults of the sums before it.
+    int64_t limit = 0;
+    auto usable = [&](double v) {
+      return family == BSBASIS_FAMILY_BINOMIAL ? v >= 0.0 && v <= 1.0
+           : family == BSBASIS_FAMILY_POISSON  ? v >= 0.0 && std::isfinite(v)
+                                               : std::isfinite(v);
+    };
+    while (limit < nrows && usable(yy[limit])) ++limit;
+    int64_t want_row, want_term;
+    int want = model_fault(terms, x, limit, rs, cs, pyy, pw, &want_row, &want_term);
+    if (want == BSBASIS_OK && limit < nrows)
+      want = BSBASIS_ERROR_DATA, want_row = limit, want_term = -1;
+    FZ_CHECK(st == want && bad_row == want_row && bad_term == want_term, st, want);
+    if (st != BSBASIS_OK) return;
+    FZ_CHECK(count == 5 + nrows, count);
+    ModelRows r;
+    model_rows(terms, x, nrows, rs, cs, r);
+    std::vector<double> cs_want(P, 0.0);
+    for (int64_t p = 0; p < nrows; ++p)
+      for (size_t e = 0; e < r.c[p].size(); ++e)
+        cs_want[r.c[p][e]] = cs_want[r.c[p][e]] + r.v[p][e];
+    for (int64_t c = 0; pc && nrows > 0 && c < P; ++c)
+      FZ_CHECK(fz::same(colsums[c], c0[c] + cs_want[c]), c);
+    if (family == BSBASIS_FAMILY_GAUSSIAN && !give_coef) {
+      // The plain sums, on outputs prefilled alike.
+      fz::Buf<double> G2(Pg * Pg), rhs2(Pg), sums2(2);
+      prefill(G2, (style >> 3) & 3);
+      prefill(rhs2, (style >> 3) & 3);
+      prefill(sums2, (style >> 3) & 3);
+      int64_t count2 = 5;
+      FZ_CHECK(bsbasis_model_normal_equations(tp, nterms, px, nrows, ncols, rs, cs, pyy, pw,
+                                              G2.data(), rhs2.data(), sums2.data(), &count2,
+                                              nullptr, nullptr) == BSBASIS_OK);
+      for (long e = 0; e < G.size(); ++e) FZ_CHECK(fz::same(G[e], G2[e]), e);
+      for (long e = 0; e < rhs.size(); ++e) FZ_CHECK(fz::same(rhs[e], rhs2[e]), e);
+      FZ_CHECK(fz::same(sums[0], sums2[0]) && fz::same(sums[1], sums2[1]));
+    }
+    return;
+  }
+
+  // Values: coefficients and V from the reader, fit and var prefilled.
+  fz::Buf<double> coef(Pg), V(Pg * Pg), fit(rows_given), var(rows_given);
+  fill(coef, [&] { return response(in, style & 1); });
+  fill(V, [&] { return response(in, style & 2); });
+  fit.fill(-3.25);
+  var.fill(-3.25);
+  const bool give_var = opt & 16, give_V = give_var || (opt & 32);
+  double *pfit = null_one == 0 ? nullptr : fit.data(), *pvar = give_var ? var.data() : nullptr;
+  const double *pcoef = null_one == 1 ? nullptr : coef.data();
+  const double *pV = give_V && null_one != 2 ? V.data() : nullptr;
+  const std::vector<double> coef0 = coef.copy(), V0 = V.copy();
+  const int st = bsbasis_model_evaluate(tp, nterms, px, nrows, ncols, rs, cs, pcoef, pV, pfit, pvar,
+                                        &bad_row, &bad_term);
+  FZ_CHECK(same_bits(x, x0) && same_bits(coef, coef0) && same_bits(V, V0));
+  if (st != BSBASIS_OK || !pvar)
+    for (long p = 0; p < var.size(); ++p) FZ_CHECK(fz::bits(var[p]) == fz::bits(-3.25), p);
+  if (st != BSBASIS_OK)
+    for (long p = 0; p < fit.size(); ++p) FZ_CHECK(fz::bits(fit[p]) == fz::bits(-3.25), p);
+  const bool outputs = pcoef && (nrows == 0 || pfit) && (!pvar || pV);
+  if (!valid || !outputs) {
+    FZ_CHECK(argument_error(st) || st == BSBASIS_ERROR_MEMORY, st);
+    FZ_CHECK(bad_row == -1 && (bad_term == -1 || (bad_term >= 0 && bad_term < nterms)), bad_row,
+             bad_term);
+    return;
+  }
+  int64_t want_row, want_term;
+  const int want = model_fault(terms, x, nrows, rs, cs, nullptr, nullptr, &want_row, &want_term);
+  FZ_CHECK(st == want && bad_row == want_row && bad_term == want_term, st, want);
+  if (st != BSBASIS_OK) return;
+  ModelRows r;
+  model_rows(terms, x, nrows, rs, cs, r);
+  for (int64_t p = 0; p < nrows; ++p) {
+    const std::vector<int64_t> &c = r.c[p];
+    const std::vector<double> &v = r.v[p];
+    double f = 0.0, s = 0.0;
+    for (size_t e = 0; e < c.size(); ++e) f = e ? f + v[e] * coef[c[e]] : v[e] * coef[c[e]];
+    for (size_t a = 0; a < c.size(); ++a) {
+      double ua = 0.0;
+      for (size_t e = 0; e < c.size(); ++e)
+        ua = e ? ua + V[c[a] * P + c[e]] * v[e] : V[c[a] * P + c[e]] * v[e];
+      s = a ? s + v[a] * ua : v[a] * ua;
+    }
+    FZ_CHECK(fz::same(fit[p], f), p);
+    if (pvar) FZ_CHECK(fz::same(var[p], s), p);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fz::FuzzPath path(data, size);
   fz::Reader in(data, size);
-  switch (in.byte() % 15) {
+  switch (in.byte() % 19) {
     case 0: design(in); break;
     case 1: uniform(in); break;
     case 2: periodic(in); break;
@@ -1106,6 +1633,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 11: evaluate(in, true); break;
     case 12: check_knots(in); break;
     case 13: natural(in); break;
+    case 15: model(in, 0); break;
+    case 16: model(in, 1); break;
+    case 17: model(in, 2); break;
+    case 18: model(in, 3); break;
     default: blocks_to_dense(in); break;
   }
   return 0;

@@ -367,6 +367,181 @@ int bsbasis_blocks_to_dense(int32_t order, const int32_t *j, const double *B, in
                             int64_t ncols, double *out, int64_t row_stride,
                             int64_t col_stride);
 
+/* ------------------------------------------------------------------------
+ * Models of several terms.
+ *
+ * A model is a list of terms; the model matrix X has one row per row p of
+ * the data table x and the terms' columns side by side, in the given
+ * order.  Element (p, c) of x is x[p*row_stride + c*col_stride]: strides
+ * count doubles, both >= 0 (row-major and column-major tables both serve),
+ * and the last element, (nrows-1)*row_stride + (ncols-1)*col_stride, must
+ * fit in int64.  A term reads only the columns it names.
+ *
+ * A SPLINE term is the tensor product of its d margins (1 .. 3), each a
+ * basis read at its own column of x: its columns are numbered as
+ * bsbasis_tensor_design numbers them (the last margin fastest), its values
+ * formed as it forms them, ((b0*b1)*b2); for d = 1 the row is the margin's
+ * own design row.  Its row is empty when any margin's row is (under ZERO,
+ * a coordinate outside the margin's base interval): an empty term
+ * contributes no entry to X[p], but the row itself still counts and its
+ * other terms still contribute.
+ *
+ * Checks, in order; every one comes before any output is touched, so a
+ * call that fails writes nothing.  *bad_term and *bad_row (each when not
+ * NULL) are set to -1 first.
+ *   1. nterms < 0 or ncols < 0: ERROR_COUNT; terms NULL with nterms > 0:
+ *      ERROR_NULL.
+ *   2. The terms in order; the first at fault goes to *bad_term.  An
+ *      unknown term kind: ERROR_MODE.  LINEAR and FACTOR: column outside
+ *      0 .. ncols-1, or nlevels < 1 for a FACTOR: ERROR_COUNT.  SPLINE: d
+ *      outside 1 .. 3: ERROR_COUNT; margins NULL: ERROR_NULL; then each
+ *      margin in order: an unknown margin kind: ERROR_MODE; the basis
+ *      checked as its design function checks it (the status it returns);
+ *      nu < 0: ERROR_ORDER; an unknown extrapolation mode (not read for
+ *      PERIODIC margins): ERROR_MODE; its column outside 0 .. ncols-1:
+ *      ERROR_COUNT; the product of the orders over INT32_MAX or of the
+ *      widths over INT64_MAX: ERROR_COUNT.  The sum of the widths over
+ *      INT64_MAX: ERROR_COUNT at the term that passes it.
+ *   3. nrows < 0, a negative stride or the last offset past int64:
+ *      ERROR_COUNT; x NULL with nrows > 0: ERROR_NULL.
+ *   4. The outputs (each function says which it needs): ERROR_NULL; p*p
+ *      past int64 where a p x p matrix is read or written: ERROR_COUNT.
+ *   5. The data, row by row: the first row at fault goes to *bad_row and,
+ *      on that row, the first term at fault to *bad_term (-1 when the
+ *      weight or the response is at fault; they are looked at after the
+ *      terms, the weight first).  A term is at fault with ERROR_DATA when
+ *      a value of x it reads is not finite (NaN and +-inf, under every
+ *      mode) or the value of a FACTOR is not an integer in 0 .. nlevels-1;
+ *      otherwise with ERROR_RANGE when a margin under EXTRAPOLATE_ERROR
+ *      has its coordinate outside its closed base interval.  A weight that
+ *      is not finite or is negative, and a response that is not finite:
+ *      ERROR_DATA.
+ * A scratch allocation that fails gives ERROR_MEMORY, before any output is
+ * touched.  Scratch is in proportion to a few hundred rows of the terms,
+ * plus p*p doubles for the sums.
+ * ------------------------------------------------------------------------ */
+#define BSBASIS_TERM_INTERCEPT 0  /* one column: 1 */
+#define BSBASIS_TERM_LINEAR 1     /* one column: x[p, column] */
+#define BSBASIS_TERM_FACTOR 2     /* nlevels columns: 1 in column x[p, column] (an
+                                     integer 0 .. nlevels-1), 0 elsewhere */
+#define BSBASIS_TERM_SPLINE 3     /* the tensor product of d = 1 .. 3 margins
+                                     (d = 1: one basis) */
+#define BSBASIS_MARGIN_KNOTS 0    /* bsbasis_design's basis: t, nt, order, nj, nu,
+                                     extrapolate; nj columns */
+#define BSBASIS_MARGIN_UNIFORM 1  /* bsbasis_uniform_design's: origin, spacing, nj
+                                     (its n), order, nu, extrapolate; nj columns */
+#define BSBASIS_MARGIN_PERIODIC 2 /* bsbasis_periodic_design's: breaks t, nt, order, nu
+                                     (extrapolate and nj not read); nt - 1 columns */
+
+/* One basis of a SPLINE term, read at column `column` of x; the fields a
+ * kind does not name are not read. */
+typedef struct bsbasis_margin {
+  int32_t kind, order, nu, extrapolate;
+  const double *t;
+  int64_t nt, nj;
+  double origin, spacing;
+  int64_t column; /* the column of x it reads */
+} bsbasis_margin;
+
+/* One term of a model: its kind, and for a SPLINE term its d margins
+ * (margins[0 .. d-1]); for LINEAR and FACTOR the column of x it reads and
+ * for FACTOR the number of levels.  Fields a kind does not use are not
+ * read. */
+typedef struct bsbasis_term {
+  int32_t kind, d; /* d: margins of a SPLINE term, else 0 */
+  const bsbasis_margin *margins;
+  int64_t column, nlevels; /* LINEAR and FACTOR: the column; FACTOR: levels */
+} bsbasis_term;
+
+/* The model's columns, the sum of its terms' widths, to *p (required).
+ * The terms are checked as the functions below check them (steps 1 and 2),
+ * against a table of ncols columns. */
+int bsbasis_model_columns(const bsbasis_term *terms, int64_t nterms, int64_t ncols,
+                          int64_t *p, int64_t *bad_term);
+
+/* ADDS the weighted sums of the model's rows X[p] over the nrows rows of
+ * x, p the model's columns, as bsbasis_normal_equations does for a basis:
+ *
+ *   G    += X^T W X   p x p, row-major; only the upper triangle (r <= c) is
+ *                     read or written
+ *   rhs  += X^T W y   p doubles (required with y; without y not touched)
+ *   sums[0] += y^T W y, sums[1] += sum of w   (sums[0] only with y)
+ *   *count  += nrows  (every row counts, empty terms or not)
+ *
+ * G, sums and count are required; y and w may be NULL (w NULL: weights of
+ * 1).  The bits: the rows are taken in tiles of BSBASIS_NORMAL_TILE counted
+ * from row 0.  A tile's sums start at +0 and add its rows one by one in
+ * order; a row adds, for each pair of its entries a <= c (entries in
+ * column order: the terms in order, each term's entries in increasing
+ * column), (w*b_a)*b_c to G[a][c] and (w*b_a)*y to rhs[a], then (w*y)*y
+ * and w (with w NULL: b_a*b_c, b_a*y, y*y and 1).  Then EVERY entry of G's
+ * upper triangle, every entry of rhs (with y), sums[0] (with y), sums[1]
+ * and *count get the tile's sum added, tile after tile; entries no row
+ * touched add +0.  So a run split into calls at multiples of the tile
+ * gives the bits of one call, a host may form tiles in parallel into
+ * zeroed outputs and add them in tile order, and weights of 1 give the
+ * bits of no weights.  A call of 0 rows adds nothing. */
+int bsbasis_model_normal_equations(const bsbasis_term *terms, int64_t nterms,
+                                   const double *x, int64_t nrows, int64_t ncols,
+                                   int64_t row_stride, int64_t col_stride, const double *y,
+                                   const double *w, double *G, double *rhs, double *sums,
+                                   int64_t *count, int64_t *bad_row, int64_t *bad_term);
+
+/* The model's row values at the nrows rows of x: fit[p] = X[p] . coef, over
+ * the row's entries e = 0 .. K-1 in column order (as above, empty terms
+ * having none) formed as ((b_0*coef[c_0] + b_1*coef[c_1]) + ...); 0 for a
+ * row with no entry.  When var is not NULL, V (p x p, row-major, both
+ * triangles read) is required and var[p] = X[p] V X[p]^T, formed as
+ * u_a = ((V[c_a][c_0]*b_0 + V[c_a][c_1]*b_1) + ...) for each entry a, then
+ * ((b_0*u_0 + b_1*u_1) + ...); 0 for a row with no entry.  coef (p
+ * doubles) is required, fit when nrows > 0; V is not read without var.
+ * fit and var may not overlap the inputs. */
+int bsbasis_model_evaluate(const bsbasis_term *terms, int64_t nterms, const double *x,
+                           int64_t nrows, int64_t ncols, int64_t row_stride,
+                           int64_t col_stride, const double *coef, const double *V,
+                           double *fit, double *var, int64_t *bad_row, int64_t *bad_term);
+
+/* Families of a generalised linear model, each with its canonical link. */
+#define BSBASIS_FAMILY_GAUSSIAN 0 /* identity link, variance 1 */
+#define BSBASIS_FAMILY_BINOMIAL 1 /* logit link, variance mu(1 - mu); y in [0, 1] */
+#define BSBASIS_FAMILY_POISSON 2  /* log link, variance mu; y >= 0 */
+
+/* One step of iteratively reweighted least squares for a model with a
+ * response of the family: ADDS, as bsbasis_model_normal_equations does,
+ * the sums of the rows with the working weights W and responses z in place
+ * of w and y, the deviance, and the column sums of X:
+ *
+ *   G += X^T W X,  rhs += X^T W z,  sums[0] += z^T W z,  sums[1] += sum W,
+ *   sums[2] += the deviance at eta,  colsums[c] += sum over rows of X[p][c]
+ *   (unweighted; when colsums is not NULL),  *count += nrows
+ *
+ * where for each row eta = X[p] . coef (formed as bsbasis_model_evaluate
+ * forms fit), mu = g^-1(eta), W = w mu'(eta)^2 / V(mu) and z = eta +
+ * (y - mu) / mu'(eta), w the prior weight (1 when w is NULL).  With coef
+ * NULL every row starts from the family's own start instead: eta = g(mu0),
+ * mu0 = (w y + 0.5) / (w + 1) (binomial), y + 0.1 (Poisson), y (Gaussian).
+ * The formulas and guards are those of R's binomial() and poisson(): the
+ * logistic function is held at DBL_EPSILON from 0 and 1 for |eta| > 30,
+ * the Poisson mean at DBL_EPSILON from below, and W is formed as
+ * (w*mu')*mu'/V (binomial), w*mu (Poisson), w (Gaussian).  A row's deviance
+ * is 2w(y log(y/mu) + (1-y) log((1-y)/(1-mu))) (binomial), 2w(y log(y/mu)
+ * - (y - mu)) (Poisson; 2 w mu at y = 0), w (y - eta)^2 (Gaussian).  For
+ * the Gaussian family W = w and z = y: with coef NULL the call gives the
+ * bits of bsbasis_model_normal_equations, and the column sums besides.
+ * y, G, rhs, sums (3 doubles) and count are required; coef, when given,
+ * holds p finite values (else ERROR_DATA, no row named).  Each response
+ * must be one the family takes (finite; in [0, 1]; >= 0), else ERROR_DATA
+ * naming its row; the other checks and the first row at fault are those of
+ * the sums.  Tiles and the order of the additions are those of the sums
+ * (the column sums add each row's entries in order, 0 + b_0 first), so
+ * chained calls and parallel tiles give the bits of one call.  exp and log
+ * are the C library's: the bits are the same wherever those are. */
+int bsbasis_model_irls(const bsbasis_term *terms, int64_t nterms, const double *x,
+                       int64_t nrows, int64_t ncols, int64_t row_stride, int64_t col_stride,
+                       int32_t family, const double *coef, const double *y, const double *w,
+                       double *G, double *rhs, double *sums, double *colsums, int64_t *count,
+                       int64_t *bad_row, int64_t *bad_term);
+
 #ifdef __cplusplus
 }
 #endif

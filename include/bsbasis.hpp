@@ -1475,47 +1475,26 @@ int tile_sums(const Call &call, const double *x, const double *y, const double *
   fail(st, "normal_equations");
 }
 
-// The normal equations of the nx rows x, y (may be null), w (may be null:
-// weights 1) by call(x, y, w, n, ab, rhs, sums, count, bad_row), the
-// library on n rows.  One call over everything, or, with threads > 1 and
-// more than one tile, one call per tile of BSBASIS_NORMAL_TILE rows on
-// `threads` workers, each into zeroed sums; the tiles are added in order as
-// they come, which gives the bits of the one call.  At most 2 * threads
-// tiles' sums are held at once.
-template <class Call>
-NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const double *x,
-                            const double *y, const double *w, std::size_t nx, int threads,
-                            Interval base) {
-  if (threads < 1)
-    throw std::invalid_argument("bsbasis: normal_equations needs threads >= 1, got " +
-                                std::to_string(threads));
-  // Checked before the rows are split: a worker would offset a null x.
-  if (nx > 0 && !x)
-    throw std::invalid_argument("bsbasis: normal_equations: x is null with " +
-                                std::to_string(nx) + " abscissae");
-  NormalEquations total = zero_sums(order, n, y != nullptr);
-  if (nx == 0) return total;
-  const std::size_t T = BSBASIS_NORMAL_TILE;
-  const std::size_t tiles = (nx - 1) / T + 1;
-  if (threads == 1 || tiles == 1) {
-    std::int64_t bad = -1;
-    const int st = tile_sums(call, x, y, w, 0, nx, total, &bad);
-    if (st != BSBASIS_OK) fail_sums(st, bad, 0, nx, x, y, w, base);
-    return total;
-  }
-
+// Forms `tiles` tiles of sums on `threads` workers and adds them to total
+// in tile order, as they come: run(k, sums, bad) forms tile k into sums,
+// which zero(sums) has cleared, and returns the library's status with its
+// bad row and term in bad[0], bad[1]; fail(k, status, bad) throws for a
+// tile that failed.  Tiles are added with total += sums, so the result has
+// the bits of adding them one after the other.  At most 2 * threads tiles'
+// sums are held at once.
+template <class Sums, class Zero, class Run, class Fail>
+void ordered_tiles(std::size_t tiles, int threads, Sums &total, const Zero &zero,
+                   const Run &run, const Fail &fail) {
   struct Slot {
-    NormalEquations sums;
-    std::int64_t bad = -1;
+    Sums sums;
+    std::int64_t bad[2] = {-1, -1};
     int status = BSBASIS_OK;
     bool ready = false;
   };
   const std::size_t workers = std::min(static_cast<std::size_t>(threads), tiles);
   const std::size_t S = std::min(2 * workers, tiles);
   std::vector<Slot> slot(S);
-  for (Slot &s : slot) {
-    s.sums = total;  // the shape; each tile zeroes it
-  }
+  for (Slot &s : slot) s.sums = total;  // the shape; each tile zeroes it
   std::mutex m;
   std::condition_variable cv;
   std::size_t next = 0, added = 0;  // the next tile to take, the tiles added
@@ -1532,13 +1511,9 @@ NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const d
         k = next++;
       }
       Slot &s = slot[k % S];
-      NormalEquations &t = s.sums;
-      std::fill(t.gram.ab.begin(), t.gram.ab.end(), 0.0);
-      std::fill(t.rhs.begin(), t.rhs.end(), 0.0);
-      t.count = 0;
-      s.bad = -1;
-      const std::size_t p0 = k * T;
-      const int st = tile_sums(call, x, y, w, p0, std::min(T, nx - p0), t, &s.bad);
+      zero(s.sums);
+      s.bad[0] = s.bad[1] = -1;
+      const int st = run(k, s.sums, s.bad);
       {
         std::lock_guard<std::mutex> lock(m);
         s.status = st;
@@ -1573,10 +1548,7 @@ NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const d
       std::unique_lock<std::mutex> lock(m);
       cv.wait(lock, [&] { return s.ready; });
     }
-    if (s.status != BSBASIS_OK) {
-      const std::size_t p0 = k * T;
-      fail_sums(s.status, s.bad, p0, std::min(T, nx - p0), x, y, w, base);
-    }
+    if (s.status != BSBASIS_OK) fail(k, s.status, s.bad);
     total += s.sums;
     {
       std::lock_guard<std::mutex> lock(m);
@@ -1585,6 +1557,50 @@ NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const d
     }
     cv.notify_all();
   }
+}
+
+// The normal equations of the nx rows x, y (may be null), w (may be null:
+// weights 1) by call(x, y, w, n, ab, rhs, sums, count, bad_row), the
+// library on n rows.  One call over everything, or, with threads > 1 and
+// more than one tile, one call per tile of BSBASIS_NORMAL_TILE rows on
+// `threads` workers, each into zeroed sums; the tiles are added in order as
+// they come, which gives the bits of the one call.
+template <class Call>
+NormalEquations normal_sums(const Call &call, int order, std::int64_t n, const double *x,
+                            const double *y, const double *w, std::size_t nx, int threads,
+                            Interval base) {
+  if (threads < 1)
+    throw std::invalid_argument("bsbasis: normal_equations needs threads >= 1, got " +
+                                std::to_string(threads));
+  // Checked before the rows are split: a worker would offset a null x.
+  if (nx > 0 && !x)
+    throw std::invalid_argument("bsbasis: normal_equations: x is null with " +
+                                std::to_string(nx) + " abscissae");
+  NormalEquations total = zero_sums(order, n, y != nullptr);
+  if (nx == 0) return total;
+  const std::size_t T = BSBASIS_NORMAL_TILE;
+  const std::size_t tiles = (nx - 1) / T + 1;
+  if (threads == 1 || tiles == 1) {
+    std::int64_t bad = -1;
+    const int st = tile_sums(call, x, y, w, 0, nx, total, &bad);
+    if (st != BSBASIS_OK) fail_sums(st, bad, 0, nx, x, y, w, base);
+    return total;
+  }
+  ordered_tiles(
+      tiles, threads, total,
+      [](NormalEquations &t) {
+        std::fill(t.gram.ab.begin(), t.gram.ab.end(), 0.0);
+        std::fill(t.rhs.begin(), t.rhs.end(), 0.0);
+        t.count = 0;
+      },
+      [&](std::size_t k, NormalEquations &t, std::int64_t *bad) {
+        const std::size_t p0 = k * T;
+        return tile_sums(call, x, y, w, p0, std::min(T, nx - p0), t, bad);
+      },
+      [&](std::size_t k, int st, const std::int64_t *bad) {
+        const std::size_t p0 = k * T;
+        fail_sums(st, bad[0], p0, std::min(T, nx - p0), x, y, w, base);
+      });
   return total;
 }
 
@@ -1839,6 +1855,548 @@ inline std::vector<double> solve(const NormalEquations &ne, const Banded &penalt
   if (!ne.has_responses())
     throw std::invalid_argument("bsbasis: solve: the NormalEquations hold no responses");
   return solve_banded(add_penalty(ne.gram, penalty, lam), ne.rhs);
+}
+
+// ------------------------------------------------------------------------
+// Additive models: the rows of several terms side by side, summed by the
+// library without a model matrix.
+//
+//   bsbasis::KnotBasis b1(t1, 4), b2(t2, 4);
+//   bsbasis::Model model({bsbasis::Term::intercept(), bsbasis::Term::spline(b1, 0),
+//                         bsbasis::Term::tensor({bsbasis::Term::spline(b1, 1),
+//                                                bsbasis::Term::spline(b2, 2)}),
+//                         bsbasis::Term::linear(3)},
+//                        4);                            // x has 4 columns
+//   bsbasis::Table x = bsbasis::Table::row_major(data.data(), n, 4);
+//   bsbasis::ModelSums s = model.sums(x, y.data(), nullptr, 2);   // two threads
+//   std::vector<bsbasis::TermPenalty> pen = {
+//       {1, bsbasis::dense(bsbasis::difference_penalty(b1.nj(), 2)), 0.5}};
+//   std::vector<double> coef = bsbasis::fit_gaussian(model, s, pen);
+//   bsbasis::Buffer<double> fitted = model.evaluate(x, coef);
+
+// A table of data: element (p, c) at data[p * row_stride + c * col_stride].
+struct Table {
+  const double *data = nullptr;
+  std::int64_t rows = 0, cols = 0, row_stride = 0, col_stride = 0;
+
+  static Table row_major(const double *data, std::int64_t rows, std::int64_t cols) {
+    return {data, rows, cols, cols, 1};
+  }
+  static Table column_major(const double *data, std::int64_t rows, std::int64_t cols) {
+    return {data, rows, cols, 1, rows};
+  }
+};
+
+// One term of a Model: an intercept, a column of the table, a factor's
+// indicators (treatment of every level: `levels` columns), or a spline:
+// a basis read at one column, or the tensor product of two or three such
+// splines (columns numbered with the last margin fastest).  A spline keeps
+// its basis's extrapolation mode; values outside its base interval under
+// Extrapolate::Error make the sums throw.
+class Term {
+ public:
+  static Term intercept() { return Term(BSBASIS_TERM_INTERCEPT, -1, 0); }
+  static Term linear(std::int64_t column) { return Term(BSBASIS_TERM_LINEAR, column, 0); }
+  static Term factor(std::int64_t column, std::int64_t levels) {
+    return Term(BSBASIS_TERM_FACTOR, column, levels);
+  }
+
+  // The basis's derivatives of order nu (0: the values) at `column`.
+  static Term spline(const KnotBasis &b, std::int64_t column, int nu = 0) {
+    Term s(BSBASIS_TERM_SPLINE, -1, 0);
+    s.add(BSBASIS_MARGIN_KNOTS, b.order(), nu, static_cast<int>(b.extrapolate()), b.knots(),
+          b.nj(), 0.0, 1.0, column);
+    return s;
+  }
+  static Term spline(const UniformBasis &b, std::int64_t column, int nu = 0) {
+    Term s(BSBASIS_TERM_SPLINE, -1, 0);
+    s.add(BSBASIS_MARGIN_UNIFORM, b.order(), nu, static_cast<int>(b.extrapolate()), {},
+          b.nj(), b.origin(), b.spacing(), column);
+    return s;
+  }
+  static Term spline(const PeriodicBasis &b, std::int64_t column, int nu = 0) {
+    Term s(BSBASIS_TERM_SPLINE, -1, 0);
+    s.add(BSBASIS_MARGIN_PERIODIC, b.order(), nu, BSBASIS_EXTRAPOLATE_PERIODIC, b.breaks(),
+          0, 0.0, 1.0, column);
+    return s;
+  }
+
+  // The tensor product of 2 or 3 splines of one basis each.
+  static Term tensor(const std::vector<Term> &margins) {
+    if (margins.size() < 2 || margins.size() > 3)
+      throw std::invalid_argument("bsbasis: Term::tensor takes 2 or 3 splines, got " +
+                                  std::to_string(margins.size()));
+    Term s(BSBASIS_TERM_SPLINE, -1, 0);
+    for (const Term &m : margins) {
+      if (m.kind_ != BSBASIS_TERM_SPLINE || m.margins_.size() != 1)
+        throw std::invalid_argument(
+            "bsbasis: Term::tensor takes splines of one basis each (Term::spline)");
+      s.margins_.push_back(m.margins_[0]);
+      s.knots_.push_back(m.knots_[0]);
+    }
+    s.relink();
+    return s;
+  }
+
+  int kind() const { return kind_; }  // BSBASIS_TERM_*
+  bool is_spline() const { return kind_ == BSBASIS_TERM_SPLINE; }
+
+ private:
+  friend class Model;
+
+  // The library's description; valid while this Term lives unchanged.
+  bsbasis_term raw() const {
+    bsbasis_term t{};
+    t.kind = kind_;
+    t.d = static_cast<std::int32_t>(margins_.size());
+    t.margins = margins_.empty() ? nullptr : margins_.data();
+    t.column = column_;
+    t.nlevels = levels_;
+    return t;
+  }
+
+  Term(int kind, std::int64_t column, std::int64_t levels)
+      : kind_(kind), column_(column), levels_(levels) {}
+
+  void add(int kind, int order, int nu, int mode, const std::vector<double> &t,
+           std::int64_t nj, double origin, double spacing, std::int64_t column) {
+    detail::check_nu(nu);
+    bsbasis_margin m{};
+    m.kind = kind;
+    m.order = order;
+    m.nu = nu;
+    m.extrapolate = mode;
+    m.nt = static_cast<std::int64_t>(t.size());
+    m.nj = nj;
+    m.origin = origin;
+    m.spacing = spacing;
+    m.column = column;
+    margins_.push_back(m);
+    knots_.push_back(std::make_shared<const std::vector<double>>(t));
+    relink();
+  }
+
+  // The margins point at the knots this Term shares with its copies.
+  void relink() {
+    for (std::size_t a = 0; a < margins_.size(); ++a)
+      margins_[a].t = knots_[a]->empty() ? nullptr : knots_[a]->data();
+  }
+
+  int kind_;
+  std::int64_t column_, levels_;
+  std::vector<bsbasis_margin> margins_;
+  std::vector<std::shared_ptr<const std::vector<double>>> knots_;
+};
+
+// The sums of a model's rows over data: X^T W X in the upper triangle of
+// a p x p row-major matrix (the lower triangle holds zeros; at(r, c) reads
+// either), X^T W y (none without responses), y^T W y, the sum of the
+// weights and the rows counted.
+struct ModelSums {
+  std::int64_t p = 0;
+  std::vector<double> gram;
+  std::vector<double> rhs;
+  double yty = 0.0;
+  double sum_weights = 0.0;
+  std::int64_t count = 0;
+
+  bool has_responses() const { return !rhs.empty(); }
+  double at(std::int64_t r, std::int64_t c) const {
+    if (r < 0 || c < 0 || r >= p || c >= p)
+      throw std::out_of_range("bsbasis: ModelSums::at(" + std::to_string(r) + ", " +
+                              std::to_string(c) + ") outside a matrix of order " +
+                              std::to_string(p));
+    if (r > c) std::swap(r, c);
+    return gram[static_cast<std::size_t>(r * p + c)];
+  }
+
+  // Elementwise, as the library adds one tile to the next: the sums of
+  // rows [0, m) plus those of [m, m + k), m a multiple of
+  // BSBASIS_NORMAL_TILE and k at most one tile, are the bits of the sums of
+  // [0, m + k).  Throws std::invalid_argument unless both have the same p
+  // and either both or neither responses.
+  ModelSums &operator+=(const ModelSums &b) {
+    if (p != b.p || gram.size() != b.gram.size() || rhs.size() != b.rhs.size())
+      throw std::invalid_argument("bsbasis: cannot add ModelSums of " + std::to_string(b.p) +
+                                  " columns to those of " + std::to_string(p));
+    for (std::size_t e = 0; e < gram.size(); ++e) gram[e] = gram[e] + b.gram[e];
+    for (std::size_t e = 0; e < rhs.size(); ++e) rhs[e] = rhs[e] + b.rhs[e];
+    yty = yty + b.yty;
+    sum_weights = sum_weights + b.sum_weights;
+    count += b.count;
+    return *this;
+  }
+};
+
+namespace detail {
+
+inline std::string term_text(std::int64_t term) {
+  return term >= 0 ? "term " + std::to_string(term) : std::string("the model");
+}
+
+// A failed model call as an exception naming the row and the term.
+[[noreturn]] inline void fail_model(int st, const char *where, std::int64_t row0,
+                                    const std::int64_t *bad, const double *y,
+                                    const double *w) {
+  if (st == BSBASIS_ERROR_MEMORY) throw std::bad_alloc();
+  std::string what = std::string("bsbasis: ") + where + ": ";
+  if (bad[0] >= 0) {
+    const std::int64_t p = row0 + bad[0];
+    what += "row " + std::to_string(p) + ": ";
+    if (bad[1] >= 0)
+      what += term_text(bad[1]) + ": ";
+    else if (w && !(std::isfinite(w[p]) && w[p] >= 0.0))
+      what += "the weight is " + num(w[p]) + "; weights must be finite and >= 0: ";
+    else if (y)
+      what += "y is " + num(y[p]) + "; responses must be finite: ";
+  } else if (bad[1] >= 0) {
+    what += term_text(bad[1]) + ": ";
+  }
+  throw std::invalid_argument(what + bsbasis_strerror(st));
+}
+
+}  // namespace detail
+
+// A model of several terms on a table of `ncols` columns.  Its columns are
+// the terms' columns side by side, in order.  Throws std::invalid_argument
+// naming the term the library refuses (a column outside the table, a
+// factor without levels, too many columns).
+class Model {
+ public:
+  Model(std::vector<Term> terms, std::int64_t ncols) : terms_(std::move(terms)), ncols_(ncols) {
+    const std::vector<bsbasis_term> terms_raw = raw();
+    std::int64_t bad[2] = {-1, -1};
+    first_.push_back(0);
+    for (std::size_t k = 0; k < terms_.size(); ++k) {
+      std::int64_t p = 0;
+      const int st = bsbasis_model_columns(terms_raw.data() + k, 1, ncols_, &p, nullptr);
+      if (st != BSBASIS_OK) {
+        bad[1] = static_cast<std::int64_t>(k);
+        detail::fail_model(st, "Model", 0, bad, nullptr, nullptr);
+      }
+      first_.push_back(first_.back() + p);
+    }
+    const int st = bsbasis_model_columns(terms_raw.data(), static_cast<std::int64_t>(terms_raw.size()),
+                                         ncols_, &p_, &bad[1]);
+    if (st != BSBASIS_OK) detail::fail_model(st, "Model", 0, bad, nullptr, nullptr);
+  }
+  std::int64_t cols() const { return p_; }            // the model's columns, p
+  std::int64_t table_cols() const { return ncols_; }  // the columns of the data
+  const std::vector<Term> &terms() const { return terms_; }
+  // Term k's columns are first(k) .. first(k + 1) - 1.
+  std::int64_t first(std::size_t k) const { return first_.at(k); }
+
+  // The sums of the rows of x, with responses y and weights w (x.rows
+  // values each, or null: no responses, every weight 1).  threads >= 1
+  // workers share tiles of BSBASIS_NORMAL_TILE rows; the result has the
+  // same bits for any number of them.  Throws std::invalid_argument naming
+  // the row and the term at fault: a value of x that a term reads is not
+  // finite or not a factor level, a coordinate outside its basis's base
+  // interval under Extrapolate::Error, a weight not finite and >= 0, a
+  // response not finite.
+  ModelSums sums(const Table &x, const double *y, const double *w, int threads = 1) const {
+    if (threads < 1)
+      throw std::invalid_argument("bsbasis: Model::sums needs threads >= 1, got " +
+                                  std::to_string(threads));
+    check_table(x, "Model::sums");
+    ModelSums total;
+    total.p = p_;
+    total.gram.assign(static_cast<std::size_t>(p_ * p_), 0.0);
+    if (y) total.rhs.assign(static_cast<std::size_t>(p_), 0.0);
+    const std::size_t nx = static_cast<std::size_t>(x.rows);
+    if (nx == 0) return total;
+    const std::size_t T = BSBASIS_NORMAL_TILE;
+    const std::size_t tiles = (nx - 1) / T + 1;
+    const std::vector<bsbasis_term> terms_raw = raw();
+    auto run = [&](std::size_t p0, std::size_t len, ModelSums &s, std::int64_t *bad) {
+      double two[2] = {0.0, 0.0};
+      const int st = bsbasis_model_normal_equations(
+          terms_raw.data(), static_cast<std::int64_t>(terms_raw.size()),
+          x.data + static_cast<std::int64_t>(p0) * x.row_stride,
+          static_cast<std::int64_t>(len), x.cols, x.row_stride, x.col_stride,
+          y ? y + p0 : nullptr, w ? w + p0 : nullptr, s.gram.data(),
+          y ? s.rhs.data() : nullptr, two, &s.count, &bad[0], &bad[1]);
+      s.yty = two[0];
+      s.sum_weights = two[1];
+      return st;
+    };
+    if (threads == 1 || tiles == 1) {
+      std::int64_t bad[2] = {-1, -1};
+      const int st = run(0, nx, total, bad);
+      if (st != BSBASIS_OK) detail::fail_model(st, "Model::sums", 0, bad, y, w);
+      return total;
+    }
+    detail::ordered_tiles(
+        tiles, threads, total,
+        [](ModelSums &s) {
+          std::fill(s.gram.begin(), s.gram.end(), 0.0);
+          std::fill(s.rhs.begin(), s.rhs.end(), 0.0);
+          s.count = 0;
+        },
+        [&](std::size_t k, ModelSums &s, std::int64_t *bad) {
+          return run(k * T, std::min(T, nx - k * T), s, bad);
+        },
+        [&](std::size_t k, int st, const std::int64_t *bad) {
+          detail::fail_model(st, "Model::sums", static_cast<std::int64_t>(k * T), bad,
+                             y ? y : nullptr, w ? w : nullptr);
+        });
+    return total;
+  }
+
+  // X[p] coef at the rows of x (coef: cols() values).  With V (cols() x
+  // cols(), row-major, symmetric) also var[p] = X[p] V X[p]^T, the variance
+  // of the fitted value when V is the coefficients' covariance.
+  Buffer<double> evaluate(const Table &x, const std::vector<double> &coef) const {
+    return values(x, coef, nullptr, nullptr);
+  }
+  Buffer<double> evaluate(const Table &x, const std::vector<double> &coef,
+                          const std::vector<double> &V, Buffer<double> &var) const {
+    detail::check_length(V.size(), static_cast<std::size_t>(p_ * p_), "V",
+                         "entries of a cols() x cols() matrix");
+    var.resize(static_cast<std::size_t>(x.rows));
+    return values(x, coef, V.data(), var.data());
+  }
+
+ private:
+  void check_table(const Table &x, const char *where) const {
+    if (x.cols != ncols_)
+      throw std::invalid_argument(std::string("bsbasis: ") + where + ": the table has " +
+                                  std::to_string(x.cols) + " columns, the model reads " +
+                                  std::to_string(ncols_));
+    if (x.rows < 0) throw std::invalid_argument(std::string("bsbasis: ") + where +
+                                                ": the table has a negative row count");
+  }
+
+  Buffer<double> values(const Table &x, const std::vector<double> &coef, const double *V,
+                        double *var) const {
+    check_table(x, "Model::evaluate");
+    detail::check_length(coef.size(), static_cast<std::size_t>(p_), "coef", "columns");
+    Buffer<double> fit;
+    fit.resize(static_cast<std::size_t>(x.rows));
+    std::int64_t bad[2] = {-1, -1};
+    const std::vector<bsbasis_term> terms_raw = raw();
+    const int st = bsbasis_model_evaluate(terms_raw.data(), static_cast<std::int64_t>(terms_raw.size()),
+                                          x.data, x.rows, x.cols, x.row_stride, x.col_stride,
+                                          coef.data(), V, fit.data(), var, &bad[0], &bad[1]);
+    if (st != BSBASIS_OK) detail::fail_model(st, "Model::evaluate", 0, bad, nullptr, nullptr);
+    return fit;
+  }
+
+  // The library's description of the terms, pointing into them.
+  std::vector<bsbasis_term> raw() const {
+    std::vector<bsbasis_term> r;
+    for (const Term &t : terms_) r.push_back(t.raw());
+    return r;
+  }
+
+  std::vector<Term> terms_;
+  std::int64_t ncols_;
+  std::int64_t p_ = 0;
+  std::vector<std::int64_t> first_;
+};
+
+// A dense row-major copy of a symmetric banded matrix.
+inline std::vector<double> dense(const Banded &b) {
+  detail::check_shape(b, "the matrix");
+  std::vector<double> d(static_cast<std::size_t>(b.n * b.n), 0.0);
+  for (std::int64_t r = 0; r < b.n; ++r)
+    for (std::int64_t c = std::max<std::int64_t>(0, r - b.u); c <= std::min(b.n - 1, r + b.u);
+         ++c)
+      d[static_cast<std::size_t>(r * b.n + c)] = b.at(r, c);
+  return d;
+}
+
+// The penalties of a tensor product of margins with penalties P_a (dense,
+// n_a x n_a each): P_0 (x) I (x) I, I (x) P_1 (x) I, ..., the last margin
+// fastest as the tensor term numbers its columns; each dense, of order
+// n_0 * n_1 * ....
+inline std::vector<std::vector<double>> tensor_penalties(
+    const std::vector<std::vector<double>> &P) {
+  std::vector<std::int64_t> n;
+  std::int64_t N = 1;
+  for (const std::vector<double> &m : P) {
+    const auto k = static_cast<std::int64_t>(std::llround(std::sqrt(double(m.size()))));
+    if (k * k != static_cast<std::int64_t>(m.size()) || k < 1)
+      throw std::invalid_argument("bsbasis: tensor_penalties: a penalty of " +
+                                  std::to_string(m.size()) + " entries is not square");
+    n.push_back(k);
+    N *= k;
+  }
+  std::vector<std::vector<double>> out;
+  for (std::size_t a = 0; a < P.size(); ++a) {
+    std::vector<double> S(static_cast<std::size_t>(N * N), 0.0);
+    std::int64_t inner = 1;  // the margins after a vary fastest
+    for (std::size_t b = a + 1; b < P.size(); ++b) inner *= n[b];
+    const std::int64_t na = n[a];
+    for (std::int64_t r = 0; r < N; ++r)
+      for (std::int64_t c = 0; c < N; ++c) {
+        // I on every other margin: equal indices there.
+        const std::int64_t ra = (r / inner) % na, ca = (c / inner) % na;
+        if (r - ra * inner != c - ca * inner) continue;
+        S[static_cast<std::size_t>(r * N + c)] = P[a][static_cast<std::size_t>(ra * na + ca)];
+      }
+    out.push_back(std::move(S));
+  }
+  return out;
+}
+
+// lam * S on the columns of one term of a Model: S dense and row-major, of
+// the term's width.
+struct TermPenalty {
+  std::size_t term = 0;
+  std::vector<double> S;
+  double lam = 0.0;
+};
+
+namespace detail {
+
+// Applies the reflection H = I - 2 v v^T / (v^T v) on columns [f, f + m)
+// of the symmetric n x n matrix A (both sides) and of b.
+inline void reflect(std::vector<double> &A, std::vector<double> &b, std::int64_t n,
+                    std::int64_t f, const std::vector<double> &v) {
+  const std::int64_t m = static_cast<std::int64_t>(v.size());
+  double vv = 0.0;
+  for (double e : v) vv = vv + e * e;
+  const double k = 2.0 / vv;
+  for (std::int64_t c = 0; c < n; ++c) {  // H A: rows f .. f + m - 1
+    double s = 0.0;
+    for (std::int64_t q = 0; q < m; ++q) s = s + v[q] * A[(f + q) * n + c];
+    for (std::int64_t q = 0; q < m; ++q) A[(f + q) * n + c] = A[(f + q) * n + c] - k * s * v[q];
+  }
+  for (std::int64_t r = 0; r < n; ++r) {  // (H A) H: columns f .. f + m - 1
+    double s = 0.0;
+    for (std::int64_t q = 0; q < m; ++q) s = s + A[r * n + f + q] * v[q];
+    for (std::int64_t q = 0; q < m; ++q) A[r * n + f + q] = A[r * n + f + q] - k * s * v[q];
+  }
+  double s = 0.0;
+  for (std::int64_t q = 0; q < m; ++q) s = s + v[q] * b[f + q];
+  for (std::int64_t q = 0; q < m; ++q) b[f + q] = b[f + q] - k * s * v[q];
+}
+
+// Solves A c = b for symmetric positive definite dense A (n x n) by
+// Cholesky; throws SingularSystem naming the column of a pivot at most
+// n * eps times the largest diagonal entry.
+inline std::vector<double> cholesky_solve(std::vector<double> A, std::vector<double> b,
+                                          std::int64_t n, const std::vector<std::int64_t> &name) {
+  double top = 0.0;
+  for (std::int64_t j = 0; j < n; ++j) top = std::max(top, A[j * n + j]);
+  const double tol = static_cast<double>(n) * std::numeric_limits<double>::epsilon() * top;
+  for (std::int64_t j = 0; j < n; ++j) {
+    double d = A[j * n + j];
+    for (std::int64_t k = 0; k < j; ++k) d = d - A[k * n + j] * A[k * n + j];
+    if (!(d > tol))
+      throw SingularSystem("bsbasis: fit_gaussian: the penalised system is singular: the "
+                           "pivot of column " + std::to_string(name[j]) + " is " + num(d) +
+                               " (a term without data, or collinear terms, needs a penalty "
+                               "or fewer columns)",
+                           name[j]);
+    const double r = std::sqrt(d);
+    A[j * n + j] = r;
+    for (std::int64_t c = j + 1; c < n; ++c) {
+      double s = A[j * n + c];
+      for (std::int64_t k = 0; k < j; ++k) s = s - A[k * n + j] * A[k * n + c];
+      A[j * n + c] = s / r;
+    }
+  }
+  for (std::int64_t j = 0; j < n; ++j) {
+    double s = b[j];
+    for (std::int64_t k = 0; k < j; ++k) s = s - A[k * n + j] * b[k];
+    b[j] = s / A[j * n + j];
+  }
+  for (std::int64_t j = n - 1; j >= 0; --j) {
+    double s = b[j];
+    for (std::int64_t k = j + 1; k < n; ++k) s = s - A[j * n + k] * b[k];
+    b[j] = s / A[j * n + j];
+  }
+  return b;
+}
+
+}  // namespace detail
+
+// The coefficients of a Gaussian additive model with fixed smoothing
+// parameters: the minimiser of |W^(1/2) (y - X c)|^2 + sum lam_k c^T S_k c
+// over the sums of the model's rows.  When the model has an intercept,
+// each spline term is centred first, as mgcv's gam does: its coefficients
+// are held to c_term . s = 0, s the term's column sums with the weights
+// (the intercept's row of X^T W X), by a Householder reflection that
+// leaves the term's other directions free; with penalties that do not
+// charge a constant (difference penalties, their tensor products) the
+// fitted values do not depend on which centring is taken.  Returns the
+// coefficients on the model's own columns (the constraint holds on them),
+// so Model::evaluate gives the fitted values.  Throws
+// std::invalid_argument for sums without responses, a penalty of the
+// wrong size or a term out of range, a lam not finite and >= 0, and
+// SingularSystem when the penalised system is singular.
+inline std::vector<double> fit_gaussian(const Model &model, const ModelSums &sums,
+                                        const std::vector<TermPenalty> &penalties) {
+  const std::int64_t p = model.cols();
+  if (!sums.has_responses())
+    throw std::invalid_argument("bsbasis: fit_gaussian: the ModelSums hold no responses");
+  if (sums.p != p)
+    throw std::invalid_argument("bsbasis: fit_gaussian: sums of " + std::to_string(sums.p) +
+                                " columns for a model of " + std::to_string(p));
+  std::vector<double> A(static_cast<std::size_t>(p * p)), b(sums.rhs);
+  for (std::int64_t r = 0; r < p; ++r)
+    for (std::int64_t c = 0; c < p; ++c) A[r * p + c] = sums.at(r, c);
+  for (const TermPenalty &pen : penalties) {
+    if (pen.term >= model.terms().size())
+      throw std::invalid_argument("bsbasis: fit_gaussian: a penalty on term " +
+                                  std::to_string(pen.term) + " of a model of " +
+                                  std::to_string(model.terms().size()));
+    const std::int64_t f = model.first(pen.term), m = model.first(pen.term + 1) - f;
+    detail::check_length(pen.S.size(), static_cast<std::size_t>(m * m), "a penalty",
+                         "entries of its term's square");
+    if (!(std::isfinite(pen.lam) && pen.lam >= 0.0))
+      throw std::invalid_argument("bsbasis: fit_gaussian: lam is " + detail::num(pen.lam) +
+                                  "; it must be finite and >= 0");
+    for (std::int64_t r = 0; r < m; ++r)
+      for (std::int64_t c = 0; c < m; ++c)
+        A[(f + r) * p + f + c] = A[(f + r) * p + f + c] + pen.lam * pen.S[r * m + c];
+  }
+  // Centring: the intercept's row of X^T W X gives each column's weighted sum.
+  std::int64_t icpt = -1;
+  for (std::size_t k = 0; k < model.terms().size(); ++k)
+    if (model.terms()[k].kind() == BSBASIS_TERM_INTERCEPT) icpt = model.first(k);
+  std::vector<bool> dropped(static_cast<std::size_t>(p), false);
+  std::vector<std::pair<std::int64_t, std::vector<double>>> reflections;
+  for (std::size_t k = 0; icpt >= 0 && k < model.terms().size(); ++k) {
+    if (!model.terms()[k].is_spline()) continue;
+    const std::int64_t f = model.first(k), m = model.first(k + 1) - f;
+    std::vector<double> v(static_cast<std::size_t>(m));
+    double norm = 0.0;
+    for (std::int64_t q = 0; q < m; ++q) {
+      v[q] = sums.at(icpt, f + q);
+      norm = norm + v[q] * v[q];
+    }
+    if (!(norm > 0.0)) continue;  // no data on the term: the solve says so
+    norm = std::sqrt(norm);
+    v[0] = v[0] + (v[0] >= 0.0 ? norm : -norm);  // H s = -+|s| e_0
+    detail::reflect(A, b, p, f, v);
+    dropped[static_cast<std::size_t>(f)] = true;
+    reflections.emplace_back(f, std::move(v));
+  }
+  std::vector<std::int64_t> keep;
+  for (std::int64_t c = 0; c < p; ++c)
+    if (!dropped[static_cast<std::size_t>(c)]) keep.push_back(c);
+  const std::int64_t n = static_cast<std::int64_t>(keep.size());
+  std::vector<double> Ar(static_cast<std::size_t>(n * n)), br(static_cast<std::size_t>(n));
+  for (std::int64_t r = 0; r < n; ++r) {
+    br[r] = b[keep[r]];
+    for (std::int64_t c = 0; c < n; ++c) Ar[r * n + c] = A[keep[r] * p + keep[c]];
+  }
+  const std::vector<double> theta = detail::cholesky_solve(std::move(Ar), std::move(br), n, keep);
+  std::vector<double> coef(static_cast<std::size_t>(p), 0.0);
+  for (std::int64_t r = 0; r < n; ++r) coef[keep[r]] = theta[r];
+  // Back to the model's columns: c = H theta on each centred term.
+  for (const auto &[f, v] : reflections) {
+    double vv = 0.0, s = 0.0;
+    for (std::size_t q = 0; q < v.size(); ++q) {
+      vv = vv + v[q] * v[q];
+      s = s + v[q] * coef[f + q];
+    }
+    for (std::size_t q = 0; q < v.size(); ++q) coef[f + q] = coef[f + q] - (2.0 / vv) * s * v[q];
+  }
+  return coef;
 }
 
 }  // namespace bsbasis

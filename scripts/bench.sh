@@ -5,6 +5,9 @@
 # other arguments going to it (--reps N, --n N, --big N).  With --goals
 # first, also builds the benchmark with clang in build-bench-clang/ and runs
 # bench/goals.py (--reps N, --n N, --no-r): the speed goals in one table.
+# With --gam first, runs bench/gam_bench.py (--rows N, --gam-rows N,
+# --family F, --reps N, --skip-gam, --skip-r): additive models against
+# mgcv's bam and gam, which it calls through Rscript.
 #
 #   BSBASIS_BENCH_DIR=dir   add the benchmark to that Release build instead
 #                           (CI: the test build, whose library is built)
@@ -31,6 +34,11 @@ if [ "${1:-}" = --goals ]; then
   cmake --build build-bench-clang -j2 --target bsbasis_bench >/dev/null
   BSBASIS_LIBRARY=$PWD/$dir/libbsbasis.so exec /usr/bin/python3 bench/goals.py \
     --gcc "$dir" --clang build-bench-clang "$@"
+fi
+if [ "${1:-}" = --gam ]; then
+  shift
+  scripts/deps.sh python3-numpy python3-scipy r-base-core r-cran-mgcv
+  BSBASIS_LIBRARY=$PWD/$dir/libbsbasis.so exec /usr/bin/python3 bench/gam_bench.py "$@"
 fi
 if [ "${1:-}" = --python ]; then
   shift

@@ -1210,6 +1210,127 @@ static void drive_blocks_to_dense(void) {
         "blocks_to_dense NULL");
 }
 
+/* Models of several terms: each of the four calls on terms, margins and
+ * tables at and beyond their limits, every array a heap block of exactly
+ * the size the call may touch.  A status is OK or one of the codes; a row
+ * or term named lies among the call's. */
+static long model_sums_ok, model_irls_ok;
+
+static void model_call(const bsbasis_term *terms, int64_t nterms, int64_t nrows, int64_t ncols,
+                       int64_t rs, int64_t cs, int start) {
+  const int valid_table = nrows >= 0 && nrows <= 6 && ncols >= 0 && ncols <= 4 && rs >= 0 &&
+                          rs <= 5 && cs >= 0 && cs <= 6;
+  const long size =
+      valid_table && nrows > 0 && ncols > 0 ? (long)((nrows - 1) * rs + (ncols - 1) * cs + 1) : 0;
+  const long rows = valid_table ? (long)nrows : 0;
+  double *x = alloc_n(size, sizeof *x);
+  double *y = alloc_n(rows, sizeof *y), *w = alloc_n(rows, sizeof *w);
+  int64_t p = -1, bad_row, bad_term, count = 0;
+  long e;
+  int st, fam;
+  for (e = 0; e < size; ++e)
+    x[e] = e % 4 == start % 4 ? hostile_x[(start + e) % n_hostile_x] : (double)(e % 3);
+  for (e = 0; e < rows; ++e) {
+    y[e] = (e + start) % 5 == 0 ? hostile_x[(start + e) % n_hostile_x] : 0.5 * (e % 3);
+    w[e] = (e + start) % 7 == 0 ? -1.0 : 1.0;
+  }
+  st = bsbasis_model_columns(terms, nterms, ncols, &p, &bad_term);
+  CHECK(st <= 0 && st >= BSBASIS_ERROR_MEMORY, "model_columns status %d", st);
+  CHECK(bad_term >= -1 && bad_term < (nterms > 0 ? nterms : 0), "model_columns term %ld",
+        (long)bad_term);
+  if (st != BSBASIS_OK || p > 200) p = 1;
+  {
+    double *G = alloc_n((long)(p * p), sizeof *G), *rhs = alloc_n((long)p, sizeof *rhs);
+    double *colsums = alloc_n((long)p, sizeof *colsums), *coef = alloc_n((long)p, sizeof *coef);
+    double *fit = alloc_n(rows, sizeof *fit), *var = alloc_n(rows, sizeof *var);
+    double sums[3] = {0.0, 0.0, 0.0};
+    for (e = 0; e < p * p; ++e) G[e] = 0.0;
+    for (e = 0; e < p; ++e) rhs[e] = colsums[e] = 0.0, coef[e] = 0.25 * (e % 3);
+    st = bsbasis_model_normal_equations(terms, nterms, x, nrows, ncols, rs, cs, y,
+                                        start % 2 ? w : NULL, G, rhs, sums, &count, &bad_row,
+                                        &bad_term);
+    CHECK(st <= 0 && st >= BSBASIS_ERROR_MEMORY, "model_normal_equations status %d", st);
+    model_sums_ok += st == BSBASIS_OK && nrows > 0;
+    CHECK(bad_row >= -1 && bad_row < (nrows > 0 ? nrows : 0), "model sums row %ld",
+          (long)bad_row);
+    st = bsbasis_model_evaluate(terms, nterms, x, nrows, ncols, rs, cs, coef, G, fit,
+                                start % 3 ? var : NULL, &bad_row, &bad_term);
+    CHECK(st <= 0 && st >= BSBASIS_ERROR_MEMORY, "model_evaluate status %d", st);
+    for (fam = -1; fam <= 3; ++fam) {
+      st = bsbasis_model_irls(terms, nterms, x, nrows, ncols, rs, cs, fam,
+                              fam % 2 ? coef : NULL, y, start % 2 ? w : NULL, G, rhs, sums,
+                              start % 3 ? colsums : NULL, &count, &bad_row, &bad_term);
+      CHECK(st <= 0 && st >= BSBASIS_ERROR_MEMORY, "model_irls status %d", st);
+      model_irls_ok += st == BSBASIS_OK && nrows > 0;
+      CHECK(fam >= 0 && fam <= 2 ? 1 : st != BSBASIS_OK, "model_irls family %d: %d", fam, st);
+      CHECK(bad_term >= -1 && bad_term < (nterms > 0 ? nterms : 0), "model_irls term %ld",
+            (long)bad_term);
+    }
+    free(G), free(rhs), free(colsums), free(coef), free(fit), free(var);
+  }
+  free(x), free(y), free(w);
+}
+
+static void drive_models(void) {
+  static const int kinds[] = {-1, BSBASIS_TERM_INTERCEPT, BSBASIS_TERM_LINEAR,
+                              BSBASIS_TERM_FACTOR, BSBASIS_TERM_SPLINE, 9};
+  static const int mkinds[] = {-1, BSBASIS_MARGIN_KNOTS, BSBASIS_MARGIN_UNIFORM,
+                               BSBASIS_MARGIN_PERIODIC, 5};
+  static const int64_t columns[] = {-1, 0, 2, INT64_MAX};
+  static const int64_t levels[] = {-1, 0, 3};
+  static const int ds[] = {-1, 0, 1, 2, 3, 4};
+  static const int64_t nrows[] = {INT64_MIN, -1, 0, 1, 5};
+  static const int64_t strides[] = {-1, 0, 1, 3, INT64_MAX};
+  const double knots[] = {0, 0, 0, 0, 1, 2, 3, 3, 3, 3};
+  const double breaks[] = {0, 0.5, 1.5, 2, 3};
+  double *t = alloc_n(COUNT(knots), sizeof *t), *u = alloc_n(COUNT(breaks), sizeof *u);
+  int a, b, c, k, m, r, start = 0;
+  memcpy(t, knots, sizeof knots);
+  memcpy(u, breaks, sizeof breaks);
+  for (k = 0; k < COUNT(kinds); ++k)
+    for (m = 0; m < COUNT(mkinds); ++m)
+      for (a = 0; a < COUNT(ds); ++a)
+        for (c = 0; c < COUNT(columns); ++c) {
+          const int d = ds[a], nm = d >= 1 && d <= 3 ? d : 3;
+          bsbasis_margin *g = alloc_n(nm, sizeof *g);
+          bsbasis_term *terms = alloc_n(2, sizeof *terms);
+          for (b = 0; b < nm; ++b) {
+            memset(&g[b], 0, sizeof g[b]);
+            g[b].kind = mkinds[(m + b) % COUNT(mkinds)];
+            g[b].order = orders[(k + b + a) % COUNT(orders)];
+            g[b].nu = (int)((b + c) % 3) - 1;
+            g[b].extrapolate = (k + b) % 7;
+            g[b].t = g[b].kind == BSBASIS_MARGIN_PERIODIC ? u : t;
+            g[b].nt = g[b].kind == BSBASIS_MARGIN_PERIODIC ? COUNT(breaks) : COUNT(knots);
+            g[b].nj = 6 - b;
+            g[b].origin = -1.0;
+            g[b].spacing = b == 2 ? 0.0 : 0.5;
+            g[b].column = b == 1 ? columns[c] : b;
+          }
+          memset(terms, 0, 2 * sizeof *terms);
+          terms[0].kind = BSBASIS_TERM_INTERCEPT;
+          terms[1].kind = kinds[k];
+          terms[1].d = d;
+          terms[1].margins = a == 0 ? NULL : g;
+          terms[1].column = columns[c];
+          terms[1].nlevels = levels[(k + c) % COUNT(levels)];
+          for (r = 0; r < COUNT(nrows); ++r)
+            model_call(terms, 2, nrows[r], 3, (r + c) % 2 ? 3 : 1,
+                       (r + c) % 2 ? 1 : (nrows[r] > 0 ? nrows[r] : 1), start++);
+          model_call(terms, 2, 4, 3, strides[c % COUNT(strides)],
+                     strides[(c + k) % COUNT(strides)], start++);
+          model_call(NULL, 2, 2, 3, 3, 1, start++);
+          model_call(terms, -1, 2, 3, 3, 1, start++);
+          free(g);
+          free(terms);
+        }
+  free(t);
+  free(u);
+  /* The driver reached the sums, not only the checks. */
+  CHECK(model_sums_ok > 0 && model_irls_ok > 0, "models: %ld sums, %ld steps ran", model_sums_ok,
+        model_irls_ok);
+}
+
 static void drive_strerror(void) {
   const int codes[] = {INT_MIN, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1, 0, 1, INT_MAX};
   for (int c = 0; c < COUNT(codes); ++c) {
@@ -1237,6 +1358,7 @@ int main(void) {
   drive_uniform_normal();
   drive_normal_faults();
   drive_blocks_to_dense();
+  drive_models();
   drive_strerror();
   printf("hostile_driver: %ld checks, %d failures\n", checks, failures);
   return failures ? 1 : 0;

@@ -17,7 +17,8 @@ directive reads the header and emits, in the header's order:
   line.  Declarations on consecutive lines under one comment (overloads,
   accessors, a group of constants) share one entry; an overload without a
   comment of its own joins the entry before it.  The public members of a
-  class and the enumerators of an enum are entries inside it;
+  class and the enumerators of an enum are entries inside it; a C struct is
+  one entry that shows its fields as written;
 - a comment that stands alone (a blank line below it) as prose in place; a
   comment boxed in lines of dashes as a section, its first line the title.
 
@@ -421,6 +422,11 @@ class Parser:
                          scope=self.scope(body[0], body[1], "namespace"))]
         if re.match(r'extern\s*"C"', rest) and body:
             return self.scope(body[0], body[1], "namespace").items
+        m = re.match(r"(?:typedef\s+)?struct\s+(\w+)$", rest)
+        if m and body and self.language == "c":
+            # A C struct: one entry, its fields shown as written.
+            return [Decl("struct", m.group(1), m.group(1), src.text[offset:end], first, last,
+                         offset, public=public)]
         m = re.match(r"(class|struct|union)\s+(?:\[\[.*?\]\]\s*)?(\w+)\s*(final\b)?"
                      r"\s*(?::(?!:)\s*(.*))?$", rest)
         if m:
@@ -882,7 +888,8 @@ def _table(rows, header):
 
 _DIRECTIVE = {
     "c": {"function": "c:function", "macro": "c:macro", "enum": "c:enum",
-          "enumerator": "c:enumerator", "member": "c:var", "type": "c:type"},
+          "enumerator": "c:enumerator", "member": "c:var", "type": "c:type",
+          "struct": "c:struct"},
     "cpp": {"function": "cpp:function", "class": "cpp:class", "struct": "cpp:struct",
             "union": "cpp:union", "type": "cpp:type", "member": "cpp:member",
             "enumerator": "cpp:enumerator"},
@@ -897,7 +904,8 @@ _OBJTYPE = {"cpp:class": ("class", "class"), "cpp:struct": ("class", "struct"),
             "cpp:enumerator": ("enumerator", "enumerator"),
             "c:function": ("function", "function"), "c:macro": ("macro", "macro"),
             "c:enum": ("enum", "enum"), "c:enumerator": ("enumerator", "enumerator"),
-            "c:var": ("member", "var"), "c:type": ("type", "type")}
+            "c:var": ("member", "var"), "c:type": ("type", "type"),
+            "c:struct": ("struct", "struct")}
 
 
 def directive_name(language, decl):
@@ -1031,6 +1039,11 @@ class Renderer:
             for d in e.decls:
                 if d.trailing is not None:
                     body += self.comment(d.trailing, skip=names)
+        if e.kind == "struct" and self.language == "c":
+            for d in e.decls:
+                block = nodes.literal_block(d.text, d.text)
+                block["language"] = "c"
+                body.append(block)
         if ok:
             self.nodes(body, inner)
         else:
@@ -1088,7 +1101,8 @@ def _link_targets(linker, intro_tree, language, path, config, seen=None):
                     if not d.name or not parses(directive, d.signature, config):
                         continue
                     qualified = "::".join(prefix + [d.name])
-                    role = _ROLE.get(d.kind)
+                    role = "struct" if language == "c" and d.kind == "struct" else \
+                        _ROLE.get(d.kind)
                     if role is None:
                         continue
                     if language == "c":

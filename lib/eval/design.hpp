@@ -39,6 +39,12 @@ int natural_design(double lo, double hi, const double *knots, int64_t nknots, in
                    int32_t nu, const double *x, int64_t nx, int32_t *i, int32_t *j, double *B,
                    int64_t *nempty);
 
+// The knots of the periodic basis on the breaks u[0 .. m] (m + 1 + 2*deg of
+// them), and the rotation that puts a block's wrapped columns (c >= m, as
+// c - m) first: the periodic design's own steps, for the bases built on it.
+void periodic_knots(const double *u, int m, int deg, double *t);
+void wrap_columns(int32_t *jb, double *b, int order, int m);
+
 // Whether every x lies in [lo, hi] (NaN does not).
 bool within_closed(const double *x, index_t nx, double lo, double hi);
 

@@ -9,7 +9,6 @@
 #include "eval/design.hpp"
 
 namespace bsbasis {
-namespace {
 
 // The knots of the periodic basis on the breaks u[0 .. m]: the order - 1
 // breaks before u[m] shifted down a period, the breaks, and the order - 1
@@ -47,7 +46,6 @@ void wrap_columns(int32_t *jb, double *b, int order, int m) {
     if (jb[q] >= m) jb[q] -= m;
 }
 
-}  // namespace
 }  // namespace bsbasis
 
 using namespace bsbasis;

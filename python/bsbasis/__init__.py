@@ -13,6 +13,7 @@ from ._normal import (NormalEquations, evaluate_spline, normal_equations,
 from ._penalties import derivative_penalty, difference_penalty, make_knots
 from ._pspline import PSplineFit, fit_normal_equations, fit_pspline
 from ._lib import LibraryNotFoundError, library_path, load_library, reset_library
+from . import gam
 
 __version__ = "0.1.0"
 

@@ -1,6 +1,7 @@
 """The library's C ABI as include/bsbasis.h states it: its status codes,
-modes, knot kinds and boundaries, the normal-equations tile, and the ctypes
-signatures of the functions the package calls.
+modes, knot kinds and boundaries, the normal-equations tile, the kinds and
+structs of a model's terms, and the ctypes signatures of the functions the
+package calls.
 
 This is the one place the package writes these numbers down; every other
 module takes them from here.  Each name is the header's without its
@@ -67,6 +68,35 @@ RULE_TOO_CLOSE = 8
 RULE_SPAN = 9
 RULE_EMPTY_BASE = 10
 
+# The terms of a model (bsbasis_model_*): kinds of term and of margin.
+TERM_INTERCEPT = 0
+TERM_LINEAR = 1
+TERM_FACTOR = 2
+TERM_SPLINE = 3
+MARGIN_KNOTS = 0
+MARGIN_UNIFORM = 1
+MARGIN_PERIODIC = 2
+
+# The families of bsbasis_model_irls.
+FAMILY_GAUSSIAN = 0
+FAMILY_BINOMIAL = 1
+FAMILY_POISSON = 2
+
+
+class Margin(ctypes.Structure):
+    """struct bsbasis_margin: one basis of a spline term."""
+    _fields_ = [("kind", ctypes.c_int32), ("order", ctypes.c_int32), ("nu", ctypes.c_int32),
+                ("extrapolate", ctypes.c_int32), ("t", ctypes.c_void_p),
+                ("nt", ctypes.c_int64), ("nj", ctypes.c_int64), ("origin", ctypes.c_double),
+                ("spacing", ctypes.c_double), ("column", ctypes.c_int64)]
+
+
+class Term(ctypes.Structure):
+    """struct bsbasis_term: one term of a model."""
+    _fields_ = [("kind", ctypes.c_int32), ("d", ctypes.c_int32), ("margins", ctypes.c_void_p),
+                ("column", ctypes.c_int64), ("nlevels", ctypes.c_int64)]
+
+
 _p = ctypes.c_void_p
 _i = ctypes.c_int
 _i32 = ctypes.c_int32
@@ -100,4 +130,11 @@ SIGNATURES: dict[str, tuple[_CType | None, list[_CType]]] = {
     "bsbasis_evaluate": (_i, [_p, _i64, _i32, _i64, _i32, _i32, _p, _p, _i64, _p]),
     "bsbasis_uniform_evaluate": (_i, [_d, _d, _i64, _i32, _i32, _i32, _p, _p, _i64, _p]),
     "bsbasis_blocks_to_dense": (_i, [_i32, _p, _p, _i64, _i64, _p, _i64, _i64]),
+    "bsbasis_model_columns": (_i, [_p, _i64, _i64, _p, _p]),
+    "bsbasis_model_normal_equations": (_i, [_p, _i64, _p, _i64, _i64, _i64, _i64, _p, _p, _p,
+                                            _p, _p, _p, _p, _p]),
+    "bsbasis_model_evaluate": (_i, [_p, _i64, _p, _i64, _i64, _i64, _i64, _p, _p, _p, _p, _p,
+                                    _p]),
+    "bsbasis_model_irls": (_i, [_p, _i64, _p, _i64, _i64, _i64, _i64, _i32, _p, _p, _p, _p, _p,
+                                _p, _p, _p, _p, _p]),
 }

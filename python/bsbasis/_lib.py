@@ -89,6 +89,10 @@ class Kernels:
     bsbasis_evaluate: Callable[..., int]
     bsbasis_uniform_evaluate: Callable[..., int]
     bsbasis_blocks_to_dense: Callable[..., int]
+    bsbasis_model_columns: Callable[..., int]
+    bsbasis_model_normal_equations: Callable[..., int]
+    bsbasis_model_evaluate: Callable[..., int]
+    bsbasis_model_irls: Callable[..., int]
 
     def __init__(self, cdll: ctypes.CDLL, path: str) -> None:
         self.path = path

@@ -1,7 +1,10 @@
-"""Normal equations and P-spline fits of data held in dask arrays.
+"""Normal equations, P-spline fits and additive models of data held in dask
+arrays and DataFrames.
 
-Each chunk of the abscissae is reduced in a task of its own, on one
-thread, by `bsbasis.normal_equations`; the partial results are then added
+Each chunk of the abscissae (or of the rows of an additive model's data)
+is reduced in a task of its own, on one thread, by
+`bsbasis.normal_equations` (or the model's sums); the partial results are
+then added
 in a tree whose shape depends only on the number of chunks and
 ``split_every``, never on the scheduler.  So the same chunking gives the
 same bits on every scheduler and in every run, and another chunking the
@@ -13,10 +16,12 @@ This is the one module of bsbasis that imports dask::
 
     import bsbasis.dask
     ne = bsbasis.dask.normal_equations(x, t, 3, y=y)
+    model = bsbasis.dask.fit_gam([s(0), te(1, 2)], X, y)   # terms of bsbasis.gam
 """
 
 from __future__ import annotations
 
+import copy
 import math
 import re
 import sys
@@ -30,7 +35,9 @@ from dask.graph_manipulation import bind
 import numpy as np
 
 from . import _normal, _penalties, _pspline
+from . import gam as _gam
 from ._checks import as_int, as_unmasked_vector, check_knots
+from ._model import ModelSums, model_sums
 
 if TYPE_CHECKING:
     from dask.dataframe.core import Series
@@ -47,7 +54,7 @@ if TYPE_CHECKING:
     # A first row and its value.
     _Row = tuple[int, float]
 
-__all__ = ["normal_equations", "uniform_normal_equations", "fit_pspline"]
+__all__ = ["normal_equations", "uniform_normal_equations", "fit_pspline", "fit_gam"]
 
 # A row named in a message of the in-memory functions: x[12], y[3], weights[7].
 _ROW = re.compile(r"\b(x|y|weights)\[(\d+)\]")
@@ -265,7 +272,12 @@ def _tree(function: Callable[..., NDArray[np.object_]], arrays: Sequence[da.Arra
                           chunks=((1,) * arrays[0].numblocks[0],),
                           meta=np.empty(0, dtype=object),
                           name=name + "-" + tokenize(function, *arrays, kwargs), **kwargs)
-    level = list(parts.to_delayed(optimize_graph=True).ravel())
+    return _add_tree(list(parts.to_delayed(optimize_graph=True).ravel()), split_every)
+
+
+def _add_tree(level: list[Any], split_every: int) -> Delayed:
+    """A delayed object: the delayed partials added in a fixed tree, groups
+    of split_every consecutive ones, level by level."""
     add = dask.delayed(_sum, pure=True)
     while len(level) > split_every:
         level = [add(*level[i:i + split_every]) for i in range(0, len(level), split_every)]
@@ -747,3 +759,602 @@ def fit_pspline(x: _Data, y: _Data, *, k: SupportsIndex = 3,
     if note is not None:
         warnings.warn(note, UserWarning, stacklevel=2)
     return fit
+
+
+# ------------------------------------------------------------ additive models
+#
+# fit_gam reads the data twice.  The first pass gathers, chunk by chunk, what
+# GAM.fit looks at before its sums: bad rows of y, the weights and each used
+# column, each numeric column's range and distinct values (up to a cap), each
+# factor's levels.  From their total, stand-in columns that hold the same
+# extremes, distinct values and levels lay out the terms through GAM's own
+# code, so that the knots, constraints and checks are those of the in-memory
+# fit.  The second pass forms the model's sums chunk by chunk; the fit is
+# made from their total.
+
+# A row named in a message of bsbasis.gam: "at row 12".
+_GAM_ROW = re.compile(r"\bat row (\d+)")
+# Distinct values kept per numeric column, at the least: more than the rug
+# of GAM.plot shows.
+_DISTINCT = 2 * _gam._RUG
+
+# The first bad row of a chunk (or of the data) and the count of bad rows.
+_Bad = tuple[int, int]
+
+
+def _bad(mask: NDArray[np.bool_]) -> _Bad | None:
+    if not mask.any():
+        return None
+    return int(np.argmax(mask)), int(mask.sum())
+
+
+def _later_bad(a: _Bad | None, b: _Bad | None, offset: int) -> _Bad | None:
+    """The bad rows of two consecutive parts, b's first row counted from a's start."""
+    if b is None:
+        return a
+    if a is None:
+        return b[0] + offset, b[1]
+    return a[0], a[1] + b[1]
+
+
+def _thin(values: NDArray[Any], cap: int) -> NDArray[Any]:
+    """At most cap of the sorted values, evenly spaced, the ends kept."""
+    if len(values) <= cap:
+        return values
+    return values[np.linspace(0, len(values) - 1, cap).astype(np.int64)]
+
+
+class _NumericStats:
+    """A numeric column's part: its bad rows, whether it failed to convert
+    to numbers, its extremes, its sorted distinct values (`many`: at least
+    `cap` of them, of which `values` holds a sample of cap)."""
+
+    __slots__ = ("bad", "text", "lo", "hi", "values", "many", "cap")
+
+    def __init__(self, x: NDArray[Any], cap: int) -> None:
+        self.cap = cap
+        self.bad: _Bad | None = None
+        self.lo = self.hi = math.nan
+        self.values: NDArray[np.float64] = np.empty(0)
+        self.many = False
+        try:
+            v = np.asarray(x, dtype=np.float64)
+        except (TypeError, ValueError):
+            self.text = True
+            return
+        self.text = False
+        finite = np.isfinite(v)
+        self.bad = _bad(~finite)
+        if self.bad is not None:
+            v = v[finite]
+        if len(v) == 0:
+            return
+        self.lo, self.hi = float(v.min()), float(v.max())
+        # The head alone often has enough distinct values: no sort of the rest.
+        head = np.unique(v[:8 * cap])
+        self.values = head if len(head) >= cap else np.unique(v)
+        self._cap()
+
+    def _cap(self) -> None:
+        if len(self.values) >= self.cap:
+            self.many = True
+            self.values = _thin(self.values, self.cap)
+
+    def add(self, other: _NumericStats, offset: int) -> _NumericStats:
+        out = copy.copy(self)
+        out.bad = _later_bad(self.bad, other.bad, offset)
+        out.text = self.text or other.text
+        out.lo = float(np.fmin(self.lo, other.lo))
+        out.hi = float(np.fmax(self.hi, other.hi))
+        out.values = np.union1d(self.values, other.values)
+        out.many = self.many or other.many
+        out._cap()
+        return out
+
+    def stand_in(self) -> NDArray[np.float64]:
+        """A column with the data's extremes and distinct values (a sample
+        of at least `cap` of them when there are more)."""
+        ends = [v for v in (self.lo, self.hi) if not math.isnan(v)]
+        return np.union1d(self.values, ends)
+
+
+def _missing(values: NDArray[Any]) -> NDArray[np.bool_]:
+    """Where a factor's values are missing, NaN or inf, as bsbasis.gam sees them."""
+    if values.dtype.kind in "fc":
+        finite: NDArray[np.bool_] = np.isfinite(values)
+        return ~finite
+    return np.array([v is None or (isinstance(v, float) and not math.isfinite(v))
+                     for v in values], dtype=bool)
+
+
+class _FactorStats:
+    """A factor column's part: its bad rows, its levels (None when its
+    values cannot be sorted)."""
+
+    __slots__ = ("bad", "levels")
+
+    def __init__(self, values: NDArray[Any]) -> None:
+        bad = _missing(values)
+        self.bad = _bad(bad)
+        try:
+            self.levels: NDArray[Any] | None = np.unique(values[~bad])
+        except TypeError:
+            self.levels = None
+
+    def add(self, other: _FactorStats, offset: int) -> _FactorStats:
+        out = copy.copy(self)
+        out.bad = _later_bad(self.bad, other.bad, offset)
+        out.levels = None
+        if self.levels is not None and other.levels is not None:
+            try:
+                out.levels = np.unique(np.concatenate([self.levels, other.levels]))
+            except TypeError:
+                pass
+        return out
+
+
+class _GamPlan:
+    """What the tasks need to read a chunk: X's column names (None for an
+    array) and width, the used columns by position and kind, with the cap
+    of distinct values of each numeric one, and whether there are
+    weights."""
+
+    __slots__ = ("names", "width", "factors", "numeric", "has_w")
+
+    def __init__(self, names: list[str] | None, width: int, factors: list[int],
+                 numeric: dict[int, int], has_w: bool) -> None:
+        self.names, self.width = names, width
+        self.factors, self.numeric, self.has_w = factors, numeric, has_w
+
+    def columns(self, part: Any) -> list[Any]:
+        """The chunk's columns by position of X; None for those not used."""
+        if hasattr(part, "iloc"):  # a DataFrame's partition of the used columns
+            used = sorted(set(self.factors) | set(self.numeric))
+            cols: list[Any] = [None] * self.width
+            for i, p in enumerate(used):
+                cols[p] = np.asarray(part.iloc[:, i].to_numpy())
+            return cols
+        return [part[:, j] for j in range(self.width)]
+
+
+class _GamStats:
+    """The first pass's total over consecutive rows: their count, the bad
+    rows of y and of the weights, the rows of positive weight and the sum
+    of their log weights, and each used column's stats."""
+
+    __slots__ = ("n", "bad_y", "bad_w", "positive", "log_w", "numeric", "factors")
+
+    def __init__(self, plan: _GamPlan, part: Any, y: Any, w: Any, index: int) -> None:
+        cols = plan.columns(part)
+        n = len(part)
+        self.n = n
+        yv = np.asarray(y, dtype=np.float64)
+        if len(yv) != n:
+            raise ValueError("partition %d: y has %d rows where X has %d" % (index, len(yv), n))
+        self.bad_y = _bad(~np.isfinite(yv))
+        self.bad_w: _Bad | None = None
+        self.positive, self.log_w = n, 0.0
+        if plan.has_w:
+            wv = np.asarray(w, dtype=np.float64)
+            if len(wv) != n:
+                raise ValueError("partition %d: weights has %d rows where X has %d"
+                                 % (index, len(wv), n))
+            self.bad_w = _bad(~(np.isfinite(wv) & (wv >= 0)))
+            positive = wv > 0
+            self.positive = int(positive.sum())
+            with np.errstate(invalid="ignore"):
+                self.log_w = float(np.sum(np.log(wv[positive])))
+        self.numeric = {p: _NumericStats(cols[p], cap) for p, cap in plan.numeric.items()}
+        self.factors = {p: _FactorStats(cols[p]) for p in plan.factors}
+
+    def __add__(self, other: _GamStats) -> _GamStats:
+        out = copy.copy(self)
+        out.n = self.n + other.n
+        out.bad_y = _later_bad(self.bad_y, other.bad_y, self.n)
+        out.bad_w = _later_bad(self.bad_w, other.bad_w, self.n)
+        out.positive = self.positive + other.positive
+        out.log_w = self.log_w + other.log_w
+        out.numeric = {p: s.add(other.numeric[p], self.n) for p, s in self.numeric.items()}
+        out.factors = {p: s.add(other.factors[p], self.n) for p, s in self.factors.items()}
+        return out
+
+
+def _rows_error(what: str, bad: _Bad) -> ValueError:
+    """bsbasis.gam's message for bad rows."""
+    return ValueError("%s at row %d (%d rows in all)" % (what, bad[0], bad[1]))
+
+
+def _gam_lay_out(model: _gam.GAM, plan: _GamPlan, stats: _GamStats) -> _gam.GAM:
+    """The model laid out on the data, from the first pass's total: the
+    errors GAM.fit raises for the same data, in its order, then its layout
+    on stand-in columns."""
+    if stats.bad_y is not None:
+        raise _rows_error("y is NaN or inf", stats.bad_y)
+    if stats.bad_w is not None:
+        raise _rows_error("weights must be finite and >= 0: not so", stats.bad_w)
+    if plan.has_w and stats.positive == 0:
+        raise ValueError("every weight is 0")
+    if stats.n == 0:
+        raise ValueError("X has no rows")
+    names, width = plan.names, plan.width
+    cols: list[Any] = [None] * width
+    for user in model.terms:
+        label = user.label([_gam._column_label(c, names) for c in user.columns])
+        for c in user.columns:
+            p = _gam._resolve(c, names, width, label)
+            if user.kind == "factor":
+                fs = stats.factors[p]
+                if fs.bad is not None:
+                    raise _rows_error("term %s: a missing value, NaN or inf in its column"
+                                      % label, fs.bad)
+                if fs.levels is None:
+                    raise ValueError("term %s: its values cannot be sorted (missing values "
+                                     "among them?)" % label)
+                cols[p] = fs.levels
+            else:
+                ns = stats.numeric[p]
+                if ns.text:
+                    raise ValueError("term %s: the column is not numeric" % label)
+                if ns.bad is not None:
+                    raise _rows_error("term %s: NaN or inf in its column" % label, ns.bad)
+                if p not in stats.factors:  # a factor's levels are all its values
+                    cols[p] = ns.stand_in()
+    model = copy.copy(model)
+    model._lay_out(cols, names)
+    return model
+
+
+def _row_model(model: _gam.GAM) -> _gam.GAM:
+    """The laid-out model without what the rows do not need (penalties,
+    rugs), to travel with every task of the second pass."""
+    light = copy.copy(model)
+    light._layouts = [lay._replace(penalties=(), rugs=()) for lay in model._layouts]
+    return light
+
+
+class _GamSums:
+    """ModelSums that add as sums."""
+
+    __slots__ = ("sums",)
+
+    def __init__(self, sums: ModelSums) -> None:
+        self.sums = sums
+
+    def __add__(self, other: _GamSums) -> _GamSums:
+        a, b = self.sums, other.sums
+        # A fit's sums have y, and so the column sums.
+        assert a.rhs is not None and b.rhs is not None
+        assert a.colsums is not None and b.colsums is not None
+        return _GamSums(ModelSums(a.gram + b.gram, a.rhs + b.rhs, a.yty + b.yty, a.sw + b.sw,
+                                  a.count + b.count, a.colsums + b.colsums))
+
+
+def _gam_chunk_sums(model: _gam.GAM, plan: _GamPlan, part: Any, y: Any,
+                    w: Any) -> _GamSums:
+    """The model's sums over one chunk, on one thread."""
+    Xu = model._used_matrix(plan.columns(part), plan.names)
+    wv = np.asarray(w, dtype=np.float64) if plan.has_w else None
+    return _GamSums(model_sums(model._raw_terms, Xu, np.asarray(y, dtype=np.float64), wv,
+                               threads=1))
+
+
+def _gam_fit_task(model: _gam.GAM, total: _GamSums, stats: _GamStats) -> _gam.GAM:
+    """The fit from the total sums; a new model, the laid-out one untouched."""
+    return copy.copy(model)._fit_sums(total.sums, stats.positive, stats.log_w)
+
+
+def _basis_size(user: Any, i: int) -> int:
+    """Basis functions of margin i of a smooth term, as bsbasis.gam places them."""
+    default = _gam._S_BASIS if user.kind == "s" else _gam._TE_BASIS
+    n, t, k = user.n_knots[i], user.t[i], user.k
+    if user.periodic:
+        return len(t) - 1 if t is not None else int(n or max(default, k - 1) + 1) - 1
+    if t is not None:
+        return len(t) - int(k) - 1
+    nk = n if n is not None else max(default, k + 1) - k + 1
+    return int(nk + k - 1)
+
+
+def _frame_data(X: Any, y: Any, weights: Any) -> tuple[list[Any], list[str]]:
+    """A dask DataFrame's partitions with y and weights in the same ones;
+    arrays are split by the partitions' lengths (counted in a pass)."""
+    collections = [X]
+    lengths = None
+    for a, name in ((y, "y"), (weights, "weights")):
+        if a is None:
+            continue
+        if dask.is_dask_collection(a) and hasattr(a, "npartitions"):
+            if a.npartitions != X.npartitions:
+                raise ValueError("%s has %d partitions, X has %d: give a column of X's "
+                                 "DataFrame, or an array" % (name, a.npartitions, X.npartitions))
+            _check_dtype(a, name)
+            collections.append(a)
+            continue
+        if lengths is None:
+            lengths = tuple(int(c) for c in X.map_partitions(len).compute())
+        arr = _as_dask(a, name)
+        if arr.shape[0] != sum(lengths):
+            raise ValueError("%s has %d entries, X has %d rows" % (name, arr.shape[0],
+                                                                  sum(lengths)))
+        collections.append(da.from_array(arr, chunks=(lengths,)) if not isinstance(arr, da.Array)
+                           else arr.rechunk((lengths,)))
+    return collections, [str(c) for c in X.columns]
+
+
+def _array_data(X: Any, y: Any, weights: Any) -> list[Any]:
+    """A 2-D dask array of whole rows with y and weights in its row chunks."""
+    if not isinstance(X, da.Array):
+        if dask.is_dask_collection(X) or hasattr(X, "iloc"):
+            raise TypeError("X must be a dask array, a dask DataFrame or a numpy array, got %s"
+                            % type(X).__name__)
+        X = da.from_array(np.asarray(X), chunks=("auto", -1))
+    if X.ndim != 2:
+        raise ValueError("X must be 2-D (rows x columns), got %d dimensions" % X.ndim)
+    if any(math.isnan(c) for c in X.chunks[0]):
+        raise ValueError("X has chunks of unknown size; call its compute_chunk_sizes() first")
+    if X.numblocks[1] > 1:
+        X = X.rechunk({1: -1})
+    named = _columns([(a, name) for a, name in ((y, "y"), (weights, "weights"))
+                      if a is not None])
+    out = [X]
+    for a, name in named:
+        arr = _as_dask(a, name)
+        if arr.shape[0] != X.shape[0]:
+            raise ValueError("%s has %d entries, X has %d rows" % (name, arr.shape[0],
+                                                                  X.shape[0]))
+        out.append(da.from_array(arr, chunks=(X.chunks[0],)) if not isinstance(arr, da.Array)
+                   else arr.rechunk((X.chunks[0],)))
+    return out
+
+
+def _all_parts(collections: Sequence[Any], has_w: bool) -> list[list[Any]]:
+    """The delayed chunks of X, y and the weights (None for each chunk
+    without weights), chunk by chunk alike."""
+    parts = [list(np.asarray(c.to_delayed(optimize_graph=True), dtype=object).ravel())
+             for c in collections]
+    return parts if has_w else parts + [[None] * len(parts[0])]
+
+
+@overload
+def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
+            method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
+            split_every: SupportsIndex | None = ...,
+            compute: Literal[True] = ...) -> _gam.GAM: ...
+
+
+@overload
+def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
+            method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
+            split_every: SupportsIndex | None = ..., compute: Literal[False]) -> Delayed: ...
+
+
+@overload
+def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
+            method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
+            split_every: SupportsIndex | None = ..., compute: bool) -> _gam.GAM | Delayed: ...
+
+
+def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None, *,
+            method: Literal["REML", "GCV"] = "REML", lam: Sequence[float] | None = None,
+            split_every: SupportsIndex | None = None,
+            compute: bool = True) -> _gam.GAM | Delayed:
+    """Fit a Gaussian additive model to a dask array or DataFrame.
+
+    The model `bsbasis.gam.GAM` fits in memory, from sums formed chunk by
+    chunk: a first pass gathers what the knots and checks need (each used
+    column's range and distinct values, each factor's levels, the bad rows
+    of every input), a second forms the model's sums X'WX, X'Wy and y'Wy,
+    one task per chunk on one thread, added in a fixed tree as
+    `normal_equations` adds them; the smoothing parameters are then chosen
+    from the total sums alone.  The data never reach the client.
+
+    Parameters
+    ----------
+    terms : sequence of terms
+        Made by `bsbasis.gam.s`, `~bsbasis.gam.te`, `~bsbasis.gam.linear`
+        and `~bsbasis.gam.factor`, naming columns of X by index, or by name
+        for a DataFrame.
+    X : dask.array.Array, dask DataFrame or numpy.ndarray, shape (n, m)
+        The data.  A 2-D array is read in chunks of whole rows (rechunked
+        so if need be), a DataFrame partition by partition (its used
+        columns only), a numpy array wrapped with ``chunks='auto'``.
+    y : dask.array.Array, dask Series or array_like, shape (n,)
+        The response: with a DataFrame, one of its columns (or a Series of
+        the same partitions), else an array split as X is (a dask Series
+        with an array X is read as an array, its partitions' lengths
+        counted first, as are X's for an array with a DataFrame X).
+    weights : dask.array.Array, dask Series or array_like, shape (n,), optional
+        Prior weights, >= 0, taken as y is.  Default 1.
+    method : {'REML', 'GCV'}, optional
+        The criterion of the smoothing parameters, as for `bsbasis.gam.GAM`.
+    lam : sequence of float, optional
+        Fixed smoothing parameters, as for `bsbasis.gam.GAM`.
+    split_every : int, optional
+        How many partial results one task adds, at least 2.  Default 8.
+    compute : bool, optional
+        True (default): run both passes and return the fitted model.
+        False: return a `dask.delayed.Delayed` whose ``compute()`` (or a
+        distributed client's ``compute``) does, with both passes in its
+        graph, the second bound to the first so that the data are read
+        twice rather than held in memory between them.
+
+    Returns
+    -------
+    bsbasis.gam.GAM or Delayed
+        The fitted model: the knots, constraints and fit of
+        ``GAM(terms).fit`` on the same data in memory, to within the
+        rounding of sums added in another order (the same bits for the
+        same chunks and `split_every` on any scheduler).  Its `predict`
+        and `partial` also take a dask array (of whole rows or not) or a
+        dask DataFrame, and then return a dask array of its row chunks or a
+        dask Series of its index (with ``se=True``, two of them), computed
+        chunk by chunk when asked for.
+
+    Raises
+    ------
+    TypeError
+        For X of another type, y or weights that are not real numbers.
+    ValueError
+        As `bsbasis.gam.GAM.fit` raises it, with the same messages and rows
+        counted from the start of the data: for bad terms, columns out of
+        range, before any pass; for NaN or inf in y, in the weights or a
+        used column, a constant column, too few distinct values, when the
+        first pass has run (under ``compute=False``, by ``compute()``).
+        Also for y or weights of another length than X, or a Series of
+        other partitions than X's.
+
+    See Also
+    --------
+    bsbasis.gam.GAM : The same model in memory.
+    fit_pspline : One smooth, by GCV.
+    bsbasis.sklearn.GAMRegressor : The model as a scikit-learn regressor.
+
+    Notes
+    -----
+    The rug of `GAM.plot` shows the column's distinct values when there are
+    fewer than 1000 (or than the smooth's basis functions, if more), else an
+    evenly spaced sample of that many of the distinct values the chunks
+    gave, the extremes among them (the in-memory fit thins all of them to
+    500).
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import dask.array as da
+    >>> import bsbasis.dask
+    >>> from bsbasis.gam import GAM, s, linear
+    >>> rng = np.random.default_rng(0)
+    >>> X = rng.uniform(0, 1, (4000, 2))
+    >>> y = np.sin(6 * X[:, 0]) + X[:, 1] + rng.normal(0, 0.2, 4000)
+    >>> Xd, yd = da.from_array(X, chunks=(1000, 2)), da.from_array(y, chunks=1000)
+    >>> model = bsbasis.dask.fit_gam([s(0), linear(1)], Xd, yd)
+    >>> ref = GAM([s(0), linear(1)]).fit(X, y)
+    >>> bool(np.allclose(model.coef_, ref.coef_, rtol=1e-9, atol=1e-12))
+    True
+    >>> model.predict(Xd).compute().shape
+    (4000,)
+    """
+    template = _DaskGAM(terms, method=method, lam=lam)
+    split_every = _check_split_every(8 if split_every is None else split_every)
+    dd = sys.modules.get("dask.dataframe")
+    if dd is not None and isinstance(X, dd.DataFrame):
+        collections, names = _frame_data(X, y, weights)
+        width = len(names)
+    else:
+        collections = _array_data(X, y, weights)
+        names, width = None, int(collections[0].shape[1])
+    # Columns resolved now, before any pass, with GAM's messages.
+    factors: set[int] = set()
+    numeric: dict[int, int] = {}
+    for user in template.terms:
+        label = user.label([_gam._column_label(c, names) for c in user.columns])
+        for i, c in enumerate(user.columns):
+            p = _gam._resolve(c, names, width, label)
+            if user.kind == "factor":
+                factors.add(p)
+            else:
+                size = _basis_size(user, i) if user.kind in ("s", "te") else 0
+                numeric[p] = max(numeric.get(p, _DISTINCT), size)
+    if names is not None:
+        used = sorted(factors | set(numeric))
+        collections[0] = collections[0][[X.columns[p] for p in used]]
+    plan = _GamPlan(names, width, sorted(factors), numeric, weights is not None)
+    parts = _all_parts(collections, weights is not None)
+    stat = dask.delayed(_GamStats, pure=True)
+    level = [stat(plan, x, yy, ww, i) for i, (x, yy, ww) in enumerate(zip(*parts))]
+    stats = _add_tree(level, split_every)
+    laid = dask.delayed(_gam_lay_out, pure=True)(template, plan, stats)
+    # The second pass reads the data again once the layout is known, rather
+    # than keep every chunk in memory from the first.
+    bound = bind(tuple(collections), laid, seed=tokenize(stats.key, split_every))
+    parts = _all_parts(bound, weights is not None)
+    rows = dask.delayed(_row_model, pure=True)(laid)
+    chunk = dask.delayed(_gam_chunk_sums, pure=True)
+    total = _add_tree([chunk(rows, plan, x, yy, ww) for x, yy, ww in zip(*parts)], split_every)
+    fitted: Delayed = dask.delayed(_gam_fit_task, pure=True)(laid, total, stats)
+    if not compute:
+        return fitted
+    model: _gam.GAM = fitted.compute()
+    return model
+
+
+class _Evaluate:
+    """GAM.predict or GAM.partial with its arguments, on a chunk."""
+
+    __slots__ = ("method", "args", "kwargs")
+
+    def __init__(self, method: str, args: tuple[Any, ...], kwargs: dict[str, Any]) -> None:
+        self.method, self.args, self.kwargs = method, args, kwargs
+
+    def __call__(self, model: _gam.GAM, part: Any) -> NDArray[np.float64]:
+        """The values, as a column, or two columns with se."""
+        out = getattr(_gam.GAM, self.method)(model, part, *self.args, **self.kwargs)
+        return np.column_stack(out) if isinstance(out, tuple) else np.asarray(out)
+
+
+def _evaluate_block(part: NDArray[Any], evaluate: _Evaluate, model: _gam.GAM,
+                    block_info: Any = None) -> NDArray[np.float64]:
+    try:
+        return evaluate(model, part)
+    except ValueError as e:
+        start = _start(block_info)
+        raise ValueError("rows %d to %d: %s" % (start, start + len(part), _GAM_ROW.sub(
+            lambda m: "at row %d" % (int(m.group(1)) + start), str(e)))) from e
+
+
+def _evaluate_partition(part: Any, evaluate: _Evaluate, model: _gam.GAM,
+                        partition_info: Any = None) -> Any:
+    import pandas as pd
+    try:
+        out = evaluate(model, part)
+    except ValueError as e:
+        number = partition_info["number"] if partition_info else -1
+        raise ValueError("partition %d: %s" % (number, e)) from e
+    if out.ndim == 2:
+        return pd.DataFrame(out, index=part.index, columns=["fit", "se"])
+    return pd.Series(out, index=part.index, dtype=np.float64)
+
+
+def _lazy(model: _gam.GAM, X: Any, evaluate: _Evaluate, se: bool) -> Any:
+    """evaluate over the chunks of X (a dask array or DataFrame), lazily."""
+    held = dask.delayed(model)
+    dd = sys.modules.get("dask.dataframe")
+    if dd is not None and isinstance(X, dd.DataFrame):
+        import pandas as pd
+        meta = (pd.DataFrame({"fit": [], "se": []}, dtype=np.float64) if se
+                else pd.Series([], dtype=np.float64))
+        out = X.map_partitions(_evaluate_partition, evaluate, held, meta=meta)
+        return (out["fit"], out["se"]) if se else out
+    if not isinstance(X, da.Array):
+        raise TypeError("X must be a dask array or a dask DataFrame, got %s" % type(X).__name__)
+    if X.ndim != 2:
+        raise ValueError("X must be 2-D (rows x columns), got %d dimensions" % X.ndim)
+    if X.numblocks[1] > 1:
+        X = X.rechunk({1: -1})
+    if se:
+        both = da.map_blocks(_evaluate_block, X, evaluate=evaluate, model=held, dtype=np.float64,
+                             chunks=(X.chunks[0], (2,)), meta=np.empty((0, 2)))
+        return both[:, 0], both[:, 1]
+    return da.map_blocks(_evaluate_block, X, evaluate=evaluate, model=held, dtype=np.float64,
+                         chunks=(X.chunks[0],), drop_axis=1, meta=np.empty(0))
+
+
+class _DaskGAM(_gam.GAM):
+    """A GAM whose predict and partial also take dask collections, lazily:
+    what `fit_gam` returns."""
+
+    def predict(self, X: Any, **kwargs: Any) -> Any:
+        """The fitted mean at the rows of X; lazily, chunk by chunk, for a
+        dask array or DataFrame.  See `bsbasis.gam.GAM.predict`."""
+        if dask.is_dask_collection(X):
+            self._check_fitted()
+            return _lazy(self, X, _Evaluate("predict", (), kwargs), bool(kwargs.get("se")))
+        return super().predict(X, **kwargs)
+
+    def partial(self, X: Any, term: int | str, **kwargs: Any) -> Any:
+        """One term's contribution at the rows of X; lazily, chunk by chunk,
+        for a dask array or DataFrame.  See `bsbasis.gam.GAM.partial`."""
+        if dask.is_dask_collection(X):
+            self._term_index(term)
+            return _lazy(self, X, _Evaluate("partial", (term,), kwargs), bool(kwargs.get("se")))
+        return super().partial(X, term, **kwargs)

@@ -1,5 +1,7 @@
 """scikit-learn's SplineTransformer with the bases formed by the library,
-and NaturalSplineTransformer, its sibling for natural cubic splines.
+NaturalSplineTransformer, its sibling for natural cubic splines, and
+GAMRegressor and GAMClassifier, the additive models of bsbasis.gam as a
+regressor and a classifier.
 
 This is the only module of the package that imports scikit-learn.  Knots,
 fitted attributes, feature names, checks and error messages are those of
@@ -16,11 +18,12 @@ from typing import TYPE_CHECKING, Any, Callable, Literal, Sequence, Tuple, Union
 import numpy as np
 import scipy.sparse as sp
 from scipy.interpolate import BSpline
-from sklearn.base import BaseEstimator, TransformerMixin
-from sklearn.utils import check_array
+from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin, TransformerMixin
+from sklearn.utils import check_array, column_or_1d
+from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted
 
-from . import _lib, _sparse, _tiles
+from . import _gam_fit, _lib, _sparse, _tiles
 from . import _sklearn_compat as compat
 from ._abi import (ERROR_RANGE, EXTRAPOLATE_CONSTANT, EXTRAPOLATE_CONTINUE, EXTRAPOLATE_ERROR,
                    EXTRAPOLATE_LINEAR, EXTRAPOLATE_PERIODIC, EXTRAPOLATE_ZERO, NATURAL_WIDTH)
@@ -1173,3 +1176,543 @@ class NaturalSplineTransformer(compat.TagsMixin, _TiledOutput, TransformerMixin,
         features = [_NaturalFeature(self.knots_[:, i], self.include_bias, self.nu, ncols,
                                     i * ncols) for i in range(X.shape[1])]
         return self._output(X, features, ncols)
+
+
+# ---------------------------------------------------------------- GAMRegressor
+#
+# An additive model of bsbasis.gam as a scikit-learn regressor.  Its helpers
+# below serve it alone.
+
+def _is_frame(X: object) -> bool:
+    """X is a pandas DataFrame (or quacks like one)."""
+    return hasattr(X, "columns") and hasattr(X, "iloc")
+
+
+def _default_terms(X: NDArray[Any], n_knots: int | None) -> list[Any]:
+    """A term per column, for GAMRegressor and GAMClassifier: a cubic smooth
+    where the column has at least 4 distinct values, its knots reduced to
+    leave no more basis functions than distinct values and fewer
+    coefficients in all than rows (as mgcv requires); a linear term where
+    that leaves fewer than 4 functions; no term for a constant column (the
+    intercept has it)."""
+    from .gam import linear, s
+    default = 8  # mgcv's 10 cubic basis functions
+    distinct = [len(np.unique(X[:, j])) for j in range(X.shape[1])]
+    budget = (len(X) - 1) // max(1, sum(d >= 2 for d in distinct))
+    terms = []
+    for j, d in enumerate(distinct):
+        functions = min(d, budget)
+        if functions >= 4:
+            # a cubic basis has n_knots + 2 functions, at most one per value
+            terms.append(s(j, n_knots=min(n_knots or default, functions - 2)))
+        elif d >= 2:
+            terms.append(linear(j))
+    if not terms:
+        raise ValueError("every column of X is constant: there is nothing to fit")
+    return terms
+
+
+def _positive_rows(X: Any, keep: NDArray[np.bool_]) -> Any:
+    """The rows of X (an array or a DataFrame) where keep holds."""
+    if keep.all():
+        return X
+    return X.iloc[np.flatnonzero(keep)] if _is_frame(X) else X[keep]
+
+
+class GAMRegressor(RegressorMixin, BaseEstimator):
+    """A Gaussian additive model as a scikit-learn regressor.
+
+    Fits `bsbasis.gam.GAM`: an intercept plus smooth, tensor product,
+    linear and factor terms, each smooth constrained to sum to zero and
+    penalised, the smoothing parameters chosen by REML or GCV as mgcv
+    chooses them.  It takes part in pipelines, grid searches and
+    cross-validation like any regressor; `score` is R^2.
+
+    Parameters
+    ----------
+    terms : list of terms, default=None
+        The model's terms, made by `bsbasis.gam.s`, `~bsbasis.gam.te`,
+        `~bsbasis.gam.linear` and `~bsbasis.gam.factor`; they name columns
+        by index, or by name when X is a pandas DataFrame (then a factor's
+        column may hold strings).  None: a cubic P-spline ``s(j)`` of every
+        column j with at least 4 distinct values (of the rows of positive
+        weight), a linear term for a column of 2 or 3 values, nothing for a
+        constant column.
+    method : {'REML', 'GCV'}, default='REML'
+        The criterion the smoothing parameters minimise.
+    lam : array-like of float, default=None
+        Fixed smoothing parameters, one per penalty (see
+        `bsbasis.gam.GAM`); no search then.
+    n_knots : int, default=None
+        Knots of each smooth of ``terms=None`` over its column's range,
+        ends included, at least 2; default 8 (mgcv's 10 basis functions).
+        Fewer where a column has fewer than ``n_knots + 2`` distinct
+        values.  Ignored when `terms` is given.
+    threads : int, default=None
+        Threads for the sums and predictions, as for `bsbasis.gam.GAM`; a
+        negative value counts from the number of cores.
+
+    Attributes
+    ----------
+    gam_ : bsbasis.gam.GAM
+        The fitted model: its `summary`, `partial` and `plot`.
+    terms_ : list of terms
+        The terms fitted: `terms`, or those chosen for ``terms=None``.
+    n_features_in_ : int
+        The number of columns of X seen in `fit`.
+    feature_names_in_ : ndarray of shape (`n_features_in_`,)
+        The column names of X seen in `fit`, when X is a DataFrame whose
+        column names are all strings.
+
+    See Also
+    --------
+    bsbasis.gam.GAM : The model, on arrays and DataFrames.
+    bsbasis.dask.fit_gam : The same model fitted on dask arrays.
+    SplineTransformer : Spline features for a linear model.
+
+    Notes
+    -----
+    Rows of weight 0 are dropped before the fit: they neither place the
+    knots nor count among the observations, so that the fit is the one
+    without them.  When the unpenalised part of the model (the intercept,
+    linear and factor terms, each smooth's linear trend) fits y exactly,
+    REML is undefined (its scale estimate is 0) while every smoothing
+    parameter gives the same exact fit: `gam_` is then that fit, made with
+    ``method='GCV'``.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.sklearn import GAMRegressor
+    >>> rng = np.random.default_rng(0)
+    >>> X = rng.uniform(0, 1, (300, 2))
+    >>> y = np.sin(6 * X[:, 0]) + X[:, 1] + rng.normal(0, 0.1, 300)
+    >>> model = GAMRegressor().fit(X, y)
+    >>> model.gam_.terms_
+    ['s(x0)', 's(x1)']
+    >>> bool(model.score(X, y) > 0.9)
+    True
+    """
+
+    _parameter_constraints: dict[str, list[Any]] = {
+        "terms": ["array-like", None],
+        "method": [StrOptions({"REML", "GCV"})],
+        "lam": ["array-like", None],
+        "n_knots": [Interval(Integral, 2, None, closed="left"), None],
+        "threads": [Interval(Integral, 1, None, closed="left"),
+                    Interval(Integral, None, -1, closed="right"), None],
+    }
+
+    def __init__(self, terms: Sequence[Any] | None = None, *,
+                 method: Literal["REML", "GCV"] = "REML", lam: Sequence[float] | None = None,
+                 n_knots: int | None = None, threads: int | None = None) -> None:
+        self.terms = terms
+        self.method = method
+        self.lam = lam
+        self.n_knots = n_knots
+        self.threads = threads
+
+    def _check_X(self, X: ArrayLike, reset: bool, **kwargs: Any) -> NDArray[Any]:
+        """X checked as scikit-learn checks it: numbers for ``terms=None``,
+        any values for given terms (a factor may hold strings)."""
+        return compat.validate_data(self, X, reset=reset, allow_nan=False, accept_sparse=False,
+                                    dtype="numeric" if self.terms is None else None, **kwargs)
+
+    def fit(self, X: ArrayLike, y: ArrayLike,
+            sample_weight: ArrayLike | None = None) -> GAMRegressor:
+        """Fit the additive model.
+
+        Parameters
+        ----------
+        X : array-like or pandas.DataFrame of shape (n_samples, n_features)
+            The data; the terms name its columns.
+        y : array-like of shape (n_samples,)
+            The response.
+        sample_weight : array-like of shape (n_samples,), default=None
+            Prior weights, >= 0; rows of weight 0 are dropped.
+
+        Returns
+        -------
+        self : GAMRegressor
+            Fitted.
+
+        Raises
+        ------
+        ValueError
+            For X or y that scikit-learn's checks refuse (NaN, infinity,
+            fewer than 2 rows), negative weights, X whose columns are all
+            constant, and as `bsbasis.gam.GAM.fit` raises it.
+
+        See Also
+        --------
+        predict : Predictions of the fitted model.
+        bsbasis.gam.GAM.fit : The fit itself.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.gam import s, linear
+        >>> from bsbasis.sklearn import GAMRegressor
+        >>> rng = np.random.default_rng(1)
+        >>> X = rng.uniform(0, 1, (200, 2))
+        >>> y = np.cos(4 * X[:, 0]) + 2 * X[:, 1] + rng.normal(0, 0.1, 200)
+        >>> model = GAMRegressor([s(0), linear(1)]).fit(X, y)
+        >>> round(float(model.gam_.coef_[-1]), 1)
+        2.0
+        """
+        from .gam import GAM
+        compat.validate_params(self)
+        Xv, yv = self._check_X(X, reset=True, y=y, y_numeric=True, ensure_min_samples=2)
+        data = X if self.terms is not None and _is_frame(X) else Xv
+        w = None
+        if sample_weight is not None:
+            w = np.asarray(compat.check_sample_weight(sample_weight, Xv, np.float64))
+            keep = w > 0
+            if np.any(w < 0) or not keep.any():
+                raise ValueError("sample_weight must be >= 0, and > 0 somewhere")
+            data, yv, w, Xv = (_positive_rows(data, keep), yv[keep], w[keep],
+                               _positive_rows(Xv, keep))
+        terms = (_default_terms(Xv, self.n_knots) if self.terms is None
+                 else list(self.terms))
+        try:
+            self.gam_ = GAM(terms, method=self.method, lam=self.lam,
+                            threads=self.threads).fit(data, yv, w)
+        except _gam_fit.ExactFit:
+            # The unpenalised terms fit y exactly: REML's scale estimate is
+            # 0, and every lam gives this same exact fit; GCV is defined.
+            self.gam_ = GAM(terms, method="GCV", lam=self.lam,
+                            threads=self.threads).fit(data, yv, w)
+        self.terms_ = terms
+        return self
+
+    def predict(self, X: ArrayLike) -> NDArray[np.float64]:
+        """The fitted mean at the rows of X.
+
+        Parameters
+        ----------
+        X : array-like or pandas.DataFrame of shape (n_samples, n_features)
+            Columns as in `fit`.
+
+        Returns
+        -------
+        y_pred : ndarray of shape (n_samples,)
+            The predictions.
+
+        Raises
+        ------
+        sklearn.exceptions.NotFittedError
+            Before `fit`.
+        ValueError
+            For X with another number of columns than in `fit`, NaN or
+            infinity, a factor level not seen in `fit`.
+
+        See Also
+        --------
+        bsbasis.gam.GAM.predict : With standard errors.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import GAMRegressor
+        >>> X = np.linspace(0, 1, 50).reshape(-1, 1)
+        >>> model = GAMRegressor(lam=[1.0]).fit(X, 3 * X[:, 0])
+        >>> model.predict([[0.5]]).round(6)
+        array([1.5])
+        """
+        check_is_fitted(self)
+        Xv = self._check_X(X, reset=False)
+        data = X if self.terms is not None and _is_frame(X) else Xv
+        return np.asarray(self.gam_.predict(data), dtype=np.float64)
+
+
+class GAMClassifier(compat.TagsMixin, ClassifierMixin, BaseEstimator):
+    """A classifier by a logistic additive model.
+
+    The model is `bsbasis.gam.GAM` with ``family="binomial"``.
+    Two classes: one binomial GAM of the second class (in sorted order)
+    against the first.  More than two: one-vs-rest, one binomial GAM per
+    class, their probabilities normalised to sum to 1.
+
+    Parameters
+    ----------
+    terms : list of terms, optional
+        The model's terms, made by `bsbasis.gam.s`, `te`, `linear` and
+        `factor`, on the columns of X by index (or by name for a
+        DataFrame).  Default: ``s(j)`` on every column j, with at most
+        as many basis functions as the column has distinct values (among
+        the rows of positive weight) and fewer in all than rows, as mgcv
+        requires; ``linear(j)`` on a column where that leaves fewer than 4
+        functions; nothing on a constant column.
+    method : {'REML', 'GCV'}, default='REML'
+        How the smoothing parameters are chosen (see `bsbasis.gam.GAM`;
+        'GCV' is mgcv's UBRE here).
+    lam : array-like of float, optional
+        Fixed smoothing parameters, one per penalty (see `bsbasis.gam.GAM`).
+    n_knots : int, optional
+        Knots of each default ``s(j)``, at least 2; lowered for a column
+        with few distinct values.  Default mgcv's 10 basis functions.
+    threads : int, optional
+        Threads for the model's sums and predictions.
+
+    Attributes
+    ----------
+    classes_ : ndarray of shape (n_classes,)
+        The class labels, sorted.
+    models_ : list of bsbasis.gam.GAM
+        The fitted models: one for two classes (of ``classes_[1]``), one
+        per class otherwise.
+    n_features_in_ : int
+        Columns of X seen in fit.
+    feature_names_in_ : ndarray of str
+        Their names, when X has string column names.
+
+    Raises
+    ------
+    ValueError
+        In fit, for a single class, labels that are not classes (for
+        example continuous values), NaN or inf, fewer than 2 rows, no
+        column that varies when terms is None.
+
+    See Also
+    --------
+    bsbasis.gam.GAM : The model fitted.
+    SplineTransformer : The bases alone, for a linear model of scikit-learn.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from bsbasis.sklearn import GAMClassifier
+    >>> rng = np.random.default_rng(0)
+    >>> X = rng.uniform(-1, 1, (400, 2))
+    >>> p = 1 / (1 + np.exp(-4 * np.sin(3 * X[:, 0]) - X[:, 1]))
+    >>> y = np.where(rng.uniform(size=400) < p, "yes", "no")
+    >>> clf = GAMClassifier().fit(X, y)
+    >>> clf.classes_
+    array(['no', 'yes'], dtype='<U3')
+    >>> clf.predict_proba(X[:2]).shape
+    (2, 2)
+    >>> bool(clf.score(X, y) > 0.7)
+    True
+    """
+
+    _parameter_constraints: dict[str, list[Any]] = {
+        "method": [StrOptions({"REML", "GCV"})],
+        "lam": ["array-like", None],
+        "n_knots": [Interval(Integral, 2, None, closed="left"), None],
+        "threads": [Interval(Integral, 1, None, closed="left"),
+                    Interval(Integral, None, -1, closed="right"), None],
+    }
+
+    def __init__(self, terms: Sequence[Any] | None = None, *,
+                 method: Literal["REML", "GCV"] = "REML", lam: ArrayLike | None = None,
+                 n_knots: int | None = None, threads: int | None = None) -> None:
+        self.terms = terms
+        self.method = method
+        self.lam = lam
+        self.n_knots = n_knots
+        self.threads = threads
+
+    def _declared_tags(self) -> dict[str, Any]:
+        return {"allow_nan": False, "preserves_dtype": [np.float64]}
+
+    def fit(self, X: ArrayLike, y: ArrayLike,
+            sample_weight: ArrayLike | None = None) -> GAMClassifier:
+        """Fit the model (one per class beyond two) to the rows of X.
+
+        Rows of zero weight are left out altogether: they place no knots.
+        The rows are sorted first, so that their order does not matter.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+        y : array-like of shape (n_samples,)
+            The class labels, any two or more values.
+        sample_weight : array-like of shape (n_samples,), default=None
+            Weights of the rows, >= 0 (the binomial's prior weights).
+
+        Returns
+        -------
+        self : object
+            The fitted classifier.
+
+        Raises
+        ------
+        ValueError
+            For one class only, continuous labels, NaN or inf, fewer
+            than 2 rows, a model that cannot be fitted (see
+            `bsbasis.gam.GAM.fit`).
+
+        See Also
+        --------
+        predict_proba : The fitted probabilities.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import GAMClassifier
+        >>> rng = np.random.default_rng(1)
+        >>> X = rng.uniform(0, 1, (200, 1))
+        >>> y = (rng.uniform(size=200) < X[:, 0]).astype(int)
+        >>> GAMClassifier().fit(X, y).models_[0].edf_.shape
+        (1,)
+        """
+        from .gam import GAM
+        compat.validate_params(self)
+        Xv = np.asarray(compat.validate_data(self, X, reset=True, allow_nan=False,
+                                             ensure_min_samples=2, dtype=np.float64),
+                        dtype=np.float64)
+        yv = check_array(column_or_1d(y, warn=True), ensure_2d=False, dtype=None,
+                         input_name="y")
+        if len(yv) != len(Xv):
+            raise ValueError("y has %d values for %d rows of X" % (len(yv), len(Xv)))
+        check_classification_targets(yv)
+        weights = None
+        if sample_weight is not None:
+            weights = np.asarray(compat.check_sample_weight(sample_weight, Xv, np.float64),
+                                 dtype=np.float64)
+            keep = weights > 0
+            Xv, yv, weights = Xv[keep], yv[keep], weights[keep]
+        self.classes_, codes = np.unique(yv, return_inverse=True)
+        # The rows in one canonical order, so that the fit does not depend
+        # on theirs even to rounding (which a nearly separated fit, its
+        # deviance going on down, would magnify).
+        keys = [codes] + ([weights] if weights is not None else []) + \
+            [Xv[:, j] for j in range(Xv.shape[1] - 1, -1, -1)]
+        order = np.lexsort(keys)
+        Xv, codes = Xv[order], codes[order]
+        weights = None if weights is None else weights[order]
+        if len(self.classes_) < 2:
+            raise ValueError("Classifier can't train when only one class is present: "
+                             "GAMClassifier needs 2 classes or more, got %d"
+                             % len(self.classes_))
+        terms = list(self.terms) if self.terms is not None else _default_terms(Xv, self.n_knots)
+        targets = [1] if len(self.classes_) == 2 else range(len(self.classes_))
+        self.models_ = [
+            GAM(terms, family="binomial", method=self.method, lam=cast(Any, self.lam),
+                threads=self.threads).fit(Xv, (codes == c).astype(np.float64), weights)
+            for c in targets]
+        return self
+
+    def decision_function(self, X: ArrayLike) -> NDArray[np.float64]:
+        """The fitted log-odds.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+
+        Returns
+        -------
+        ndarray of shape (n_samples,) or (n_samples, n_classes)
+            For two classes, the log-odds of ``classes_[1]``; for more, the
+            log-odds of each class against the rest.
+
+        Raises
+        ------
+        sklearn.exceptions.NotFittedError
+            Before fit.
+        ValueError
+            For NaN or inf, a different number of columns than in fit.
+
+        See Also
+        --------
+        predict_proba : The same on the probability scale.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import GAMClassifier
+        >>> rng = np.random.default_rng(2)
+        >>> X = rng.uniform(-1, 1, (200, 1))
+        >>> y = (rng.uniform(size=200) < 1 / (1 + np.exp(-3 * X[:, 0]))).astype(int)
+        >>> clf = GAMClassifier().fit(X, y)
+        >>> bool(clf.decision_function([[0.9]])[0] > 0)
+        True
+        """
+        check_is_fitted(self)
+        Xv = np.asarray(compat.validate_data(self, X, reset=False, allow_nan=False,
+                                             dtype=np.float64), dtype=np.float64)
+        links = np.column_stack([m.predict(Xv, type="link") for m in self.models_])
+        return np.asarray(links[:, 0] if len(self.models_) == 1 else links,
+                          dtype=np.float64)
+
+    def predict_proba(self, X: ArrayLike) -> NDArray[np.float64]:
+        """The fitted probability of each class.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+
+        Returns
+        -------
+        ndarray of shape (n_samples, n_classes)
+            Columns in the order of ``classes_``, rows summing to 1.
+
+        Raises
+        ------
+        sklearn.exceptions.NotFittedError
+            Before fit.
+        ValueError
+            For NaN or inf, a different number of columns than in fit.
+
+        See Also
+        --------
+        predict : The most probable class.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import GAMClassifier
+        >>> rng = np.random.default_rng(3)
+        >>> X = rng.uniform(0, 1, (200, 1))
+        >>> y = (rng.uniform(size=200) < X[:, 0]).astype(int)
+        >>> proba = GAMClassifier().fit(X, y).predict_proba([[0.1], [0.9]])
+        >>> bool(proba[0, 0] > proba[1, 0])
+        True
+        """
+        d = self.decision_function(X)
+        p = 1.0 / (1.0 + np.exp(-np.clip(d, -700.0, 700.0)))
+        if p.ndim == 1:
+            return np.column_stack([1.0 - p, p])
+        return np.asarray(p / p.sum(axis=1, keepdims=True), dtype=np.float64)
+
+    def predict(self, X: ArrayLike) -> NDArray[Any]:
+        """The most probable class.
+
+        Parameters
+        ----------
+        X : array-like of shape (n_samples, n_features)
+            The data.
+
+        Returns
+        -------
+        ndarray of shape (n_samples,)
+            Labels from ``classes_``.
+
+        Raises
+        ------
+        sklearn.exceptions.NotFittedError
+            Before fit.
+        ValueError
+            For NaN or inf, a different number of columns than in fit.
+
+        See Also
+        --------
+        predict_proba : The probabilities behind it.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> from bsbasis.sklearn import GAMClassifier
+        >>> rng = np.random.default_rng(4)
+        >>> X = rng.uniform(0, 1, (300, 1))
+        >>> high = rng.uniform(size=300) < 1 / (1 + np.exp(-8 * (X[:, 0] - 0.5)))
+        >>> y = np.where(high, "high", "low")
+        >>> GAMClassifier().fit(X, y).predict([[0.05], [0.95]]).tolist()
+        ['low', 'high']
+        """
+        d = self.decision_function(X)
+        index = (d > 0).astype(np.int64) if d.ndim == 1 else np.argmax(d, axis=1)
+        return np.asarray(self.classes_[index])

@@ -15,9 +15,9 @@ HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.
 # The families of numbers the host passes to the library or reads from it:
 # status codes, extrapolation modes, knot kinds and boundaries, the tile of
 # the normal equations, the rules a basis on knots may break, the row width
-# of natural splines.
+# of natural splines, the kinds of a model's terms and margins, its families.
 FAMILIES = re.compile(r"OK$|ERROR_|EXTRAPOLATE_|KNOTS_|BOUNDARY_|RULE_|NORMAL_TILE$|"
-                      r"NATURAL_WIDTH$")
+                      r"NATURAL_WIDTH$|TERM_|MARGIN_|FAMILY_")
 
 
 def without_comments(text):

@@ -16,7 +16,7 @@ from bsbasis import _core, _normal, _penalties
 # The modules whose __all__ is public, and the one whose public classes are
 # (bsbasis.sklearn has no __all__).  A module whose optional dependency is
 # missing is left out.
-ALL_MODULES = ("bsbasis", "bsbasis.dask", "bsbasis.formula")
+ALL_MODULES = ("bsbasis", "bsbasis.dask", "bsbasis.formula", "bsbasis.gam")
 CLASS_MODULES = ("bsbasis.sklearn",)
 FLAGS = doctest.NORMALIZE_WHITESPACE | doctest.ELLIPSIS
 
@@ -82,10 +82,11 @@ PUBLIC_NAMES = public_names()
 
 def test_every_public_module_is_checked():
     names = {name for name, _ in PUBLIC_NAMES}
-    assert len(_modules(ALL_MODULES + CLASS_MODULES)) == 4
+    assert len(_modules(ALL_MODULES + CLASS_MODULES)) == 5
     for expected in ("bsbasis.design_matrix", "bsbasis.NormalEquations.solve",
                      "bsbasis.formula.BS.transform", "bsbasis.sklearn.SplineTransformer.fit",
-                     "bsbasis.PSplineFit.__call__", "bsbasis.dask.fit_pspline"):
+                     "bsbasis.PSplineFit.__call__", "bsbasis.dask.fit_pspline",
+                     "bsbasis.gam.GAM.predict"):
         assert expected in names
     assert not any(name.endswith(("fit_transform", "get_params", "set_params"))
                    for name in names)

@@ -73,7 +73,8 @@ def header_lines(preprocessed, header):
 
 
 def c_declared(header, tmp_path):
-    """Functions, macros, enums and their constants that the C compiler finds."""
+    """Functions, macros, enums and their constants, and structs, that the C
+    compiler finds."""
     need("cc")
     source = tmp_path / "names.c"
     source.write_text('#include "%s"\n' % header.name)
@@ -92,7 +93,7 @@ def c_declared(header, tmp_path):
     macros.discard(guard.group(1) if guard else None)
     code = " ".join(header_lines(run(["cc", "-std=c99", "-E", "-I", str(header.parent),
                                       str(source)]), header))
-    constants = set(re.findall(r"\benum\s+(\w+)\s*\{", code))
+    constants = set(re.findall(r"\b(?:enum|struct)\s+(\w+)\s*\{", code))
     for body in re.findall(r"\benum\b[^{;]*\{([^}]*)\}", code):
         constants |= {m.group(1) for m in re.finditer(r"(?:^|,)\s*([A-Za-z_]\w*)", body)}
     return functions | macros | constants
