@@ -5,8 +5,24 @@ import numpy as np
 import pytest
 
 # The source tree's package, unless the tests are to exercise an installed copy.
-if os.environ.get("BSBASIS_TEST_INSTALLED") != "1":
+INSTALLED = os.environ.get("BSBASIS_TEST_INSTALLED") == "1"
+if not INSTALLED:
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "once: numerics that do not depend on how the package is installed "
+        "(comparisons with mgcv, scikit-learn's estimator checks); run on the source tree, "
+        "skipped when the tests exercise an installed copy")
+
+
+def pytest_collection_modifyitems(config, items):
+    if INSTALLED:
+        skip = pytest.mark.skip(reason="run once, on the source tree")
+        for item in items:
+            if "once" in item.keywords:
+                item.add_marker(skip)
 
 
 def clamped_knots(rng, order, ninterior, lo=-1.0, hi=2.0):

@@ -10,6 +10,9 @@ import sys
 import numpy as np
 import pytest
 
+# The model's numerics, the same however the package is installed: run once.
+pytestmark = pytest.mark.once
+
 dask = pytest.importorskip("dask")
 da = pytest.importorskip("dask.array")
 

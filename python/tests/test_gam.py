@@ -11,6 +11,9 @@ import subprocess
 import numpy as np
 import pytest
 
+# The model's numerics, the same however the package is installed: run once.
+pytestmark = pytest.mark.once
+
 from bsbasis import gam
 from bsbasis.gam import GAM, factor, linear, s, te
 

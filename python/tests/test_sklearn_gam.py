@@ -6,6 +6,9 @@ import pickle
 import numpy as np
 import pytest
 
+# The model's numerics, the same however the package is installed: run once.
+pytestmark = pytest.mark.once
+
 pytest.importorskip("sklearn")
 pd = pytest.importorskip("pandas")
 from sklearn.compose import ColumnTransformer  # noqa: E402

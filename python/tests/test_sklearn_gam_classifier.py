@@ -3,6 +3,9 @@ one-vs-rest for more classes, and scikit-learn's estimator checks."""
 import numpy as np
 import pytest
 
+# The model's numerics, the same however the package is installed: run once.
+pytestmark = pytest.mark.once
+
 pytest.importorskip("sklearn")
 from sklearn.utils.estimator_checks import check_estimator  # noqa: E402
 
