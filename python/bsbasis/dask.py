@@ -1110,7 +1110,7 @@ def _array_data(X: Any, y: Any, weights: Any) -> list[Any]:
 def _all_parts(collections: Sequence[Any], has_w: bool) -> list[list[Any]]:
     """The delayed chunks of X, y and the weights (None for each chunk
     without weights), chunk by chunk alike."""
-    parts = [list(np.asarray(c.to_delayed(optimize_graph=True), dtype=object).ravel())
+    parts = [list(np.asarray(c.to_delayed(optimize_graph=False), dtype=object).ravel())
              for c in collections]
     return parts if has_w else parts + [[None] * len(parts[0])]
 

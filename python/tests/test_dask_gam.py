@@ -91,6 +91,36 @@ def test_the_same_bits_on_every_run_and_scheduler():
         assert np.array_equal(other._problem_.gram, runs[0]._problem_.gram)
 
 
+MADE = []
+
+
+def _made(block, name, block_id=None):
+    """A chunk of X passed through, its making recorded."""
+    MADE.append((name, block_id[0]))
+    return block
+
+
+def _response(block, block_id=None):
+    """y made from a chunk of X, its making recorded."""
+    MADE.append(("y", block_id[0]))
+    return np.sin(6 * block[:, 0]) + block[:, 4]
+
+
+def test_each_chunk_is_made_once_a_pass():
+    """Two passes read each chunk of X and y once each, y made from X as in
+    examples/gam_cluster.py: nothing is made again for another task of the
+    same pass (the first pass once made y three times a chunk, and each
+    chunk's stats twice)."""
+    X = make_data()[0]
+    Xd = da.from_array(X, chunks=(500, -1)).map_blocks(_made, "X", dtype=float)
+    yd = Xd.map_blocks(_response, drop_axis=1, dtype=float)
+    del MADE[:]
+    with dask.config.set(scheduler="sync"):
+        bd.fit_gam(TERMS, Xd, yd, lam=[1.0, 1.0, 1.0])
+    chunks = range(len(Xd.chunks[0]))
+    assert sorted(MADE) == sorted([(name, i) for name in "Xy" for i in chunks] * 2)
+
+
 def test_data_frame_with_named_columns_and_text_levels():
     dd = pytest.importorskip("dask.dataframe")
     pd = pytest.importorskip("pandas")
