@@ -37,7 +37,7 @@ import numpy as np
 from . import _normal, _penalties, _pspline
 from . import gam as _gam
 from ._checks import as_int, as_unmasked_vector, check_knots
-from ._model import ModelSums, model_sums
+from ._model import IrlsSums, ModelSums, model_irls, model_sums
 
 if TYPE_CHECKING:
     from dask.dataframe.core import Series
@@ -763,14 +763,16 @@ def fit_pspline(x: _Data, y: _Data, *, k: SupportsIndex = 3,
 
 # ------------------------------------------------------------ additive models
 #
-# fit_gam reads the data twice.  The first pass gathers, chunk by chunk, what
-# GAM.fit looks at before its sums: bad rows of y, the weights and each used
-# column, each numeric column's range and distinct values (up to a cap), each
-# factor's levels.  From their total, stand-in columns that hold the same
-# extremes, distinct values and levels lay out the terms through GAM's own
-# code, so that the knots, constraints and checks are those of the in-memory
-# fit.  The second pass forms the model's sums chunk by chunk; the fit is
-# made from their total.
+# A Gaussian fit_gam reads the data twice.  The first pass gathers, chunk by
+# chunk, what GAM.fit looks at before its sums: bad rows of y (for the
+# family too), the weights and each used column, each numeric column's range
+# and distinct values (up to a cap), each factor's levels.  From their total,
+# stand-in columns that hold the same extremes, distinct values and levels
+# lay out the terms through GAM's own code, so that the knots, constraints
+# and checks are those of the in-memory fit.  The second pass forms the
+# model's sums chunk by chunk; the fit is made from their total.  A binomial
+# or Poisson fit runs GAM's own IRLS loop instead, each of its passes over
+# the rows a graph of one model_irls task per chunk, added in the same tree.
 
 # A row named in a message of bsbasis.gam: "at row 12".
 _GAM_ROW = re.compile(r"\bat row (\d+)")
@@ -894,17 +896,18 @@ class _FactorStats:
 
 
 class _GamPlan:
-    """What the tasks need to read a chunk: X's column names (None for an
-    array) and width, the used columns by position and kind, with the cap
-    of distinct values of each numeric one, and whether there are
-    weights."""
+    """What the tasks need to read and check a chunk: X's column names
+    (None for an array) and width, the used columns by position and kind,
+    with the cap of distinct values of each numeric one, whether there are
+    weights, and the family (whose range y must be in)."""
 
-    __slots__ = ("names", "width", "factors", "numeric", "has_w")
+    __slots__ = ("names", "width", "factors", "numeric", "has_w", "family")
 
     def __init__(self, names: list[str] | None, width: int, factors: list[int],
-                 numeric: dict[int, int], has_w: bool) -> None:
+                 numeric: dict[int, int], has_w: bool, family: str) -> None:
         self.names, self.width = names, width
         self.factors, self.numeric, self.has_w = factors, numeric, has_w
+        self.family = family
 
     def columns(self, part: Any) -> list[Any]:
         """The chunk's columns by position of X; None for those not used."""
@@ -919,10 +922,11 @@ class _GamPlan:
 
 class _GamStats:
     """The first pass's total over consecutive rows: their count, the bad
-    rows of y and of the weights, the rows of positive weight and the sum
-    of their log weights, and each used column's stats."""
+    rows of y (not finite; outside the family's range) and of the weights,
+    the rows of positive weight and the sum of their log weights, and each
+    used column's stats."""
 
-    __slots__ = ("n", "bad_y", "bad_w", "positive", "log_w", "numeric", "factors")
+    __slots__ = ("n", "bad_y", "y_range", "bad_w", "positive", "log_w", "numeric", "factors")
 
     def __init__(self, plan: _GamPlan, part: Any, y: Any, w: Any, index: int) -> None:
         cols = plan.columns(part)
@@ -932,6 +936,10 @@ class _GamStats:
         if len(yv) != n:
             raise ValueError("partition %d: y has %d rows where X has %d" % (index, len(yv), n))
         self.bad_y = _bad(~np.isfinite(yv))
+        # Raised only when bad_y is None, as in memory: the rows it counts
+        # are then all finite.
+        outside = _gam._out_of_range(plan.family, yv)
+        self.y_range = None if outside is None else _bad(outside)
         self.bad_w: _Bad | None = None
         self.positive, self.log_w = n, 0.0
         if plan.has_w:
@@ -951,6 +959,7 @@ class _GamStats:
         out = copy.copy(self)
         out.n = self.n + other.n
         out.bad_y = _later_bad(self.bad_y, other.bad_y, self.n)
+        out.y_range = _later_bad(self.y_range, other.y_range, self.n)
         out.bad_w = _later_bad(self.bad_w, other.bad_w, self.n)
         out.positive = self.positive + other.positive
         out.log_w = self.log_w + other.log_w
@@ -970,6 +979,8 @@ def _gam_lay_out(model: _gam.GAM, plan: _GamPlan, stats: _GamStats) -> _gam.GAM:
     on stand-in columns."""
     if stats.bad_y is not None:
         raise _rows_error("y is NaN or inf", stats.bad_y)
+    if stats.y_range is not None:
+        raise _rows_error(_gam._RANGE_ERRORS[plan.family], stats.y_range)
     if stats.bad_w is not None:
         raise _rows_error("weights must be finite and >= 0: not so", stats.bad_w)
     if plan.has_w and stats.positive == 0:
@@ -1041,6 +1052,49 @@ def _gam_chunk_sums(model: _gam.GAM, plan: _GamPlan, part: Any, y: Any,
 def _gam_fit_task(model: _gam.GAM, total: _GamSums, stats: _GamStats) -> _gam.GAM:
     """The fit from the total sums; a new model, the laid-out one untouched."""
     return copy.copy(model)._fit_sums(total.sums, stats.positive, stats.log_w)
+
+
+class _GamIrls:
+    """IrlsSums that add as sums."""
+
+    __slots__ = ("sums",)
+
+    def __init__(self, sums: IrlsSums) -> None:
+        self.sums = sums
+
+    def __add__(self, other: _GamIrls) -> _GamIrls:
+        a, b = self.sums, other.sums
+        return _GamIrls(IrlsSums(a.gram + b.gram, a.rhs + b.rhs, a.ztz + b.ztz, a.sw + b.sw,
+                                 a.deviance + b.deviance, a.count + b.count,
+                                 a.colsums + b.colsums))
+
+
+def _gam_chunk_irls(model: _gam.GAM, plan: _GamPlan, coef: NDArray[np.float64] | None,
+                    part: Any, y: Any, w: Any) -> _GamIrls:
+    """One chunk's working sums of an IRLS step at coef, on one thread."""
+    Xu = model._used_matrix(plan.columns(part), plan.names)
+    wv = np.asarray(w, dtype=np.float64) if plan.has_w else None
+    return _GamIrls(model_irls(model._raw_terms, Xu, np.asarray(y, dtype=np.float64), wv,
+                               family=_gam._FAMILY_CODES[model.family], coef=coef, threads=1))
+
+
+class _ChunkIrls:
+    """One IRLS pass over the chunks, for GAM._fit_irls: a graph of one
+    task per chunk, the working sums added in the fixed tree, computed.
+    Nothing is persisted: every pass reads the data again."""
+
+    def __init__(self, model: _gam.GAM, plan: _GamPlan, collections: Sequence[Any],
+                 split_every: int) -> None:
+        # The model once in each graph, not once per task.
+        self.rows = dask.delayed(_row_model(model))
+        self.plan, self.split_every = plan, split_every
+        self.parts = _all_parts(collections, plan.has_w)
+
+    def __call__(self, coef: NDArray[np.float64] | None) -> IrlsSums:
+        chunk = dask.delayed(_gam_chunk_irls, pure=True)
+        level = [chunk(self.rows, self.plan, coef, x, y, w) for x, y, w in zip(*self.parts)]
+        total: _GamIrls = _add_tree(level, self.split_every).compute()
+        return total.sums
 
 
 def _basis_size(user: Any, i: int) -> int:
@@ -1117,6 +1171,7 @@ def _all_parts(collections: Sequence[Any], has_w: bool) -> list[list[Any]]:
 
 @overload
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
+            family: Literal["gaussian", "binomial", "poisson"] = ...,
             method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
             split_every: SupportsIndex | None = ...,
             compute: Literal[True] = ...) -> _gam.GAM: ...
@@ -1124,21 +1179,24 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ...,
 
 @overload
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
+            family: Literal["gaussian", "binomial", "poisson"] = ...,
             method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
             split_every: SupportsIndex | None = ..., compute: Literal[False]) -> Delayed: ...
 
 
 @overload
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
+            family: Literal["gaussian", "binomial", "poisson"] = ...,
             method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
             split_every: SupportsIndex | None = ..., compute: bool) -> _gam.GAM | Delayed: ...
 
 
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None, *,
+            family: Literal["gaussian", "binomial", "poisson"] = "gaussian",
             method: Literal["REML", "GCV"] = "REML", lam: Sequence[float] | None = None,
             split_every: SupportsIndex | None = None,
             compute: bool = True) -> _gam.GAM | Delayed:
-    """Fit a Gaussian additive model to a dask array or DataFrame.
+    """Fit an additive model to a dask array or DataFrame.
 
     The model `bsbasis.gam.GAM` fits in memory, from sums formed chunk by
     chunk: a first pass gathers what the knots and checks need (each used
@@ -1146,7 +1204,10 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
     of every input), a second forms the model's sums X'WX, X'Wy and y'Wy,
     one task per chunk on one thread, added in a fixed tree as
     `normal_equations` adds them; the smoothing parameters are then chosen
-    from the total sums alone.  The data never reach the client.
+    from the total sums alone.  A binomial or Poisson model is fitted by
+    the penalised IRLS of `bsbasis.gam.GAM`, each of its iterations one
+    such pass that forms the working model's sums.  The data never reach
+    the client.
 
     Parameters
     ----------
@@ -1165,6 +1226,10 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
         counted first, as are X's for an array with a DataFrame X).
     weights : dask.array.Array, dask Series or array_like, shape (n,), optional
         Prior weights, >= 0, taken as y is.  Default 1.
+    family : {'gaussian', 'binomial', 'poisson'}, optional
+        The response's distribution, as for `bsbasis.gam.GAM`: 'binomial'
+        takes y in [0, 1] (0/1, or proportions with the numbers of trials
+        as `weights`), 'poisson' counts y >= 0.  Default 'gaussian'.
     method : {'REML', 'GCV'}, optional
         The criterion of the smoothing parameters, as for `bsbasis.gam.GAM`.
     lam : sequence of float, optional
@@ -1172,11 +1237,13 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
     split_every : int, optional
         How many partial results one task adds, at least 2.  Default 8.
     compute : bool, optional
-        True (default): run both passes and return the fitted model.
-        False: return a `dask.delayed.Delayed` whose ``compute()`` (or a
-        distributed client's ``compute``) does, with both passes in its
-        graph, the second bound to the first so that the data are read
-        twice rather than held in memory between them.
+        True (default): run the passes and return the fitted model.
+        False, for the Gaussian only: return a `dask.delayed.Delayed` whose
+        ``compute()`` (or a distributed client's ``compute``) does, with
+        both passes in its graph, the second bound to the first so that the
+        data are read twice rather than held in memory between them.  A
+        binomial or Poisson fit cannot be one graph (each iteration's
+        graph needs the last one's coefficients) and refuses False.
 
     Returns
     -------
@@ -1195,13 +1262,22 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
     TypeError
         For X of another type, y or weights that are not real numbers.
     ValueError
-        As `bsbasis.gam.GAM.fit` raises it, with the same messages and rows
-        counted from the start of the data: for bad terms, columns out of
-        range, before any pass; for NaN or inf in y, in the weights or a
-        used column, a constant column, too few distinct values, when the
-        first pass has run (under ``compute=False``, by ``compute()``).
-        Also for y or weights of another length than X, or a Series of
-        other partitions than X's.
+        As `bsbasis.gam.GAM` and `bsbasis.gam.GAM.fit` raise it, with the
+        same messages and rows counted from the start of the data: for an
+        unsupported family, bad terms, columns out of range, before any
+        pass; for NaN or inf in y, in the weights or a used column, a y
+        outside [0, 1] for the binomial or below 0 for the Poisson, a
+        constant column, too few distinct values, when the first pass has
+        run (under ``compute=False``, by ``compute()``); for a binomial or
+        Poisson fit that diverges.  Also for y or weights of another length
+        than X, a Series of other partitions than X's, or
+        ``compute=False`` with a binomial or Poisson family.
+
+    Warns
+    -----
+    RuntimeWarning
+        When a binomial or Poisson fit has not converged in 100 iterations,
+        as `bsbasis.gam.GAM.fit` warns.
 
     See Also
     --------
@@ -1211,6 +1287,13 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
 
     Notes
     -----
+    Nothing is persisted: every pass reads the data again (from their
+    source, or however the graph makes them).  A Gaussian fit makes two
+    passes; a binomial or Poisson fit makes ``n_iter_ + 2``: the first
+    pass, one at IRLS's starting values and one per iteration, each a
+    graph computed on its own.  To read a costly source once, persist
+    the data before the fit if the cluster's memory holds them.
+
     The rug of `GAM.plot` shows the column's distinct values when there are
     fewer than 1000 (or than the smooth's basis functions, if more), else an
     evenly spaced sample of that many of the distinct values the chunks
@@ -1234,7 +1317,11 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
     >>> model.predict(Xd).compute().shape
     (4000,)
     """
-    template = _DaskGAM(terms, method=method, lam=lam)
+    template = _DaskGAM(terms, family=family, method=method, lam=lam)
+    if not compute and template.family != "gaussian":
+        raise ValueError("compute=False is for the Gaussian only: a %s fit computes a "
+                         "graph per iteration, each from the last one's coefficients"
+                         % template.family)
     split_every = _check_split_every(8 if split_every is None else split_every)
     dd = sys.modules.get("dask.dataframe")
     if dd is not None and isinstance(X, dd.DataFrame):
@@ -1258,12 +1345,20 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
     if names is not None:
         used = sorted(factors | set(numeric))
         collections[0] = collections[0][[X.columns[p] for p in used]]
-    plan = _GamPlan(names, width, sorted(factors), numeric, weights is not None)
+    plan = _GamPlan(names, width, sorted(factors), numeric, weights is not None,
+                    template.family)
     parts = _all_parts(collections, weights is not None)
     stat = dask.delayed(_GamStats, pure=True)
     level = [stat(plan, x, yy, ww, i) for i, (x, yy, ww) in enumerate(zip(*parts))]
     stats = _add_tree(level, split_every)
     laid = dask.delayed(_gam_lay_out, pure=True)(template, plan, stats)
+    if template.family != "gaussian":
+        # The layout, then one graph per pass of IRLS.
+        laid_out: _gam.GAM
+        laid_out, total_stats = dask.compute(laid, stats)
+        laid_out._fit_irls(_ChunkIrls(laid_out, plan, collections, split_every),
+                           total_stats.positive)
+        return laid_out
     # The second pass reads the data again once the layout is known, rather
     # than keep every chunk in memory from the first.
     bound = bind(tuple(collections), laid, seed=tokenize(stats.key, split_every))

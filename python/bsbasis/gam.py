@@ -22,8 +22,8 @@ from __future__ import annotations
 import math
 import numbers
 import warnings
-from typing import (TYPE_CHECKING, Any, Dict, List, Literal, NamedTuple, Optional, Sequence,
-                    Tuple, Union)
+from typing import (TYPE_CHECKING, Any, Callable, Dict, List, Literal, NamedTuple, Optional,
+                    Sequence, Tuple, Union)
 
 import numpy as np
 import scipy.linalg
@@ -34,7 +34,7 @@ from ._abi import EXTRAPOLATE_LINEAR
 from ._checks import check_threads
 from ._model import (FAMILY_BINOMIAL, FAMILY_POISSON, MARGIN_KNOTS, MARGIN_PERIODIC,
                      MARGIN_UNIFORM, TERM_FACTOR, TERM_INTERCEPT, TERM_LINEAR, TERM_SPLINE,
-                     Margin, Term, model_evaluate, model_irls, model_sums)
+                     IrlsSums, Margin, Term, model_evaluate, model_irls, model_sums)
 from ._penalties import difference_penalty
 
 if TYPE_CHECKING:
@@ -324,6 +324,25 @@ def _term_columns(term: Term) -> List[int]:
     if term.kind == TERM_SPLINE:
         return [m.column for m in term.margins]
     return [term.column]
+
+
+# What is wrong with a response the family does not take (_out_of_range).
+_RANGE_ERRORS = {
+    "binomial": "y must be in [0, 1] for the binomial (a proportion, with the trials as "
+                "weights): not so",
+    "poisson": "y must be >= 0 for the Poisson: not so",
+}
+
+
+def _out_of_range(family: str, y: NDArray[np.float64]) -> Optional[NDArray[np.bool_]]:
+    """Where the finite responses y do not suit the family (its message in
+    _RANGE_ERRORS); None for the Gaussian, which takes any."""
+    if family == "binomial":
+        bad: NDArray[np.bool_] = (y < 0) | (y > 1)
+        return bad
+    if family == "poisson":
+        return y < 0
+    return None
 
 
 def _row_error(bad: NDArray[np.bool_], what: str) -> ValueError:
@@ -766,7 +785,13 @@ class GAM:
         Xu = self._used_matrix(cols, names, X)
         positive = w > 0 if w is not None else np.ones(n, dtype=bool)
         if self.family != "gaussian":
-            self._fit_irls(Xu, yv, w, int(positive.sum()))
+            family = _FAMILY_CODES[self.family]
+
+            def irls(coef: Optional[NDArray[np.float64]]) -> IrlsSums:
+                return model_irls(self._raw_terms, Xu, yv, w, family=family, coef=coef,
+                                  threads=self.threads)
+
+            self._fit_irls(irls, int(positive.sum()))
             return self
         sums = model_sums(self._raw_terms, Xu, yv, w, threads=self.threads)
         return self._fit_sums(sums, int(positive.sum()),
@@ -796,13 +821,15 @@ class GAM:
         self.deviance_ = sol.rss
         return self
 
-    def _fit_irls(self, Xu: NDArray[np.float64], y: NDArray[np.float64],
-                  w: NDArray[np.float64] | None, n: int) -> None:
+    def _fit_irls(self, irls: Callable[[Optional[NDArray[np.float64]]], IrlsSums],
+                  n: int) -> None:
         """Penalised IRLS with the smoothing parameters chosen on each
-        working model: one pass over the rows (one model_irls) per
-        iteration, the first at the family's starting values."""
-        family = _FAMILY_CODES[self.family]
-        sums = model_irls(self._raw_terms, Xu, y, w, family=family, threads=self.threads)
+        working model, n the count of rows of positive weight.  irls(coef)
+        makes one pass over the rows: the working sums at coef on the
+        library's columns (model_irls), at the family's starting values for
+        None; it is called once for the start and once per iteration, so
+        that the rows may be in memory or in chunks elsewhere."""
+        sums = irls(None)
         self._transform = self._constraints(sums.colsums)
         rho: Optional[NDArray[np.float64]] = None
         previous: Optional[float] = None
@@ -825,8 +852,7 @@ class GAM:
                 self.deviance_ = sums.deviance
                 return
             rho = np.log(lam)
-            sums = model_irls(self._raw_terms, Xu, y, w, family=family,
-                              coef=self._transform @ sol.coef, threads=self.threads)
+            sums = irls(self._transform @ sol.coef)
             deviance = sums.deviance
             if not math.isfinite(deviance):
                 raise ValueError("the %s fit diverged: the deviance is not finite at "
@@ -855,15 +881,9 @@ class GAM:
         bad = ~np.isfinite(yv)
         if bad.any():
             raise _row_error(bad, "y is NaN or inf")
-        if self.family == "binomial":
-            bad = (yv < 0) | (yv > 1)
-            if bad.any():
-                raise _row_error(bad, "y must be in [0, 1] for the binomial (a proportion, "
-                                 "with the trials as weights): not so")
-        elif self.family == "poisson":
-            bad = yv < 0
-            if bad.any():
-                raise _row_error(bad, "y must be >= 0 for the Poisson: not so")
+        outside = _out_of_range(self.family, yv)
+        if outside is not None and outside.any():
+            raise _row_error(outside, _RANGE_ERRORS[self.family])
         return yv
 
     @staticmethod
