@@ -1,7 +1,8 @@
 // The C++ host's additive models: sums against dense rows that the bases'
 // own values() give, the same bits for every thread count, errors that name
 // the row and the term, and the Gaussian fit against a constrained least-
-// squares solve written here (Lagrange multipliers on the dense rows).
+// squares solve (Lagrange multipliers on the dense rows, eliminated as
+// helpers.hpp does).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,9 +11,11 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bsbasis.hpp"
+#include "helpers.hpp"
 
 namespace {
 
@@ -222,8 +225,8 @@ TEST(CppModel, CopiesOutliveTheirSource) {
   }
 }
 
-// Solves [A C^T; C 0] [c; mu] = [b; 0] by Gaussian elimination with
-// partial pivoting: the constrained minimiser, written independently of the
+// Solves [A C^T; C 0] [c; mu] = [b; 0] by the Gaussian elimination of
+// helpers.hpp: the constrained minimiser, written independently of the
 // reflections fit_gaussian uses.
 std::vector<double> kkt(std::vector<double> A, std::vector<double> b,
                         const std::vector<std::vector<double>> &C, std::size_t p) {
@@ -235,22 +238,7 @@ std::vector<double> kkt(std::vector<double> A, std::vector<double> b,
   }
   for (std::size_t q = 0; q < k; ++q)
     for (std::size_t j = 0; j < p; ++j) M[(p + q) * n + j] = M[j * n + p + q] = C[q][j];
-  for (std::size_t c = 0; c < n; ++c) {
-    std::size_t piv = c;
-    for (std::size_t i = c + 1; i < n; ++i)
-      if (std::fabs(M[i * n + c]) > std::fabs(M[piv * n + c])) piv = i;
-    for (std::size_t j = 0; j < n; ++j) std::swap(M[c * n + j], M[piv * n + j]);
-    std::swap(r[c], r[piv]);
-    for (std::size_t i = c + 1; i < n; ++i) {
-      const double f = M[i * n + c] / M[c * n + c];
-      for (std::size_t j = c; j < n; ++j) M[i * n + j] -= f * M[c * n + j];
-      r[i] -= f * r[c];
-    }
-  }
-  for (std::size_t c = n; c-- > 0;) {
-    for (std::size_t j = c + 1; j < n; ++j) r[c] -= M[c * n + j] * r[j];
-    r[c] /= M[c * n + c];
-  }
+  r = testing_bsbasis::dense_solve(std::move(M), std::move(r));
   r.resize(p);
   return r;
 }

@@ -1,6 +1,6 @@
 // The C++ host's normal equations, banded solves and spline values: against
 // dense sums and products of the rows that values() gives, a dense
-// elimination written here, and their own bits for every thread count.
+// elimination (helpers.hpp), and their own bits for every thread count.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,9 +9,11 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bsbasis.hpp"
+#include "helpers.hpp"
 
 namespace {
 
@@ -229,29 +231,13 @@ TEST(CppNormal, EvaluateIsTheRowsTimesTheCoefficients) {
   }
 }
 
-// A c = b by Gaussian elimination with partial pivoting on the dense A.
+// A c = b on the dense A, by the elimination of helpers.hpp.
 std::vector<double> dense_solve(const Banded &a, std::vector<double> b) {
   const std::size_t n = static_cast<std::size_t>(a.n);
   std::vector<double> A(n * n);
   for (std::size_t r = 0; r < n; ++r)
     for (std::size_t c = 0; c < n; ++c) A[r * n + c] = a.at(r, c);
-  for (std::size_t k = 0; k < n; ++k) {
-    std::size_t piv = k;
-    for (std::size_t r = k + 1; r < n; ++r)
-      if (std::fabs(A[r * n + k]) > std::fabs(A[piv * n + k])) piv = r;
-    for (std::size_t c = 0; c < n; ++c) std::swap(A[k * n + c], A[piv * n + c]);
-    std::swap(b[k], b[piv]);
-    for (std::size_t r = k + 1; r < n; ++r) {
-      const double f = A[r * n + k] / A[k * n + k];
-      for (std::size_t c = k; c < n; ++c) A[r * n + c] -= f * A[k * n + c];
-      b[r] -= f * b[k];
-    }
-  }
-  for (std::size_t k = n; k-- > 0;) {
-    for (std::size_t c = k + 1; c < n; ++c) b[k] -= A[k * n + c] * b[c];
-    b[k] /= A[k * n + k];
-  }
-  return b;
+  return testing_bsbasis::dense_solve(std::move(A), std::move(b));
 }
 
 TEST(CppNormal, SolveBandedMatchesDenseElimination) {

@@ -1,5 +1,6 @@
 // What the tests and the fuzzers share: the triplet arrays, bit comparison,
-// input generators, and calls of the exported functions into owned arrays.
+// input generators, calls of the exported functions into owned arrays, and
+// a dense solve to check the library's solves against.
 // No test framework here, so that the fuzzers can use it too.
 #ifndef BSBASIS_TESTS_HELPERS_HPP
 #define BSBASIS_TESTS_HELPERS_HPP
@@ -11,7 +12,9 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bsbasis.h"
@@ -189,6 +192,33 @@ inline Triplets lib_grid(std::vector<double> t, std::vector<double> x, int order
   deriv_grid(t.data(), int(t.size()), r.i.data(), r.j.data(), r.B.data(), int(r.B.size()),
              int(x.size()), order);
   return r;
+}
+
+// ------------------------------------------------------------ dense algebra
+
+// Solves A x = b for the n x n row-major A, n = b.size(), by Gaussian
+// elimination with partial pivoting: written independently of the banded
+// Cholesky and the reflections that the library solves with.
+inline std::vector<double> dense_solve(std::vector<double> A, std::vector<double> b) {
+  const size_t n = b.size();
+  if (A.size() != n * n) throw std::invalid_argument("dense_solve: A is not b.size() squared");
+  for (size_t k = 0; k < n; ++k) {
+    size_t piv = k;
+    for (size_t r = k + 1; r < n; ++r)
+      if (std::fabs(A[r * n + k]) > std::fabs(A[piv * n + k])) piv = r;
+    for (size_t c = 0; c < n; ++c) std::swap(A[k * n + c], A[piv * n + c]);
+    std::swap(b[k], b[piv]);
+    for (size_t r = k + 1; r < n; ++r) {
+      const double f = A[r * n + k] / A[k * n + k];
+      for (size_t c = k; c < n; ++c) A[r * n + c] -= f * A[k * n + c];
+      b[r] -= f * b[k];
+    }
+  }
+  for (size_t k = n; k-- > 0;) {
+    for (size_t c = k + 1; c < n; ++c) b[k] -= A[k * n + c] * b[c];
+    b[k] /= A[k * n + k];
+  }
+  return b;
 }
 
 }  // namespace testing_bsbasis

@@ -21,8 +21,8 @@ import numpy as np
 from . import _abi, _lib, _tiles
 from ._abi import (ERROR_DATA, ERROR_RANGE, EXTRAPOLATE_ERROR, EXTRAPOLATE_ZERO,
                    FAMILY_BINOMIAL, FAMILY_GAUSSIAN, FAMILY_POISSON, MARGIN_KNOTS,
-                   MARGIN_PERIODIC, MARGIN_UNIFORM, NORMAL_TILE, TERM_FACTOR, TERM_INTERCEPT,
-                   TERM_LINEAR, TERM_SPLINE)
+                   MARGIN_PERIODIC, MARGIN_UNIFORM, TERM_FACTOR, TERM_INTERCEPT, TERM_LINEAR,
+                   TERM_SPLINE)
 
 if TYPE_CHECKING:
     from numpy.typing import ArrayLike, NDArray
@@ -272,17 +272,8 @@ def _run_sums(call: _Call, yv: NDArray[np.float64] | None, wv: NDArray[np.float6
         call.check(st, a + row if row >= 0 else -1, int(bad[1]), yv, wv, family)
         return acc
 
-    workers = _tiles.threads_for(threads, n, max(1, len(call.terms)))
     acc = zeros()
-    if workers == 1 or n <= NORMAL_TILE:
-        part(0, n, acc)  # the library adds its tiles in order itself
-    else:
-        def add(q: _Acc) -> None:
-            for total, v in zip(acc, q):
-                if total is not None:
-                    total += v
-
-        _tiles.sum_rows(n, NORMAL_TILE, workers, part, add)
+    _tiles.sum_tiles(n, _tiles.threads_for(threads, n, max(1, len(call.terms))), part, acc)
     return acc
 
 

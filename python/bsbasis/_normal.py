@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Callable, Optional, SupportsIndex, Tuple
 import numpy as np
 
 from . import _lib, _tiles
-from ._abi import ERROR_DATA, NORMAL_TILE
+from ._abi import ERROR_DATA
 from ._checks import (as_int, as_real, as_real_array, as_unmasked_vector, as_vector,
                       check_degree, check_extrapolate, check_knots, check_threads)
 from ._core import _abscissae, uniform_grid
@@ -377,17 +377,7 @@ class _Sums:
         nx = len(self.x)
         threads = _tiles.threads_for(threads, nx, self.order)
         acc = self.accumulators(out)
-        if threads == 1 or nx <= NORMAL_TILE:
-            self(0, nx, acc)  # the library adds its tiles in order itself
-        else:
-            # The library's tiles, each formed from zero on some thread and
-            # added to the total in tile order: the bits of one call.
-            def add(part: _Acc) -> None:
-                for total, p in zip(acc, part):
-                    if total is not None:
-                        total += p  # type: ignore[operator]  # p is None only where total is
-
-            _tiles.sum_rows(nx, NORMAL_TILE, threads, self, add)
+        _tiles.sum_tiles(nx, threads, self, acc)
         gram, rhs, sums, count = acc
         has_y = rhs is not None
         if out is None:

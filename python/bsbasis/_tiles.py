@@ -4,7 +4,8 @@ result keeps.
 
 Every path that spreads rows over threads goes through run_tiles: design
 matrices (Target.fill, or fill_dense for dense ones), spline values, the
-normal equations (sum_rows) and scikit-learn's transform.
+sums of the normal equations and of models (sum_tiles) and scikit-learn's
+transform.
 
 Nothing is zero-filled that the library overwrites; the row indices that CSR
 does not keep are never written; indptr is written per tile while the tile
@@ -18,11 +19,12 @@ import itertools
 import os
 import threading
 from concurrent.futures import ThreadPoolExecutor, wait
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Literal, SupportsIndex
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Literal, Sequence, SupportsIndex
 
 import numpy as np
 
 from . import _lib, _sparse
+from ._abi import NORMAL_TILE
 from ._checks import INT32_MAX, check_threads, cores
 
 if TYPE_CHECKING:
@@ -213,6 +215,31 @@ def sum_rows(n: int, rows: int, workers: int, part: Callable[[int, int], _P],
         run_tiles(len(parts), workers, one)
         for p in parts:
             add(p)
+
+
+def sum_tiles(n: int, workers: int, part: Callable[..., Sequence[Any]],
+              acc: Sequence[Any]) -> None:
+    """Adds the library's sums over rows 0 .. n-1 to the arrays of acc
+    (None where a sum is not formed).
+
+    part(a, m) returns the sums of rows a .. a+m-1 formed from zero, and
+    part(a, m, acc) adds them to acc.  The library sums its tiles of
+    NORMAL_TILE rows, counted from row 0, each from zero, and adds them in
+    order: on one thread, or for one tile, a single call over all rows does
+    that.  Otherwise those tiles are formed on up to `workers` threads and
+    added to acc in the same order, so the bits do not depend on the
+    threads.
+    """
+    if workers == 1 or n <= NORMAL_TILE:
+        part(0, n, acc)
+        return
+
+    def add(sums: Sequence[Any]) -> None:
+        for total, s in zip(acc, sums):
+            if total is not None:
+                total += s  # in place: acc holds the arrays
+
+    sum_rows(n, NORMAL_TILE, workers, part, add)
 
 
 # ------------------------------------------------------------------ memory

@@ -1195,9 +1195,12 @@ def _default_terms(X: NDArray[Any], n_knots: int | None) -> list[Any]:
     coefficients in all than rows (as mgcv requires); a linear term where
     that leaves fewer than 4 functions; no term for a constant column (the
     intercept has it)."""
-    from .gam import linear, s
+    from .gam import _distinct, linear, s
     default = 8  # mgcv's 10 cubic basis functions
-    distinct = [len(np.unique(X[:, j])) for j in range(X.shape[1])]
+    # The terms read a count only up to n_knots + 2 (and 4): a column with
+    # at least that many values gets the same term whatever the exact count.
+    need = max(4, (n_knots or default) + 2)
+    distinct = [_distinct(X[:, j], need) for j in range(X.shape[1])]
     budget = (len(X) - 1) // max(1, sum(d >= 2 for d in distinct))
     terms = []
     for j, d in enumerate(distinct):

@@ -79,6 +79,28 @@ def test_default_terms_follow_the_distinct_values():
         GAMRegressor().fit(X[:, 3:], y)
 
 
+def test_default_terms_of_long_columns_count_past_the_first_rows():
+    """Columns longer than the rows that settle a count: their first rows
+    hold fewer values than the whole column, or as many as a smooth reads."""
+    from bsbasis.sklearn import _default_terms
+    rng = np.random.default_rng(5)
+    n = 3000
+    late = np.r_[np.zeros(2000), rng.uniform(1, 2, 1000)]  # one value in the first 2000 rows
+    ten = np.arange(n) % 9.0
+    ten[-1] = 9.0  # the tenth value in the last row only
+    X = np.c_[rng.uniform(0, 1, n), rng.integers(0, 6, n), late, ten,
+              rng.integers(0, 3, n), np.full(n, 7.0)]
+    assert _default_terms(X, None) == [s(0, n_knots=8), s(1, n_knots=4), s(2, n_knots=8),
+                                       s(3, n_knots=8), linear(4)]
+    assert _default_terms(X, 12) == [s(0, n_knots=12), s(1, n_knots=4), s(2, n_knots=12),
+                                     s(3, n_knots=8), linear(4)]
+    # Many columns: the rows, not the values, bound the functions.
+    wide = rng.uniform(0, 1, (700, 100))
+    assert _default_terms(wide, None) == [s(j, n_knots=4) for j in range(100)]
+    assert _default_terms(wide[:, :4].repeat(75, axis=1), None) == \
+        [linear(j) for j in range(300)]
+
+
 def test_an_exact_fit_by_the_unpenalised_terms():
     """y linear in the columns: REML has no scale; the fit is exact."""
     X = np.c_[np.arange(20) % 3, (np.arange(20) * 7) % 5].astype(float)

@@ -250,3 +250,28 @@ def test_normal_equations_over_many_windows_keep_the_bits_of_one_thread(monkeypa
             bsbasis.normal_equations(x, T, 3, y=bad, threads=threads)
         messages.append(str(err.value))
     assert messages[0] == messages[1] and "y[%d]" % (NORMAL_TILE + 5) in messages[0]
+
+
+def test_sum_tiles_adds_tiles_formed_from_zero_in_tile_order(monkeypatch):
+    # 1e16 + 1 rounds back to 1e16: only the tile order 1e16, 1, -1e16, 1
+    # leaves a total of 1.
+    from bsbasis._abi import NORMAL_TILE
+    monkeypatch.setattr(_checks, "cores", lambda: 2)
+    monkeypatch.setattr(_tiles, "_pool", None)  # two threads, whatever the machine
+    n = 3 * NORMAL_TILE + 5
+    value = {0: 1e16, NORMAL_TILE: 1.0, 2 * NORMAL_TILE: -1e16, 3 * NORMAL_TILE: 1.0}
+    calls = []
+
+    def part(a, m, acc=None):
+        calls.append((a, m, acc is None))
+        return np.array([value[a]]), None, np.array([m])
+
+    acc = (np.zeros(1), None, np.zeros(1, np.int64))
+    _tiles.sum_tiles(n, 2, part, acc)
+    assert sorted(calls) == [(0, NORMAL_TILE, True), (NORMAL_TILE, NORMAL_TILE, True),
+                             (2 * NORMAL_TILE, NORMAL_TILE, True), (3 * NORMAL_TILE, 5, True)]
+    assert acc[0][0] == 1.0 and acc[1] is None and acc[2][0] == n
+    # One thread: a single call over every row, into acc itself.
+    calls.clear()
+    _tiles.sum_tiles(n, 1, part, acc)
+    assert calls == [(0, n, False)]
