@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -530,6 +531,27 @@ const std::vector<double> kKnots = {0, 0, 0, 0, 1, 2, 3, 4, 5, 5, 5, 5};  // cub
 // Under ERROR one abscissa outside [lo, hi], NaN or infinite, anywhere in a
 // long array: BSBASIS_ERROR_RANGE and nothing written, *nempty included.
 // The ends themselves are in.
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The neighbours of whole numbers that place a uniform design's coordinate
+// strictly inside its interval: libm's nextafter, bit for bit, on every
+// kind of whole number a knot index can be (zero of either sign, small,
+// powers of two and their neighbours, up to the largest index).
+TEST(UniformCoordinate, NeighboursOfWholeNumbersAreNextafters) {
+  std::vector<double> wholes = {0.0, -0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 1e6, 2147483646.0,
+                                2147483647.0};
+  for (int e = 1; e < 53; ++e)
+    for (double d : {-1.0, 0.0, 1.0}) wholes.push_back(std::ldexp(1.0, e) + d);
+  std::mt19937_64 g(7);
+  for (int q = 0; q < 10000; ++q) wholes.push_back(static_cast<double>(g() % 2147483648u));
+  for (double v : wholes) {
+    const double up = v == 0.0 ? std::nextafter(0.0, 1.0) : std::nextafter(v, v + 1.0);
+    EXPECT_TRUE(same_bits(bsbasis::above_whole(v), up)) << v;
+    if (v >= 1.0)
+      EXPECT_TRUE(same_bits(bsbasis::below_whole(v), std::nextafter(v, v - 1.0))) << v;
+  }
+}
+
 TEST(DesignContract, ErrorModeRejectsBeforeWriting) {
   const int E = BSBASIS_EXTRAPOLATE_ERROR;
   std::vector<double> x(1100, 2.5);

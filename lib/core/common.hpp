@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 // The exports are visible in the shared library.  A host that compiles the
 // sources into an object of its own (the R package) hides them with
@@ -27,6 +28,26 @@ using index_t = int64_t;
 BSBASIS_INLINE index_t block_offset(index_t p, int order) { return p * order; }
 
 BSBASIS_INLINE bool is_finite(double v) { return v - v == 0.0; }
+
+// The double next above a whole number v >= 0 (nextafter(v, v + 1), -0
+// taken as 0), and the next below a whole number v >= 1 (nextafter(v,
+// v - 1)): one step of the bits, without a call to libm.
+BSBASIS_INLINE double above_whole(double v) {
+  if (v == 0.0) return 4.9406564584124654e-324;  // the least subnormal
+  uint64_t b;
+  memcpy(&b, &v, sizeof b);
+  b += 1;
+  memcpy(&v, &b, sizeof b);
+  return v;
+}
+
+BSBASIS_INLINE double below_whole(double v) {
+  uint64_t b;
+  memcpy(&b, &v, sizeof b);
+  b -= 1;
+  memcpy(&v, &b, sizeof b);
+  return v;
+}
 
 BSBASIS_INLINE int min_int(int a, int b) { return a < b ? a : b; }
 BSBASIS_INLINE int max_int(int a, int b) { return a > b ? a : b; }

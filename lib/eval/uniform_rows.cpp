@@ -37,7 +37,7 @@ struct UniformKnots {
         break;
     }
     if (x == knot(J)) return J;
-    const double lo = nextafter(J, J + 1.0), hi = nextafter(J + 1.0, J);
+    const double lo = above_whole(J), hi = below_whole(J + 1.0);
     return r < lo ? lo : (r > hi ? hi : r);
   }
 };
