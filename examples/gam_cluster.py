@@ -107,7 +107,7 @@ def truth_gaps(model):
 def parse(argv):
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--rows", type=int, default=10**8)
-    p.add_argument("--chunk", type=int, default=2**16, help="rows per chunk (default 2^16)")
+    p.add_argument("--chunk", type=int, default=2**18, help="rows per chunk (default 2^18)")
     p.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
     p.add_argument("--memory", default="500MB", help="memory limit per worker (default 500MB)")
     p.add_argument("--seed", type=int, default=2024)

@@ -161,16 +161,20 @@ int model_values(Model &model, const Table &x, const double *coef, const double 
   return BSBASIS_OK;
 }
 
-// The checks every call makes, in order: the terms, then the rows and
-// strides, then the pointers; a model of p columns needs p*p in int64.
+// What every call on rows does first: no row or term at fault yet, then
+// the terms checked, then the rows and strides (the pointers are each
+// call's own).
 int check_model_call(const bsbasis_term *terms, int64_t nterms, const double *x, int64_t nrows,
                      int64_t ncols, int64_t row_stride, int64_t col_stride, Model *model,
-                     int64_t *bad_term) {
+                     int64_t *bad_row, int64_t *bad_term) {
+  if (bad_row) *bad_row = -1;
+  if (bad_term) *bad_term = -1;
   int st = check_model(terms, nterms, ncols, model, bad_term);
   if (st == BSBASIS_OK) st = check_table(x, nrows, ncols, row_stride, col_stride);
   return st;
 }
 
+// A model of n columns has an n x n G whose offsets int64 must hold.
 bool square_fits(index_t n) { return n == 0 || n <= INT64_MAX / n; }
 
 }  // namespace
@@ -195,11 +199,9 @@ BSBASIS_EXPORT int bsbasis_model_normal_equations(const bsbasis_term *terms, int
                                                   const double *y, const double *w, double *G,
                                                   double *rhs, double *sums, int64_t *count,
                                                   int64_t *bad_row, int64_t *bad_term) {
-  if (bad_row) *bad_row = -1;
-  if (bad_term) *bad_term = -1;
   Model model;
-  int st =
-      check_model_call(terms, nterms, x, nrows, ncols, row_stride, col_stride, &model, bad_term);
+  int st = check_model_call(terms, nterms, x, nrows, ncols, row_stride, col_stride, &model,
+                            bad_row, bad_term);
   if (st == BSBASIS_OK && (!G || !sums || !count || (y && !rhs))) st = BSBASIS_ERROR_NULL;
   if (st == BSBASIS_OK && !square_fits(model.ncols)) st = BSBASIS_ERROR_COUNT;
   if (st != BSBASIS_OK) return st;
@@ -214,11 +216,9 @@ BSBASIS_EXPORT int bsbasis_model_evaluate(const bsbasis_term *terms, int64_t nte
                                           int64_t row_stride, int64_t col_stride,
                                           const double *coef, const double *V, double *fit,
                                           double *var, int64_t *bad_row, int64_t *bad_term) {
-  if (bad_row) *bad_row = -1;
-  if (bad_term) *bad_term = -1;
   Model model;
-  int st =
-      check_model_call(terms, nterms, x, nrows, ncols, row_stride, col_stride, &model, bad_term);
+  int st = check_model_call(terms, nterms, x, nrows, ncols, row_stride, col_stride, &model,
+                            bad_row, bad_term);
   if (st == BSBASIS_OK && (!coef || (nrows > 0 && !fit) || (var && !V))) st = BSBASIS_ERROR_NULL;
   if (st == BSBASIS_OK && var && !square_fits(model.ncols)) st = BSBASIS_ERROR_COUNT;
   if (st != BSBASIS_OK) return st;
@@ -234,11 +234,9 @@ BSBASIS_EXPORT int bsbasis_model_irls(const bsbasis_term *terms, int64_t nterms,
                                       const double *y, const double *w, double *G, double *rhs,
                                       double *sums, double *colsums, int64_t *count,
                                       int64_t *bad_row, int64_t *bad_term) {
-  if (bad_row) *bad_row = -1;
-  if (bad_term) *bad_term = -1;
   Model model;
-  int st =
-      check_model_call(terms, nterms, x, nrows, ncols, row_stride, col_stride, &model, bad_term);
+  int st = check_model_call(terms, nterms, x, nrows, ncols, row_stride, col_stride, &model,
+                            bad_row, bad_term);
   if (st == BSBASIS_OK && !known_family(family)) st = BSBASIS_ERROR_MODE;
   if (st == BSBASIS_OK && (!y || !G || !rhs || !sums || !count)) st = BSBASIS_ERROR_NULL;
   if (st == BSBASIS_OK && !square_fits(model.ncols)) st = BSBASIS_ERROR_COUNT;
