@@ -1173,7 +1173,7 @@ def _all_parts(collections: Sequence[Any], has_w: bool) -> list[list[Any]]:
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
             family: Literal["gaussian", "binomial", "poisson"] = ...,
             method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
-            split_every: SupportsIndex | None = ...,
+            tol: float = ..., split_every: SupportsIndex | None = ...,
             compute: Literal[True] = ...) -> _gam.GAM: ...
 
 
@@ -1181,20 +1181,22 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ...,
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
             family: Literal["gaussian", "binomial", "poisson"] = ...,
             method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
-            split_every: SupportsIndex | None = ..., compute: Literal[False]) -> Delayed: ...
+            tol: float = ..., split_every: SupportsIndex | None = ...,
+            compute: Literal[False]) -> Delayed: ...
 
 
 @overload
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = ..., *,
             family: Literal["gaussian", "binomial", "poisson"] = ...,
             method: Literal["REML", "GCV"] = ..., lam: Sequence[float] | None = ...,
-            split_every: SupportsIndex | None = ..., compute: bool) -> _gam.GAM | Delayed: ...
+            tol: float = ..., split_every: SupportsIndex | None = ...,
+            compute: bool) -> _gam.GAM | Delayed: ...
 
 
 def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None, *,
             family: Literal["gaussian", "binomial", "poisson"] = "gaussian",
             method: Literal["REML", "GCV"] = "REML", lam: Sequence[float] | None = None,
-            split_every: SupportsIndex | None = None,
+            tol: float = 1e-7, split_every: SupportsIndex | None = None,
             compute: bool = True) -> _gam.GAM | Delayed:
     """Fit an additive model to a dask array or DataFrame.
 
@@ -1234,6 +1236,9 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
         The criterion of the smoothing parameters, as for `bsbasis.gam.GAM`.
     lam : sequence of float, optional
         Fixed smoothing parameters, as for `bsbasis.gam.GAM`.
+    tol : float, optional
+        The binomial and Poisson fits' convergence tolerance on the
+        deviance, as for `bsbasis.gam.GAM`.  Default 1e-7.
     split_every : int, optional
         How many partial results one task adds, at least 2.  Default 8.
     compute : bool, optional
@@ -1317,7 +1322,7 @@ def fit_gam(terms: Sequence[Any], X: Any, y: _Data, weights: _Data | None = None
     >>> model.predict(Xd).compute().shape
     (4000,)
     """
-    template = _DaskGAM(terms, family=family, method=method, lam=lam)
+    template = _DaskGAM(terms, family=family, method=method, lam=lam, tol=tol)
     if not compute and template.family != "gaussian":
         raise ValueError("compute=False is for the Gaussian only: a %s fit computes a "
                          "graph per iteration, each from the last one's coefficients"

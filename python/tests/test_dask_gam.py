@@ -330,6 +330,17 @@ def test_family_fit_as_in_memory(family, rows, split_every):
     assert_same_family_fit(fit, ref, 1e-9)
 
 
+def test_a_looser_tol_stops_sooner_as_in_memory():
+    """tol reaches the IRLS loop: a loose one stops the Poisson fit in
+    fewer iterations, at the in-memory fit of the same tol."""
+    X, y, w = family_data("poisson")
+    data = chunked(X, y, w, 1000)
+    tight = bd.fit_gam(TERMS, *data, family="poisson")
+    loose = bd.fit_gam(TERMS, *data, family="poisson", tol=1e-2)
+    assert loose.n_iter_ < tight.n_iter_
+    assert_same_family_fit(loose, GAM(TERMS, family="poisson", tol=1e-2).fit(X, y, w), 1e-9)
+
+
 @pytest.mark.parametrize("family", ["binomial", "poisson"])
 def test_family_fit_by_ubre_as_in_memory(family):
     """UBRE of a working model is flat about its minimum: rounding in the
