@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "bsbasis.h"
+#include "helpers.hpp"
 
 namespace {
 
@@ -155,21 +157,12 @@ TEST(ModelIrls, TheGaussianStepIsThePlainSums) {
   for (int e = 0; e < 8; ++e) EXPECT_TRUE(same_bits(colsums[e], ones_rhs[e])) << e;
 }
 
-// Solves the k x k system (upper triangle of G) by Gaussian elimination.
+// Solves the k x k system whose upper triangle G holds: mirrored, then by
+// the tests' dense elimination.
 std::vector<double> solve(std::vector<double> G, std::vector<double> b, int k) {
   for (int r = 0; r < k; ++r)
     for (int c = 0; c < r; ++c) G[r * k + c] = G[c * k + r];
-  for (int c = 0; c < k; ++c)
-    for (int r = c + 1; r < k; ++r) {
-      const double f = G[r * k + c] / G[c * k + c];
-      for (int j = c; j < k; ++j) G[r * k + j] -= f * G[c * k + j];
-      b[r] -= f * b[c];
-    }
-  for (int c = k; c-- > 0;) {
-    for (int j = c + 1; j < k; ++j) b[c] -= G[c * k + j] * b[j];
-    b[c] /= G[c * k + c];
-  }
-  return b;
+  return testing_bsbasis::dense_solve(std::move(G), std::move(b));
 }
 
 // A factor alone: the maximum likelihood puts each level's mean at the
