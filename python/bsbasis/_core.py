@@ -617,6 +617,18 @@ def _points(xvals: ArrayLike, d: int) -> tuple[NDArray[np.float64], NDArray[np.b
     return np.ascontiguousarray(a), mask
 
 
+def _within_all(x: NDArray[np.float64], tvs: list[NDArray[np.float64]], ks: list[int],
+                njs: list[int]) -> bool:
+    """Whether every coordinate lies in every dimension's base interval:
+    two passes over the contiguous points rather than two per strided
+    column.  True proves each column in its own interval; False (bases on
+    other ranges, NaN) leaves it to the check per column."""
+    flat = x.reshape(-1)
+    lo = max(float(tv[k]) for tv, k in zip(tvs, ks))
+    hi = min(float(tv[nj]) for tv, nj in zip(tvs, njs))
+    return bool(lo <= flat.min() and flat.max() <= hi)  # False for NaN
+
+
 class _TensorKernel:
     """Kronecker rows of d bases."""
 
@@ -790,7 +802,7 @@ def tensor_design_matrix(xvals: ArrayLike, t: Sequence[ArrayLike] | NDArray[Any]
     if ncols > 2**63 - 1:
         raise ValueError("the tensor basis has %d columns; at most 2**63 - 1" % ncols)
     x, mask = _points(xvals, d)
-    if mode == EXTRAPOLATE_ERROR and len(x):
+    if mode == EXTRAPOLATE_ERROR and len(x) and not _within_all(x, tvs, ks, njs):
         for a in range(d):
             lo, hi = float(tvs[a][ks[a]]), float(tvs[a][njs[a]])
             col = x[:, a]

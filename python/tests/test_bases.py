@@ -187,6 +187,18 @@ def test_tensor_of_three_with_modes_and_empty_rows():
     assert np.isfinite(c.data).all() and (np.diff(c.indptr) == 24).all()
 
 
+def test_tensor_range_is_checked_per_dimension_when_the_intervals_differ():
+    """A point inside the union of the base intervals but outside its own
+    dimension's is named by its column, not let through to the library."""
+    ts = [np.r_[0, 0, np.linspace(0, 1, 5), 1, 1], np.r_[0.5, 0.5, np.linspace(0.5, 2, 5), 2, 2]]
+    inside = bsbasis.tensor_design_matrix([[0.2, 0.7], [0.9, 1.5]], ts, 2)
+    assert inside.shape == (2, 6 * 6) and np.allclose(inside.sum(axis=1), 1.0)
+    with pytest.raises(ValueError, match=r"xvals\[:, 1\]: .* below the left end"):
+        bsbasis.tensor_design_matrix([[0.2, 0.7], [0.7, 0.2]], ts, 2)
+    with pytest.raises(ValueError, match=r"xvals\[:, 0\]: .* above the right end"):
+        bsbasis.tensor_design_matrix([[1.5, 0.7]], ts, 2)
+
+
 @pytest.mark.parametrize("fmt", ["csc", "coo", "csr_matrix", "blocks"])
 def test_new_bases_in_every_format(fmt):
     breaks = np.linspace(0, 1, 7)
