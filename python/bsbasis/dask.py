@@ -26,7 +26,8 @@ import math
 import re
 import sys
 import warnings
-from typing import TYPE_CHECKING, Any, Callable, Literal, Sequence, SupportsIndex, Union, overload
+from typing import (TYPE_CHECKING, Any, Callable, Generic, Literal, Sequence, SupportsIndex,
+                    TypeVar, Union, overload)
 
 import dask
 import dask.array as da
@@ -1023,25 +1024,28 @@ def _row_model(model: _gam.GAM) -> _gam.GAM:
     return light
 
 
-class _GamSums:
-    """ModelSums that add as sums."""
+# The library's sums of a model or of an IRLS step.
+_S = TypeVar("_S", ModelSums, IrlsSums)
+
+
+class _GamSums(Generic[_S]):
+    """ModelSums or IrlsSums that add field by field, as the chunks' sums
+    add in the tree.  A fit's sums have every field (y is given), so none
+    is None."""
 
     __slots__ = ("sums",)
 
-    def __init__(self, sums: ModelSums) -> None:
-        self.sums = sums
+    def __init__(self, sums: _S) -> None:
+        self.sums: _S = sums
 
-    def __add__(self, other: _GamSums) -> _GamSums:
-        a, b = self.sums, other.sums
-        # A fit's sums have y, and so the column sums.
-        assert a.rhs is not None and b.rhs is not None
-        assert a.colsums is not None and b.colsums is not None
-        return _GamSums(ModelSums(a.gram + b.gram, a.rhs + b.rhs, a.yty + b.yty, a.sw + b.sw,
-                                  a.count + b.count, a.colsums + b.colsums))
+    def __add__(self, other: _GamSums[_S]) -> _GamSums[_S]:
+        mine: tuple[Any, ...] = self.sums
+        theirs: tuple[Any, ...] = other.sums
+        return _GamSums(type(self.sums)(*(a + b for a, b in zip(mine, theirs))))
 
 
 def _gam_chunk_sums(model: _gam.GAM, plan: _GamPlan, part: Any, y: Any,
-                    w: Any) -> _GamSums:
+                    w: Any) -> _GamSums[ModelSums]:
     """The model's sums over one chunk, on one thread."""
     Xu = model._used_matrix(plan.columns(part), plan.names)
     wv = np.asarray(w, dtype=np.float64) if plan.has_w else None
@@ -1049,32 +1053,17 @@ def _gam_chunk_sums(model: _gam.GAM, plan: _GamPlan, part: Any, y: Any,
                                threads=1))
 
 
-def _gam_fit_task(model: _gam.GAM, total: _GamSums, stats: _GamStats) -> _gam.GAM:
+def _gam_fit_task(model: _gam.GAM, total: _GamSums[ModelSums], stats: _GamStats) -> _gam.GAM:
     """The fit from the total sums; a new model, the laid-out one untouched."""
     return copy.copy(model)._fit_sums(total.sums, stats.positive, stats.log_w)
 
 
-class _GamIrls:
-    """IrlsSums that add as sums."""
-
-    __slots__ = ("sums",)
-
-    def __init__(self, sums: IrlsSums) -> None:
-        self.sums = sums
-
-    def __add__(self, other: _GamIrls) -> _GamIrls:
-        a, b = self.sums, other.sums
-        return _GamIrls(IrlsSums(a.gram + b.gram, a.rhs + b.rhs, a.ztz + b.ztz, a.sw + b.sw,
-                                 a.deviance + b.deviance, a.count + b.count,
-                                 a.colsums + b.colsums))
-
-
 def _gam_chunk_irls(model: _gam.GAM, plan: _GamPlan, coef: NDArray[np.float64] | None,
-                    part: Any, y: Any, w: Any) -> _GamIrls:
+                    part: Any, y: Any, w: Any) -> _GamSums[IrlsSums]:
     """One chunk's working sums of an IRLS step at coef, on one thread."""
     Xu = model._used_matrix(plan.columns(part), plan.names)
     wv = np.asarray(w, dtype=np.float64) if plan.has_w else None
-    return _GamIrls(model_irls(model._raw_terms, Xu, np.asarray(y, dtype=np.float64), wv,
+    return _GamSums(model_irls(model._raw_terms, Xu, np.asarray(y, dtype=np.float64), wv,
                                family=_gam._FAMILY_CODES[model.family], coef=coef, threads=1))
 
 
@@ -1093,7 +1082,7 @@ class _ChunkIrls:
     def __call__(self, coef: NDArray[np.float64] | None) -> IrlsSums:
         chunk = dask.delayed(_gam_chunk_irls, pure=True)
         level = [chunk(self.rows, self.plan, coef, x, y, w) for x, y, w in zip(*self.parts)]
-        total: _GamIrls = _add_tree(level, self.split_every).compute()
+        total: _GamSums[IrlsSums] = _add_tree(level, self.split_every).compute()
         return total.sums
 
 
